@@ -1,0 +1,202 @@
+#pragma once
+// TFX9860sio: the calculator link protocol over one transport channel.
+//
+// One object serves one maintenance session: construct it with the link kind, FStart,
+// run commands (device information, flash or RAM read-out), FStop, destroy. Every wait
+// lets the user interface run its pending messages, so a Cancel reaches StopRequest().
+//
+// Packets on the wire: a binary type byte, two ASCII subtype characters, a data flag
+// "0"/"1", when the flag is "1" four hex digits of data size and the data, then two hex
+// digits of checksum (the negated byte sum from the subtype up to the last data byte).
+// Binary data is escaped: bytes below 0x20 go as 0x5C, byte + 0x20; 0x5C goes as 5C 5C.
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "env/operation_status.h"
+#include "link/hardware.h"
+
+namespace ostrel {
+
+// Waits and time-outs of a session. The defaults are the protocol's own; tests and tools
+// may shorten them.
+struct TLinkTimings {
+  std::chrono::milliseconds answer{5000};        // inactivity time-out of a normal receive
+  std::chrono::milliseconds baud_check{1000};    // header wait of the checks around a baud change
+  std::chrono::milliseconds silence{3000};       // quiet line that ends WaitForSilence
+  std::chrono::milliseconds usb_retry{1000};     // pause between two USB open attempts
+  std::chrono::milliseconds open_settle{100};    // pause after a channel was opened
+};
+
+// Where the link goes, beyond the link kind.
+struct TLinkTarget {
+  // Serial: the port (a device path); overrides the settings value PROGRAM / COMPORT.
+  std::optional<std::string> serial_port;
+  // USB: a device file or stream endpoint, passed to the USB channel as DEVICENAME.
+  std::optional<std::string> usb_device;
+  TLinkTimings timings{};
+};
+
+// The calculator's self-description: 16 text fields padded with 0xFF.
+using TDeviceInfoRecord = std::array<std::uint8_t, 164>;
+
+// Result codes of ReceiveAnswer and of every send that waits for an answer. A command or
+// data packet gives the length of its data field instead.
+inline constexpr int kNoAnswer = 0;        // nothing usable arrived
+inline constexpr int kAcknowledged = 1;    // acknowledge or role swap
+inline constexpr int kOverwriteAsked = 2;  // error "02": the calculator asks to overwrite
+
+// Packet type codes.
+inline constexpr std::uint8_t kTypeCommand = 0x01;
+inline constexpr std::uint8_t kTypeData = 0x02;
+inline constexpr std::uint8_t kTypeRoleswap = 0x03;
+inline constexpr std::uint8_t kTypeCheck = 0x05;
+inline constexpr std::uint8_t kTypeAck = 0x06;
+inline constexpr std::uint8_t kTypeError = 0x15;
+inline constexpr std::uint8_t kTypeTerminate = 0x18;
+
+// Image sizes of the read-outs.
+inline constexpr std::uint32_t kFlashImageSmall = 0x270000;
+inline constexpr std::uint32_t kFlashImageLarge = 0x400000;
+inline constexpr std::uint32_t kRamImageSize = 0x80000;
+
+// The connection string of the USB device.
+inline constexpr std::string_view kUsbConnection = "NAME=USB;VENDORID=VID_07CF&PID_6101;BUFFERSIZE=4096;";
+
+class TFX9860sio {
+ public:
+  static constexpr std::size_t kMaxDataField = 2056;                      // escaped bytes
+  static constexpr std::size_t kSendBufferSize = kMaxDataField + 10 + 1;  // + framing + NUL
+
+  // A serial link takes its port from the target, else from PROGRAM / COMPORT of the
+  // settings file (empty when unset: the first port found is then used).
+  TFX9860sio(LinkKind kind, TUserInterface ui, TLinkTarget target = {});
+  ~TFX9860sio();
+  TFX9860sio(const TFX9860sio&) = delete;
+  TFX9860sio& operator=(const TFX9860sio&) = delete;
+
+  // ---- channel ----
+  // Replaces the channel with a new one from the connection string, waits for it to
+  // settle and reports the channel's diagnostics. Always 0.
+  int Open(const std::string& connection);
+  int Close();  // always 0
+  bool FXClosed() const { return !channel_; }
+  void EnsureOpen() const;  // "comx not assigned"
+  void Report(const std::string& text) const;  // a diagnostics line (nothing without a notifier)
+  std::uint64_t TakeReceivedCount();  // bytes taken from the channel since the last call
+
+  // ---- building and sending ----
+  void StartPacket(std::string_view text);
+  void AppendText(std::string_view text);
+  void AppendBytes(std::span<const std::uint8_t> bytes);
+  void AppendChecksum();
+  // Writes the send buffer; with wait_for_answer the result of ReceiveAnswer, else 0.
+  int SendPacket(bool wait_for_answer);
+  // One packet; waits for the answer unless the subtype is "77" or "79".
+  int SendCommand(std::string_view subtype, const std::uint8_t* data, int length, std::uint8_t type,
+                  bool append_nul, bool escape);
+  // A command (type 0x01) with the parameter block: codes, file size and up to six texts.
+  int SendParameterCommand(std::string_view subtype, int overwrite_code, int data_type,
+                           std::uint32_t file_size, const std::array<std::string_view, 6>& texts);
+
+  // ---- receiving ----
+  // Bytes stored; count <= 0 waits for a quiet line instead and gives 0.
+  int ReceiveBytes(int count);
+  int WaitForSilence();
+  // Receives and classifies one packet (kNoAnswer, kAcknowledged, kOverwriteAsked or a
+  // data length). An error packet with data raises "Error: " + its subtype.
+  int ReceiveAnswer();
+
+  // ---- session ----
+  // 0 connected, 2 not connected, or the stop request that ended a USB start.
+  int FStart(bool skip_check = false, int retries = 0);
+  int FStop();  // serial: back to 9600 baud; then close. Always 0.
+  int SendCheck(std::string_view subtype = "00");
+  int SendRoleswap();
+  int SendAck();
+  int SendTerminate();
+  int SendLinkSettings(const std::string& baud_rate, const std::string& parity, const std::string& stop_bits);
+  // True when the received header starts with the expected bytes; else, with show_error,
+  // an error box explains what came instead.
+  bool CheckAnswer(std::string_view expected, bool show_error, bool backup_hint = false);
+
+  // ---- device information ----
+  // 0, or 8 when the calculator did not answer with its record (an error box was shown).
+  int GetDeviceInfo(TDeviceInfoRecord& record);
+
+  // ---- read-outs ----
+  // Result of the last acknowledge sent: not 0 = ran to its end, 0 = refused or broken off.
+  int ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags);
+  int ReceiveRamImage(const std::string& device, const std::string& file_name);
+  // Of the last read-out: bytes in the file and the size the image should have.
+  std::uint64_t BytesWritten() const { return bytes_written_; }
+  std::uint64_t ImageSize() const { return image_size_; }
+
+  // ---- state, for callers and tests ----
+  LinkKind Kind() const { return kind_; }
+  const std::string& PortName() const { return port_name_; }
+  std::string SerialConnection(int baud_rate) const;
+  std::string UsbConnection() const;
+  const std::array<std::uint8_t, 4>& ReceivedHeader() const { return header_; }
+  // Data field of the last packet received with data, as it came over the wire (escaped).
+  const std::vector<std::uint8_t>& ReceivedData() const { return received_data_; }
+  std::span<const std::uint8_t> SendBuffer() const { return {send_buffer_.data(), send_length_}; }
+  std::uint64_t SentByteCount() const { return sent_count_; }
+  std::uint64_t TransferredTotal() const { return transferred_total_; }
+  const TLinkTimings& Timings() const { return timings_; }
+  void SetTimings(const TLinkTimings& timings) { timings_ = timings; timeout_ = timings.answer; }
+  const TUserInterface& Ui() const { return ui_; }
+
+ private:
+  struct ImageRequest;
+  int ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name);
+  int SerialStart();
+  int UsbStart(bool skip_check, int retries);
+  void ReportChannelDiagnostics();
+  std::string ResolveSerialPort() const;
+
+  LinkKind kind_;
+  TUserInterface ui_;
+  TLinkTarget target_;
+  TLinkTimings timings_;
+  std::string port_name_;
+
+  std::vector<std::uint8_t> received_data_;
+  std::vector<std::uint8_t> receive_buffer_;
+  std::array<std::uint8_t, 4> header_{};
+  int received_data_size_ = 0;
+  std::array<std::uint8_t, 4> size_chars_{};
+  std::array<std::uint8_t, 2> checksum_chars_{};
+  std::uint8_t running_checksum_ = 0;
+  std::chrono::milliseconds timeout_;
+
+  std::size_t send_length_ = 0;
+  std::array<std::uint8_t, kSendBufferSize> send_buffer_{};
+
+  std::uint64_t transferred_total_ = 0;
+  std::uint64_t received_count_ = 0;
+  std::uint64_t sent_count_ = 0;
+  std::uint64_t bytes_written_ = 0;
+  std::uint64_t image_size_ = 0;
+
+  std::unique_ptr<THardware> channel_;
+};
+
+// ---- device information record and BIOS types ----
+
+// Sixteen lines "label" + field text + CR LF, in record order.
+std::string DeviceInfoText(const TDeviceInfoRecord& record);
+// The characters up to the first 0xFF or 0x00, at most size of them.
+std::string FieldText(const std::uint8_t* bytes, std::size_t size);
+// The name of a BIOS type number (low 16 bits); empty for an unknown number.
+std::string BiosTypeName(std::uint32_t number);
+
+}  // namespace ostrel
