@@ -1,0 +1,174 @@
+#pragma once
+// A simulated fx-9860G calculator in link receive mode: it plays the calculator's side of
+// the link protocol over a Unix-domain stream socket (standing in for the USB device) and
+// over a pseudo terminal (standing in for the 3-pin serial cable), so that every PC-side
+// operation can run without hardware. Independent of the PC code on purpose: it has its
+// own packet code, so a fault on one side cannot hide behind the same fault on the other.
+//
+// Thread model: the endpoints are served by one internal thread; every public member
+// function may be called from any other thread.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fxsim {
+
+// Default image sizes of a real fx-9860G.
+inline constexpr std::size_t kFlashSize = 0x400000;
+inline constexpr std::size_t kRamSize = 0x80000;
+// Raw payload bytes per data block of a read-out.
+inline constexpr std::size_t kBlockPayload = 256;
+// Size of the device-information record.
+inline constexpr std::size_t kDeviceInfoSize = 164;
+
+// The sixteen text fields of the device-information record, each padded with 0xFF to its
+// width (and cut to it). Defaults describe a plausible fx-9860G.
+struct DeviceInfo {
+  std::string hardware_id = "Gy363000";                   // 8
+  std::string processor_id = "SH7337";                    // 16
+  std::string preprogrammed_rom_capacity = "00000000";    // 8
+  std::string flash_rom_capacity = "00004096";            // 8 (KiB)
+  std::string ram_capacity = "00000512";                  // 8 (KiB)
+  std::string preprogrammed_rom_version = "";             // 16
+  std::string boot_code_version = "01.00.0000";           // 16
+  std::string boot_code_offset = "A0000000";              // 8
+  std::string boot_code_size = "00020000";                // 8
+  std::string os_code_version = "02.00.0200";             // 16
+  std::string os_code_offset = "A0020000";                // 8
+  std::string os_code_size = "001E0000";                  // 8
+  std::string protocol_version = "1.00";                  // 4
+  std::string product_id1 = "GY363A7K";                   // 8
+  std::string product_id2 = "00000000";                   // 8
+  std::string user_name = "OSTREL";                       // 16
+
+  // The 164-byte record as the calculator sends it (before escaping).
+  std::array<std::uint8_t, kDeviceInfoSize> Record() const;
+};
+
+// What a fault does.
+enum class Fault {
+  kNoAnswer,          // not in receive mode: reads (and logs) everything, answers nothing
+  kDropByte,          // one byte of an outgoing packet is left out
+  kCorruptByte,       // one byte of an outgoing packet is changed
+  kBadChecksum,       // an outgoing packet carries a wrong checksum
+  kErrorAnswer,       // an error packet (type 0x15) answers instead of the normal answer
+  kExtraBlocks,       // the read-out sends `count` blocks past the image end (total grows)
+  kNoRoleSwap,        // after the last block one more data block comes instead of the role swap
+  kAnnounceRoleSwap,  // the announcement after the PC's role swap is replaced by a role swap
+  kStall,             // stops answering (connection kept) for the rest of the session
+  kDisconnect,        // closes the endpoint (USB: the connection; serial: the pty)
+};
+
+// Where a fault hits.
+struct FaultSite {
+  enum class Kind {
+    kAnyTime,       // from the start (kNoAnswer, kExtraBlocks, kNoRoleSwap, kAnnounceRoleSwap)
+    kPacket,        // the calculator's outgoing packet number `number` (from 1, counted over
+                    // the simulator's lifetime across sessions and endpoints)
+    kBlock,         // the answer that would carry data block `number` (from 1) of a read-out
+    kRequest,       // the answer to the flash or RAM read-out request (01 "4F" / 01 "2F")
+    kDeviceInfo,    // the answer to the device-information command (01 "01")
+    kCheck,         // the answer to a check packet (05 "00" / 05 "01")
+    kLinkSettings,  // the answer to the link-settings command (01 "02")
+  };
+  Kind kind = Kind::kAnyTime;
+  int number = 0;
+};
+
+struct FaultSpec {
+  Fault fault = Fault::kNoAnswer;
+  FaultSite site;
+  std::string error_code = "04";  // kErrorAnswer: "00".."05"
+  bool error_with_data = false;   // kErrorAnswer: the error packet carries a data field
+  int byte_index = -1;            // kDropByte/kCorruptByte: 0-based offset, -1 = the middle
+  int count = 1;                  // kExtraBlocks: how many blocks past the image end
+
+  // Parses the command-line form, e.g. "error:04@request", "error+data:05@block:7",
+  // "stall@block:100", "disconnect@block:50", "extra-blocks:3", "no-roleswap",
+  // "drop@packet:5", "drop@packet:5:3" (byte 3), "corrupt@packet:5",
+  // "bad-checksum@packet:5", "roleswap-announce", "no-answer".
+  // Throws std::invalid_argument with a readable message on a bad spec.
+  static FaultSpec Parse(const std::string& text);
+};
+
+struct SimConfig {
+  std::vector<std::uint8_t> flash;  // empty: kFlashSize bytes of a deterministic pattern
+  std::vector<std::uint8_t> ram;    // empty: kRamSize bytes of a deterministic pattern
+  DeviceInfo device_info;
+  int initial_baud = 9600;          // serial speed at start (9600 or 115200)
+  bool line_rate_throttle = false;  // serial: pace output at 10 bits per byte of the speed
+  int answer_latency_ms = 0;        // delay before each answered data packet (real USB ~30)
+  // Receive mode is entered this many ms after the simulator is constructed (0: at once;
+  // negative: only by EnterReceiveMode()). Outside it the calculator does not answer.
+  int receive_mode_delay_ms = 0;
+  std::vector<FaultSpec> faults;
+};
+
+// The deterministic pattern used for generated contents.
+std::vector<std::uint8_t> GeneratePattern(std::size_t size, std::uint32_t seed);
+
+enum class Endpoint { kUsb, kSerial };
+
+// One packet the PC sent, as it came over the wire.
+struct Packet {
+  Endpoint endpoint = Endpoint::kUsb;
+  std::vector<std::uint8_t> bytes;  // the whole packet exactly as received (no trailing 0x00)
+  std::uint8_t type = 0;
+  std::string subtype;              // the two subtype characters
+  bool has_data = false;            // data flag "1"
+  std::vector<std::uint8_t> data;   // data field as on the wire (still escaped)
+  bool checksum_ok = false;
+  bool trailing_nul = false;        // a 0x00 followed the packet
+};
+
+struct Counters {
+  std::uint64_t blocks_sent = 0;      // data blocks of read-outs
+  std::uint64_t packets_sent = 0;     // every packet the calculator built
+  std::uint64_t bytes_sent = 0;       // bytes written to the endpoints
+  std::uint64_t bytes_received = 0;   // bytes read from the PC and processed
+  std::uint64_t bytes_dropped = 0;    // serial bytes lost to a speed mismatch
+  std::uint64_t connections = 0;      // USB connections accepted
+};
+
+class Simulator {
+ public:
+  explicit Simulator(SimConfig config);
+  ~Simulator();  // Stop()
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Creates the USB stand-in: a Unix-domain SOCK_STREAM socket at socket_path (in a fresh
+  // temporary folder when empty) and returns its path. Until the calculator is in receive
+  // mode the socket file exists but connect() fails with ECONNREFUSED. One PC session at a
+  // time; after the PC closes its connection the next one is accepted.
+  std::string StartUsb(std::string socket_path = "");
+  // Opens a pseudo terminal (raw, 9600 baud) and returns the slave's path for the PC.
+  std::string StartSerial();
+  // Enters receive mode now (before the configured delay ran out).
+  void EnterReceiveMode();
+  bool InReceiveMode() const;
+  // Stops the endpoint thread and removes the endpoints. Idempotent.
+  void Stop();
+
+  // Every packet the PC sent, in order (a copy).
+  std::vector<Packet> ReceivedPackets() const;
+  // Every byte the PC sent that reached the calculator, in order (including 0x00 and
+  // bytes skipped as garbage; not the serial bytes lost to a speed mismatch).
+  std::vector<std::uint8_t> ReceivedBytes() const;
+  // The calculator's current serial speed.
+  int CurrentBaud() const;
+  Counters GetCounters() const;
+
+  const std::vector<std::uint8_t>& Flash() const;
+  const std::vector<std::uint8_t>& Ram() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace fxsim
