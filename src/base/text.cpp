@@ -1,14 +1,12 @@
 #include "base/text.h"
 
-#include <cctype>
-#include <cstdio>
-
 namespace ostrel {
 
 namespace {
 
-char UpperChar(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-char LowerChar(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+// ASCII only, whatever locale the process runs in: texts are byte strings.
+char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::size_t FindFrom(std::string_view text, std::string_view what, std::size_t from, bool ignore_case) {
   if (!ignore_case) return text.find(what, from);
@@ -171,9 +169,16 @@ bool SameText(std::string_view a, std::string_view b) {
 }
 
 std::string IntToHex(std::uint64_t value, int digits) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%0*llX", digits, static_cast<unsigned long long>(value));
-  return buffer;
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  std::string reversed;
+  do {
+    reversed += kHexDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  if (digits > 0 && reversed.size() < static_cast<std::size_t>(digits)) {
+    reversed.append(static_cast<std::size_t>(digits) - reversed.size(), '0');
+  }
+  return std::string(reversed.rbegin(), reversed.rend());
 }
 
 }  // namespace ostrel
