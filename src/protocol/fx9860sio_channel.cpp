@@ -1,0 +1,123 @@
+// TFX9860sio: construction, the channel, diagnostics lines and the receive loop.
+
+#include <thread>
+
+#include "base/error.h"
+#include "env/app_env.h"
+#include "protocol/fx9860sio.h"
+#include "protocol/message_wait.h"
+
+namespace ostrel {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+// A channel that answers "no byte" faster than this is not waiting by itself; the receive
+// loop then pauses for a moment so that it never spins a core.
+constexpr auto kMinimumPoll = std::chrono::milliseconds(1);
+}  // namespace
+
+TFX9860sio::TFX9860sio(LinkKind kind, TUserInterface ui, TLinkTarget target)
+    : kind_(kind), ui_(ui), target_(std::move(target)), timings_(target_.timings), timeout_(timings_.answer) {
+  if (kind_ == LinkKind::Serial) port_name_ = ResolveSerialPort();
+}
+
+TFX9860sio::~TFX9860sio() = default;
+
+std::string TFX9860sio::ResolveSerialPort() const {
+  if (target_.serial_port) return *target_.serial_port;
+  return SettingsFile().ReadString("PROGRAM", "COMPORT", "");
+}
+
+std::string TFX9860sio::SerialConnection(int baud_rate) const {
+  return "NAME=" + port_name_ + ";BAUDRATE=" + std::to_string(baud_rate) +
+         ";BYTESIZE=8;PARITY=NONE;STOPBITS=ONE;DCBFLAGSOFF=DTRHANDSHAKE,RTSHANDSHAKE;DCBFLAGSON=DTRON,RTSON";
+}
+
+std::string TFX9860sio::UsbConnection() const {
+  std::string connection(kUsbConnection);
+  if (target_.usb_device) {
+    if (!connection.empty() && connection.back() != ';') connection += ';';
+    connection += "DEVICENAME=" + *target_.usb_device;
+  }
+  return connection;
+}
+
+int TFX9860sio::Open(const std::string& connection) {
+  Close();
+  channel_ = std::make_unique<THardware>(kind_, connection);
+  WaitWithMessages(ui_, timings_.open_settle);
+  ReportChannelDiagnostics();
+  return 0;
+}
+
+int TFX9860sio::Close() {
+  if (channel_) {
+    ReportChannelDiagnostics();
+    channel_.reset();
+  }
+  return 0;
+}
+
+void TFX9860sio::ReportChannelDiagnostics() {
+  if (!channel_) return;
+  for (const auto& line : channel_->TakeDiagnostics()) Report(line);
+}
+
+void TFX9860sio::EnsureOpen() const {
+  if (!channel_) throw Error("comx not assigned");
+}
+
+void TFX9860sio::Report(const std::string& text) const {
+  if (ui_.notifier) ui_.Notify(nfLogLine, text);
+}
+
+std::uint64_t TFX9860sio::TakeReceivedCount() {
+  std::uint64_t count = received_count_;
+  received_count_ = 0;
+  return count;
+}
+
+int TFX9860sio::ReceiveBytes(int count) {
+  EnsureOpen();
+  const bool wants_data = count > 0;
+  receive_buffer_.assign(wants_data ? static_cast<std::size_t>(count) : 1, 0);
+  const auto timeout = wants_data ? timeout_ : timings_.silence;
+  Report(wants_data ? "...waiting for answer!" : "...waiting for silence!");
+
+  std::size_t stored = 0;
+  auto now = Clock::now();
+  auto deadline = now + timeout;
+  auto next_messages = now + kMessageInterval;
+  while (stored < receive_buffer_.size()) {
+    const auto polled_at = now;
+    std::uint8_t byte = 0;
+    if (channel_->ReadByte(byte) == 1) {
+      receive_buffer_[stored] = byte;
+      ++received_count_;
+      if (wants_data) ++stored;
+      now = Clock::now();
+      deadline = now + timeout;
+    } else {
+      now = Clock::now();
+      if (now - polled_at < kMinimumPoll) {
+        std::this_thread::sleep_for(kMinimumPoll);
+        now = Clock::now();
+      }
+    }
+    if (now > deadline) {
+      Report("...timeout!");
+      break;
+    }
+    if (now >= next_messages) {
+      ui_.ProcessMessages();
+      next_messages = now + kMessageInterval;
+    }
+  }
+  // A shortened time-out (the checks around a baud change) holds for one reception only.
+  timeout_ = timings_.answer;
+  return static_cast<int>(stored);
+}
+
+int TFX9860sio::WaitForSilence() { return ReceiveBytes(-1); }
+
+}  // namespace ostrel

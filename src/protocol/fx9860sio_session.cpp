@@ -1,0 +1,143 @@
+// TFX9860sio: opening and closing a session, the control packets and answer checks.
+
+#include <cstdlib>
+
+#include "base/error.h"
+#include "env/app_env.h"
+#include "protocol/fx9860sio.h"
+#include "protocol/message_wait.h"
+#include "protocol/packet_codec.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr std::string_view kBackupHint = "Backup is supported by Link/receive-mode only!";
+
+// The text of an error answer, by its two subtype characters.
+std::string ErrorAnswerText(std::string_view code) {
+  if (code == "00") return "default";
+  if (code == "01") return "Resend request";
+  if (code == "02") return "Overwrite request if file exists";
+  if (code == "03") return "\u201CNo\u201D-response to an overwrite request";
+  if (code == "04") return "Overwrite impossible/requested file does not exist";
+  if (code == "05") return "Memory is full";
+  return "Unknown errorcode";
+}
+
+// The major version of the operating system, from the application environment.
+int OsMajorVersion() {
+  const std::string text = AppEnv().PGetValue("OS_MJV");
+  return std::atoi(text.c_str());
+}
+
+}  // namespace
+
+int TFX9860sio::FStart(bool skip_check, int retries) {
+  Report("FStart in");
+  int status = 0;
+  switch (kind_) {
+    case LinkKind::Serial: status = SerialStart(); break;
+    case LinkKind::Usb: status = UsbStart(skip_check, retries); break;
+  }
+  Report("FStart out");
+  return status;
+}
+
+int TFX9860sio::SerialStart() {
+  Open(SerialConnection(9600));
+  timeout_ = timings_.baud_check;
+  if (SendCheck("00") != kNoAnswer) {
+    Report("switching to 115200 baud...");
+    timeout_ = timings_.baud_check;
+    SendLinkSettings("115200", "NONE", "1");
+    Open(SerialConnection(115200));
+    Report("checking...");
+    SendCheck("01");
+    return 0;
+  }
+  // The calculator may still be at 115200 from a session that was not ended.
+  Report("9600 baud not successful");
+  Open(SerialConnection(115200));
+  timeout_ = timings_.baud_check;
+  if (SendCheck("00") == kNoAnswer) {
+    Report("Receive mode not activated!");
+    return 2;
+  }
+  return 0;
+}
+
+int TFX9860sio::UsbStart(bool skip_check, int retries) {
+  for (;;) {
+    Open(UsbConnection());
+    if (channel_->Handle() >= 0) break;
+    if (!channel_->DevicePath().empty()) {
+      // Present but not openable: typically not in receive mode yet; wait for the user.
+      Report("Receive mode not activated!");
+    } else if (retries > 0) {
+      --retries;
+    } else {
+      Report("USB communication failed: check USB-driver or cabling.");
+      if (OsMajorVersion() > 5) {
+        Report("Check the USB permissions (udev rule) and that no other program holds the calculator.");
+      }
+      StopRequest() = stopByLink;
+    }
+    WaitWithMessages(ui_, timings_.usb_retry, [] { return StopRequest() != stopNone; });
+    if (const std::uint8_t stop = StopRequest(); stop != stopNone) return stop;
+  }
+  if (!skip_check) {
+    Report("start...");
+    SendCheck("00");
+  }
+  return 0;
+}
+
+int TFX9860sio::FStop() {
+  if (kind_ == LinkKind::Serial && channel_) {
+    Report("switching to 9600 baud...");
+    timeout_ = timings_.baud_check;
+    SendLinkSettings("9600", "NONE", "1");
+    Open(SerialConnection(9600));
+  }
+  Close();
+  return 0;
+}
+
+int TFX9860sio::SendCheck(std::string_view subtype) {
+  return SendCommand(subtype, nullptr, 0, kTypeCheck, false, false);
+}
+
+int TFX9860sio::SendRoleswap() { return SendCommand("00", nullptr, 0, kTypeRoleswap, false, false); }
+
+int TFX9860sio::SendAck() { return SendCommand("00", nullptr, 0, kTypeAck, false, false); }
+
+int TFX9860sio::SendTerminate() { return SendCommand("00", nullptr, 0, kTypeTerminate, false, false); }
+
+int TFX9860sio::SendLinkSettings(const std::string& baud_rate, const std::string& parity,
+                                 const std::string& stop_bits) {
+  return SendParameterCommand("02", 0, 0, 0, {baud_rate, parity, stop_bits, "", "", ""});
+}
+
+bool TFX9860sio::CheckAnswer(std::string_view expected, bool show_error, bool backup_hint) {
+  const std::size_t count = std::min(expected.size(), header_.size());
+  bool equal = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (header_[i] != static_cast<std::uint8_t>(expected[i])) equal = false;
+  }
+  if (equal) return true;
+  if (!show_error) return false;
+
+  std::string message;
+  if (header_[0] == kTypeError) {
+    const std::string code(reinterpret_cast<const char*>(&header_[1]), 2);
+    message = "Error " + code + ": " + ErrorAnswerText(code);
+    if (code == "04" && backup_hint) message += "\r\n" + std::string(kBackupHint);
+  } else {
+    message = "wrong answer on:" + std::string(expected.substr(0, count));
+  }
+  ui_.MessageBox(DialogKind::Error, message, DialogButtons::OK);
+  return false;
+}
+
+}  // namespace ostrel

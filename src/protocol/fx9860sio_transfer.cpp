@@ -1,0 +1,156 @@
+// TFX9860sio: reading the calculator's flash or RAM into an image file.
+//
+// The PC asks for the image, hands the sending role to the calculator with a role swap
+// and then acknowledges block after block; each acknowledge is answered by the next
+// block. The transfer ends when the image is complete (the PC terminates), when the
+// calculator swaps the roles back, on a missing or damaged answer, or on a stop request.
+
+#include <algorithm>
+
+#include "base/error.h"
+#include "operations/options.h"
+#include "protocol/fx9860sio.h"
+#include "protocol/image_file.h"
+#include "protocol/packet_codec.h"
+
+namespace ostrel {
+
+struct TFX9860sio::ImageRequest {
+  bool flash;
+  std::uint32_t size;
+  std::string_view request_subtype;  // "4F" flash, "2F" RAM
+  std::string_view block_subtype;    // "50" flash, "30" RAM
+  std::string_view request_text;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kBlockFieldsLength = 8;  // total blocks, block number: 4 hex digits each
+constexpr std::uint8_t kDataFlag = '1';
+
+std::string PacketHeader(std::uint8_t type, std::string_view subtype, char data_flag) {
+  std::string header(1, static_cast<char>(type));
+  header += subtype;
+  header += data_flag;
+  return header;
+}
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+std::uint64_t PerSecond(double amount, double seconds) {
+  return seconds > 0 ? static_cast<std::uint64_t>(amount / seconds) : 0;
+}
+
+}  // namespace
+
+int TFX9860sio::ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags) {
+  const std::uint32_t size = (flags & OPT_INCLUDE_SMEM) ? kFlashImageLarge : kFlashImageSmall;
+  return ReceiveImage({true, size, "4F", "50", "Flash transfer request..."}, device, file_name);
+}
+
+int TFX9860sio::ReceiveRamImage(const std::string& device, const std::string& file_name) {
+  return ReceiveImage({false, kRamImageSize, "2F", "30", "RAM transfer request..."}, device, file_name);
+}
+
+int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name) {
+  image_size_ = request.size;
+  bytes_written_ = 0;
+  transferred_total_ = 0;
+  TImageFile file(file_name);
+  Report("File opened: " + file_name);
+  Report(std::string(request.request_text));
+
+  SendParameterCommand(request.request_subtype, 0, 0, 0, {"", "", "", "", device, ""});
+  if (!CheckAnswer(PacketHeader(kTypeAck, "00", '0'), true, true)) {
+    file.Close();
+    return 0;
+  }
+  Report("Roleswap...");
+  SendRoleswap();
+  CheckAnswer(PacketHeader(kTypeCommand, request.block_subtype, '1'), true);
+
+  const std::string roleswap_header = PacketHeader(kTypeRoleswap, "00", '0');
+  const std::string block_header = PacketHeader(kTypeData, request.block_subtype, '1');
+  long total_blocks = -1;
+  long current_block = 0;
+  bool progress_max_sent = false;
+  std::uint64_t line_total = 0;
+  Clock::duration write_time{};
+  std::uint64_t last_block_speed = 0;
+  TakeReceivedCount();  // the line total counts from the first block on
+  const auto start = Clock::now();
+  int result = 0;
+
+  for (;;) {
+    const auto pass_start = Clock::now();
+    if (total_blocks > 0) {
+      if (!progress_max_sent) {
+        const long maximum = request.flash ? std::min<long>(request.size / 256, total_blocks) : total_blocks;
+        ui_.Notify(nfProgressMax, maximum);
+        progress_max_sent = true;
+      }
+      ui_.Notify(nfProgressPos, current_block);
+      ui_.Notify(nfFlashAddress, static_cast<std::int64_t>(bytes_written_));
+      line_total += TakeReceivedCount();
+      const double elapsed = Seconds(pass_start - start);
+      if (request.flash && elapsed > 0) {
+        const double line_seconds = elapsed - Seconds(write_time);
+        ui_.Notify(nfSpeed, std::to_string(PerSecond(static_cast<double>(bytes_written_), elapsed)) + "/" +
+                                std::to_string(PerSecond(static_cast<double>(transferred_total_), elapsed)) + "/" +
+                                std::to_string(PerSecond(static_cast<double>(line_total), line_seconds)) + "/" +
+                                std::to_string(last_block_speed));
+      }
+      ui_.ProcessMessages();
+    }
+
+    Report("Send acknowledge...");
+    result = SendAck();
+    if (result == 0) break;
+    if (CheckAnswer(roleswap_header, false)) {
+      Report("Received roleswap!");
+      break;
+    }
+    if (current_block == total_blocks) throw Error("sync error");
+    CheckAnswer(block_header, true);
+
+    // Only an answer that carried a data field has data to store; anything else would
+    // repeat the previous block.
+    std::span<const std::uint8_t> data;
+    if (header_[3] == kDataFlag) data = received_data_;
+    Report("Received " + std::to_string(data.size()) + " bytes.");
+    transferred_total_ += data.size();
+
+    std::vector<std::uint8_t> payload;
+    if (data.size() > kBlockFieldsLength) payload = UnescapeData(data.subspan(kBlockFieldsLength));
+    const std::uint64_t room = image_size_ - bytes_written_;
+    if (payload.size() > room) payload.resize(static_cast<std::size_t>(room));
+    const auto write_start = Clock::now();
+    file.Append(payload);
+    write_time += Clock::now() - write_start;
+    bytes_written_ += payload.size();
+
+    if (bytes_written_ >= image_size_) {
+      SendTerminate();
+      ui_.Notify(nfStatus, std::string("Ready!"));
+      break;
+    }
+    if (data.size() >= kBlockFieldsLength) {
+      const auto total = ParseHexField(data.subspan(0, 4));
+      const auto current = ParseHexField(data.subspan(4, 4));
+      if (total && current) {
+        total_blocks = static_cast<long>(*total);
+        current_block = static_cast<long>(*current);
+      }
+    }
+    if (StopRequest() != stopNone) break;
+    if (request.flash) {
+      last_block_speed = PerSecond(static_cast<double>(data.size()), Seconds(Clock::now() - pass_start));
+    }
+  }
+  file.Close();
+  return result;
+}
+
+}  // namespace ostrel
