@@ -1,0 +1,110 @@
+#include "cli/cli_common.h"
+
+#include <algorithm>
+#include <iostream>
+#include <set>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "env/app_env.h"
+
+namespace ostrel::cli {
+
+namespace {
+
+// The registry is filled by static objects of other translation units; a function-local
+// static is constructed on first use, whatever the order of their initialisation.
+std::vector<TCommandEntry>& Registry() {
+  static std::vector<TCommandEntry> registry;
+  return registry;
+}
+
+bool IsCommandName(const std::string& word, const std::vector<std::string>& command_names) {
+  return std::find(command_names.begin(), command_names.end(), word) != command_names.end();
+}
+
+}  // namespace
+
+void RegisterCommand(std::string name, std::string description, TCommandSetup setup) {
+  Registry().push_back({std::move(name), std::move(description), std::move(setup)});
+}
+
+std::vector<TCommandEntry> RegisteredCommands() {
+  std::vector<TCommandEntry> commands = Registry();
+  std::stable_sort(commands.begin(), commands.end(),
+                   [](const TCommandEntry& a, const TCommandEntry& b) { return a.name < b.name; });
+  return commands;
+}
+
+TSplitCommandLine SplitCommandLine(const std::vector<std::string>& arguments,
+                                   const std::vector<std::string>& command_names) {
+  TSplitCommandLine split;
+  std::vector<std::string> stray_words;
+  std::size_t i = 0;
+  for (; i < arguments.size(); ++i) {
+    const std::string& word = arguments[i];
+    if (IsCommandName(word, command_names)) break;
+    if (!word.empty() && word[0] == '-') {
+      split.cli_arguments.push_back(word);
+      continue;
+    }
+    split.start_parameters.push_back(word);
+    if (word.find('=') == std::string::npos && (word.empty() || word[0] != '/')) stray_words.push_back(word);
+  }
+  if (i == arguments.size()) {
+    // No command: let the parser report the words that were meant as one.
+    split.cli_arguments.insert(split.cli_arguments.end(), stray_words.begin(), stray_words.end());
+  }
+  for (; i < arguments.size(); ++i) split.cli_arguments.push_back(arguments[i]);
+  return split;
+}
+
+void SetupApplication(CLI::App& app, TCliContext& context) {
+  app.require_subcommand(1);
+  app.add_flag("-y,--yes", context.assume_yes, "Answer every question with Yes/OK");
+  app.add_flag("-v,--verbose", context.verbose, "Show the diagnostics lines of an operation");
+  app.add_flag("-q,--quiet", context.quiet, "Show no status, speed or progress");
+  app.footer(
+      "Start parameters NAME=VALUE before the command preset the application environment,\n"
+      "for example: ostrel IF=/tmp/other.INI env");
+
+  std::set<std::string> seen;
+  for (const TCommandEntry& entry : RegisteredCommands()) {
+    if (!seen.insert(entry.name).second) throw Error("ostrel: command " + entry.name + " registered twice");
+    CLI::App* command = app.add_subcommand(entry.name, entry.description);
+    command->fallthrough();
+    if (entry.setup) entry.setup(*command, context);
+  }
+}
+
+int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  try {
+    std::vector<std::string> names;
+    for (const TCommandEntry& entry : RegisteredCommands()) names.push_back(entry.name);
+    TSplitCommandLine split = SplitCommandLine(arguments, names);
+
+    PreLoadAppEnv(split.start_parameters);
+    ApplyStartupDefaults();
+
+    TCliContext context;
+    CLI::App app{AppEnv().PGetValue("PN") + " " + AppEnv().PGetValue("FV"), "ostrel"};
+    SetupApplication(app, context);
+
+    std::vector<const char*> argv{"ostrel"};
+    for (const std::string& word : split.cli_arguments) argv.push_back(word.c_str());
+    try {
+      app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+      int code = app.exit(e, out, err);
+      return code == 0 ? 0 : 2;
+    }
+    return context.exit_status;
+  } catch (const std::exception& e) {
+    // The top-level error box of the command line.
+    out.flush();
+    err << "ostrel: " << e.what() << '\n';
+    return 1;
+  }
+}
+
+}  // namespace ostrel::cli
