@@ -1,0 +1,72 @@
+#pragma once
+// Shared pieces of the protocol tests: short time-outs, a temp folder, stop-request reset.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+#include "protocol/fx9860sio.h"
+#include "support/recording_ui.h"
+
+namespace ostrel::testing {
+
+// Waits short enough to keep the tests quick, long enough for a loaded machine.
+inline TLinkTimings QuickTimings() {
+  using std::chrono::milliseconds;
+  TLinkTimings t;
+  t.answer = milliseconds(1500);
+  t.baud_check = milliseconds(1000);
+  t.silence = milliseconds(300);
+  t.usb_retry = milliseconds(100);
+  t.open_settle = milliseconds(10);
+  return t;
+}
+
+inline std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline int CountLines(const RecordingUi& ui, const std::string& text) {
+  int count = 0;
+  for (const auto& line : ui.LogLines()) count += line == text ? 1 : 0;
+  return count;
+}
+
+class ProtocolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StopRequest() = stopNone;
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) c = c == '/' ? '_' : c;
+    folder_ = std::filesystem::temp_directory_path() / ("ostrel-protocol-" + std::to_string(::getpid()) + "-" + name);
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override {
+    StopRequest() = stopNone;
+    std::filesystem::remove_all(folder_);
+  }
+  std::string PathIn(const std::string& name) const { return (folder_ / name).string(); }
+
+  // A USB link to a stream endpoint, opened (no session start).
+  std::unique_ptr<TFX9860sio> OpenUsb(const std::string& endpoint, TLinkTimings timings = QuickTimings()) {
+    TLinkTarget target;
+    target.usb_device = endpoint;
+    target.timings = timings;
+    auto sio = std::make_unique<TFX9860sio>(LinkKind::Usb, ui_.Ui(), target);
+    sio->Open(sio->UsbConnection());
+    return sio;
+  }
+
+  RecordingUi ui_;
+  std::filesystem::path folder_;
+};
+
+}  // namespace ostrel::testing
