@@ -51,7 +51,9 @@ TSplitCommandLine SplitCommandLine(const std::vector<std::string>& arguments,
     split.start_parameters.push_back(word);
     if (word.find('=') == std::string::npos && (word.empty() || word[0] != '/')) stray_words.push_back(word);
   }
-  if (i == arguments.size()) {
+  if (i < arguments.size()) {
+    split.command = arguments[i];
+  } else {
     // No command: let the parser report the words that were meant as one.
     split.cli_arguments.insert(split.cli_arguments.end(), stray_words.begin(), stray_words.end());
   }
@@ -82,6 +84,15 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     std::vector<std::string> names;
     for (const TCommandEntry& entry : RegisteredCommands()) names.push_back(entry.name);
     TSplitCommandLine split = SplitCommandLine(arguments, names);
+
+    if (split.command.empty()) {
+      for (const std::string& word : split.cli_arguments) {
+        if (!word.empty() && word[0] != '-') {
+          err << "ostrel: unknown command " << word << "\nRun with --help for more information.\n";
+          return 2;
+        }
+      }
+    }
 
     PreLoadAppEnv(split.start_parameters);
     ApplyStartupDefaults();

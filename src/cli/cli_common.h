@@ -84,13 +84,14 @@ struct TCommandRegistration {
 struct TSplitCommandLine {
   std::vector<std::string> start_parameters;  // for PreLoadAppEnv
   std::vector<std::string> cli_arguments;     // for CLI11
+  std::string command;                        // the first word naming a command, or empty
 };
 
 // Every word before the first word that names a command is a start-up word: a word that
 // begins with "-" is an option for CLI11; any other word goes to PreLoadAppEnv, which
 // ignores words without "=" and words beginning with "/". The command word and all words
 // after it go to CLI11. When no word names a command, the start-up words without "=" go
-// to CLI11 as well, so that a mistyped command name is reported.
+// to CLI11 as well, and RunCommandLine reports the first of them as an unknown command.
 TSplitCommandLine SplitCommandLine(const std::vector<std::string>& arguments,
                                    const std::vector<std::string>& command_names);
 
