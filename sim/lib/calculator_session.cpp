@@ -1,0 +1,266 @@
+#include "calculator_session.h"
+
+#include <algorithm>
+#include <string>
+
+namespace fxsim {
+
+namespace {
+
+constexpr std::string_view kStorageName = "fls0";
+
+Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+OutgoingPacket Plain(std::uint8_t type, std::string_view subtype) {
+  return {BuildPacket(type, subtype), false, false};
+}
+
+bool IsSupportedBaud(const std::string& text) { return text == "9600" || text == "115200"; }
+
+// Leaves out or changes one byte, or spoils the checksum, as the fault says.
+void Mangle(const FaultSpec& fault, Bytes& bytes) {
+  const std::size_t index =
+      fault.byte_index >= 0 ? std::min<std::size_t>(static_cast<std::size_t>(fault.byte_index),
+                                                    bytes.size() - 1)
+                            : bytes.size() / 2;
+  switch (fault.fault) {
+    case Fault::kDropByte:
+      bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(index));
+      break;
+    case Fault::kCorruptByte:
+      bytes[index] ^= 0x01;
+      break;
+    case Fault::kBadChecksum: {
+      const std::string_view digits(reinterpret_cast<const char*>(bytes.data()) + bytes.size() - 2, 2);
+      const std::string wrong = Hex(*ParseHex(digits) + 1, 2);
+      std::copy(wrong.begin(), wrong.end(), bytes.end() - 2);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+FaultPlan::FaultPlan(std::vector<FaultSpec> faults) {
+  for (FaultSpec& f : faults) {
+    switch (f.fault) {
+      case Fault::kNoAnswer:
+        no_answer_ = true;
+        break;
+      case Fault::kExtraBlocks:
+        extra_blocks_ += f.count;
+        break;
+      case Fault::kNoRoleSwap:
+        no_roleswap_ = true;
+        break;
+      case Fault::kAnnounceRoleSwap:
+        announce_roleswap_ = true;
+        break;
+      default:
+        sited_.push_back(std::move(f));
+        break;
+    }
+  }
+}
+
+const FaultSpec* FaultPlan::NextPacket(FaultSite::Kind answer, int block) {
+  const int number = ++packets_;
+  for (const FaultSpec& f : sited_) {
+    const FaultSite& site = f.site;
+    const bool hits = site.kind == FaultSite::Kind::kAnyTime ||
+                      (site.kind == FaultSite::Kind::kPacket && site.number == number) ||
+                      (site.kind == FaultSite::Kind::kBlock && answer == FaultSite::Kind::kBlock &&
+                       site.number == block) ||
+                      (site.kind == answer && site.kind != FaultSite::Kind::kBlock &&
+                       site.kind != FaultSite::Kind::kPacket);
+    if (hits) return &f;
+  }
+  return nullptr;
+}
+
+CalculatorSession::CalculatorSession(Endpoint endpoint, Memory memory, FaultPlan& plan, int baud)
+    : endpoint_(endpoint), memory_(memory), plan_(plan), baud_(baud) {}
+
+bool CalculatorSession::Answer(Reaction& reaction, FaultSite::Kind site, int block,
+                               OutgoingPacket packet) {
+  const FaultSpec* fault = plan_.NextPacket(site, block);
+  if (fault == nullptr) {
+    reaction.packets.push_back(std::move(packet));
+    return true;
+  }
+  switch (fault->fault) {
+    case Fault::kStall:
+      stalled_ = true;
+      return false;
+    case Fault::kDisconnect:
+      stalled_ = true;
+      reaction.disconnect = true;
+      return false;
+    case Fault::kErrorAnswer: {
+      const Bytes data = fault->error_with_data ? AsBytes(fault->error_code) : Bytes();
+      reaction.packets.push_back({BuildPacket(kTypeError, fault->error_code, data), false, false});
+      return false;
+    }
+    default:
+      Mangle(*fault, packet.bytes);
+      reaction.packets.push_back(std::move(packet));
+      return true;
+  }
+}
+
+bool CalculatorSession::AnswerError(Reaction& reaction, FaultSite::Kind site,
+                                    std::string_view code) {
+  return Answer(reaction, site, 0, Plain(kTypeError, code));
+}
+
+Reaction CalculatorSession::OnPacket(const Packet& packet) {
+  Reaction reaction;
+  if (stalled_ || plan_.NoAnswer()) return reaction;
+  if (!packet.checksum_ok) {
+    // A damaged packet is not acted on: ask for it again and keep the state.
+    AnswerError(reaction, FaultSite::Kind::kAnyTime, "01");
+    return reaction;
+  }
+  const std::string& sub = packet.subtype;
+  switch (packet.type) {
+    case kTypeCheck:
+      if (sub == "00" || sub == "01") {
+        state_ = State::kIdle;
+        Answer(reaction, FaultSite::Kind::kCheck, 0, Plain(kTypeAck, "00"));
+      } else {
+        AnswerError(reaction, FaultSite::Kind::kCheck, "00");
+      }
+      break;
+    case kTypeCommand:
+      OnCommand(packet, reaction);
+      break;
+    case kTypeRoleSwap:
+      OnRoleSwap(reaction);
+      break;
+    case kTypeAck:
+      OnAck(reaction);
+      break;
+    case kTypeTerminate:
+      state_ = State::kIdle;
+      Answer(reaction, FaultSite::Kind::kAnyTime, 0, Plain(kTypeAck, "00"));
+      break;
+    case kTypeError:
+      break;  // the calculator never expects one; nothing to answer
+    default:
+      // Uploads and the like are not part of this calculator's repertoire.
+      AnswerError(reaction, FaultSite::Kind::kAnyTime, "00");
+      break;
+  }
+  return reaction;
+}
+
+void CalculatorSession::OnCommand(const Packet& packet, Reaction& reaction) {
+  const std::string& sub = packet.subtype;
+  if (sub == "01") {
+    state_ = State::kIdle;
+    const auto record = memory_.device_info;
+    Answer(reaction, FaultSite::Kind::kDeviceInfo, 0,
+           {BuildPacket(kTypeAck, "02", Escape(record)), true, false});
+    return;
+  }
+  if (sub == "02") {
+    state_ = State::kIdle;
+    const auto block = ParameterBlock::Decode(packet.data);
+    if (!block || !IsSupportedBaud(block->texts[0])) {
+      AnswerError(reaction, FaultSite::Kind::kLinkSettings, "00");
+      return;
+    }
+    // The acknowledge still goes out at the old speed; the new one applies after it.
+    if (Answer(reaction, FaultSite::Kind::kLinkSettings, 0, Plain(kTypeAck, "00")) &&
+        endpoint_ == Endpoint::kSerial) {
+      reaction.switch_to_baud = std::stoi(block->texts[0]);
+    }
+    return;
+  }
+  if (sub == "4F" || sub == "2F") {
+    state_ = State::kIdle;
+    const auto block = ParameterBlock::Decode(packet.data);
+    if (!block || block->texts[4] != kStorageName) {
+      AnswerError(reaction, FaultSite::Kind::kRequest, "04");
+      return;
+    }
+    if (Answer(reaction, FaultSite::Kind::kRequest, 0, Plain(kTypeAck, "00"))) {
+      image_ = sub == "4F" ? Image::kFlash : Image::kRam;
+      state_ = State::kAwaitRoleSwap;
+    }
+    return;
+  }
+  AnswerError(reaction, FaultSite::Kind::kAnyTime, "00");
+}
+
+void CalculatorSession::OnRoleSwap(Reaction& reaction) {
+  if (state_ != State::kAwaitRoleSwap) {
+    state_ = State::kIdle;
+    Answer(reaction, FaultSite::Kind::kAnyTime, 0, Plain(kTypeAck, "00"));
+    return;
+  }
+  OutgoingPacket announcement;
+  if (plan_.AnnounceRoleSwap()) {
+    announcement = Plain(kTypeRoleSwap, "00");
+  } else {
+    ParameterBlock block;
+    block.file_size = static_cast<std::uint32_t>(ImageBytes().size());
+    block.texts[1] = image_ == Image::kFlash ? "FLASH" : "RAM";
+    block.texts[4] = std::string(kStorageName);
+    announcement = {BuildPacket(kTypeCommand, image_ == Image::kFlash ? "50" : "30", block.Encode()),
+                    true, false};
+  }
+  if (Answer(reaction, FaultSite::Kind::kAnyTime, 0, std::move(announcement))) {
+    state_ = State::kSending;
+    next_block_ = 1;
+    extra_block_sent_ = false;
+  }
+}
+
+void CalculatorSession::OnAck(Reaction& reaction) {
+  if (state_ != State::kSending) {
+    AnswerError(reaction, FaultSite::Kind::kAnyTime, "00");
+    return;
+  }
+  const int total = ImageBlocks() + plan_.ExtraBlocks();
+  const bool overrun = next_block_ > total;
+  if (overrun && (!plan_.NoRoleSwap() || extra_block_sent_)) {
+    if (Answer(reaction, FaultSite::Kind::kAnyTime, 0, Plain(kTypeRoleSwap, "00"))) {
+      state_ = State::kIdle;
+    }
+    return;
+  }
+  if (Answer(reaction, FaultSite::Kind::kBlock, next_block_, DataBlock(next_block_, total))) {
+    extra_block_sent_ = overrun;
+    ++next_block_;
+  }
+}
+
+OutgoingPacket CalculatorSession::DataBlock(int number, int total) const {
+  const std::span<const std::uint8_t> image = ImageBytes();
+  const std::size_t offset = static_cast<std::size_t>(number - 1) * kBlockPayload;
+  std::span<const std::uint8_t> payload;
+  const Bytes filler(kBlockPayload, 0xFF);  // past the image end: erased flash
+  if (offset < image.size()) {
+    payload = image.subspan(offset, std::min(kBlockPayload, image.size() - offset));
+  } else {
+    payload = filler;
+  }
+  Bytes data = AsBytes(Hex(static_cast<std::uint32_t>(total), 4) +
+                       Hex(static_cast<std::uint32_t>(number), 4));
+  const Bytes escaped = Escape(payload);
+  data.insert(data.end(), escaped.begin(), escaped.end());
+  return {BuildPacket(kTypeData, image_ == Image::kFlash ? "50" : "30", data), true, true};
+}
+
+std::span<const std::uint8_t> CalculatorSession::ImageBytes() const {
+  return image_ == Image::kFlash ? memory_.flash : memory_.ram;
+}
+
+int CalculatorSession::ImageBlocks() const {
+  return static_cast<int>((ImageBytes().size() + kBlockPayload - 1) / kBlockPayload);
+}
+
+}  // namespace fxsim
