@@ -36,6 +36,10 @@ TEST(TParamlistTest, StoresValuesUnexpanded) {
   list.Set("B", "y");
   EXPECT_EQ(list.ExpandValue("A", false), "y") << "expansion happens when the value is used";
   EXPECT_EQ(list.ExpandValue("NOPE", false), "");
+
+  list.Set("QUOTED", "\"$(B) z\"");
+  EXPECT_EQ(list.ExpandValue("quoted", false), "\"y z\"");
+  EXPECT_EQ(list.ExpandValue("quoted", true), "y z");
 }
 
 struct ExpandCase {
