@@ -1,0 +1,48 @@
+#pragma once
+// What the USB device reads from and writes to: a channel that moves blocks of bytes,
+// either the calculator's bulk endpoints or a byte-stream endpoint (a Unix-domain socket or
+// a terminal device) that carries the same bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+
+class TBlockChannel {
+ public:
+  virtual ~TBlockChannel() = default;
+  // Bytes stored (at most `capacity`); 0 when nothing arrived within the short read wait,
+  // or when the channel is gone (said once in the diagnostics).
+  virtual std::size_t ReadBlock(std::uint8_t* destination, std::size_t capacity) = 0;
+  // Bytes written.
+  virtual std::uint32_t WriteBlock(const std::uint8_t* data, std::uint32_t length) = 0;
+  // The operating-system handle (a file descriptor).
+  virtual int Handle() const = 0;
+  virtual std::vector<std::string> TakeDiagnostics() = 0;
+};
+
+// How an attempt to open a device ended.
+enum class OpenOutcome {
+  Opened,       // channel set
+  Absent,       // there is no such device: the device path stays empty
+  NotOpenable,  // the device is there but cannot be opened: path set, no channel
+};
+
+struct TUsbOpenResult {
+  OpenOutcome outcome = OpenOutcome::Absent;
+  std::string device_path;
+  std::unique_ptr<TBlockChannel> channel;
+  std::vector<std::string> diagnostics;
+};
+
+// Maps an errno value from opening or connecting to a device path onto the outcome:
+// no such file or device → Absent; anything else (refused, permission, busy) → NotOpenable.
+OpenOutcome OutcomeOfOpenError(int error);
+
+// A diagnostics line for a device path that could not be opened, with a hint where one helps.
+std::string OpenFailureText(const std::string& path, int error);
+
+}  // namespace ostrel

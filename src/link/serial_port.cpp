@@ -1,0 +1,145 @@
+#include "link/serial_port.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "link/line_settings.h"
+
+namespace ostrel {
+
+namespace {
+
+// The scratch buffer is never used for I/O; a bound keeps a wild BUFFERSIZE harmless.
+constexpr std::int32_t kMaxScratchBuffer = 1 << 20;
+// How long a write may make no progress before it gives up, unless the string sets write
+// time-outs.
+constexpr int kDefaultWriteStallMs = 5000;
+
+int ClampMs(std::uint64_t ms) { return static_cast<int>(std::min<std::uint64_t>(ms, INT_MAX)); }
+
+}  // namespace
+
+tSio::tSio(const std::string& connection) {
+  TSerialSettings settings = ParseSerialSettings(connection, names_);
+  device_name_ = settings.name;
+  Open(settings);
+  if (settings.buffer_size > 0) {
+    scratch_buffer_.resize(static_cast<std::size_t>(std::min(settings.buffer_size, kMaxScratchBuffer)));
+  }
+}
+
+tSio::~tSio() {
+  if (handle_.Valid()) ::ioctl(handle_.Get(), TIOCNXCL);
+}
+
+void tSio::Open(const TSerialSettings& settings) {
+  const std::string prefix = "Serial port " + (device_name_.empty() ? std::string("(no name)") : device_name_);
+  if (device_name_.empty()) {
+    diagnostics_.Add(prefix + ": no port name given.");
+    return;
+  }
+  TUniqueFd port(::open(device_name_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!port.Valid()) {
+    int error = errno;
+    std::string line = prefix + " cannot be opened: " + ErrnoText(error);
+    if (error == EACCES || error == EPERM) line += " (is the user in the group that owns the port, e.g. dialout?)";
+    diagnostics_.Add(line);
+    return;
+  }
+  termios current{};
+  if (::tcgetattr(port.Get(), &current) != 0) {
+    diagnostics_.Add(prefix + " is not a serial port.");
+    return;
+  }
+  // No sharing: a port that another program holds is not taken over.
+  if (::flock(port.Get(), LOCK_EX | LOCK_NB) != 0) {
+    diagnostics_.Add(prefix + " is in use by another program.");
+    return;
+  }
+  ::ioctl(port.Get(), TIOCEXCL);
+  handle_ = std::move(port);
+
+  if (settings.file_flags & kFileFlagOverlapped) {
+    diagnostics_.Add(prefix + ": overlapped I/O is not used here; reads and writes complete directly.");
+  }
+  if (!ApplyLineSettings(settings)) {
+    ::ioctl(handle_.Get(), TIOCNXCL);
+    handle_.Reset();
+    return;
+  }
+
+  // With the default time-outs (interval MAXDWORD, totals 0) a read returns what has
+  // arrived; it waits the short read wait so that a polling caller does not spin. Read
+  // totals, when set, are the wait for one byte.
+  std::uint64_t read_total =
+      std::uint64_t{settings.read_total_timeout_multiplier} + settings.read_total_timeout_constant;
+  read_wait_ms_ = read_total > 0 ? ClampMs(read_total) : kReadWaitMs;
+  write_stall_ms_per_byte_ = ClampMs(settings.write_total_timeout_multiplier);
+  write_stall_ms_constant_ = ClampMs(settings.write_total_timeout_constant);
+}
+
+bool tSio::ApplyLineSettings(const TSerialSettings& settings) {
+  const int fd = handle_.Get();
+  const std::string prefix = "Serial port " + device_name_;
+  termios current{};
+  ::tcgetattr(fd, &current);
+  int modem = 0;
+  std::optional<int> modem_lines;
+  if (::ioctl(fd, TIOCMGET, &modem) == 0) modem_lines = modem;
+
+  std::uint32_t flags = settings.ApplyDcbFlags(DcbFlagsOfModemLines(modem_lines));
+  TLineSetup setup = MakeLineSetup(current, flags, settings);
+  if (setup.error) {
+    diagnostics_.Add(prefix + ": " + *setup.error + "; the port is not used.");
+    return false;
+  }
+  for (const std::string& note : setup.notes) diagnostics_.Add(prefix + ": " + note + ".");
+  if (::tcsetattr(fd, TCSANOW, &setup.line) != 0) {
+    diagnostics_.Add(prefix + ": the line settings were refused: " + ErrnoText(errno));
+  }
+  // Modem lines: a pseudo-terminal has none, which is not an error.
+  int dtr = TIOCM_DTR;
+  int rts = TIOCM_RTS;
+  ::ioctl(fd, setup.raise_dtr ? TIOCMBIS : TIOCMBIC, &dtr);
+  ::ioctl(fd, setup.raise_rts ? TIOCMBIS : TIOCMBIC, &rts);
+  return true;
+}
+
+void tSio::MarkLost(const std::string& reason) {
+  if (lost_) return;
+  lost_ = true;
+  diagnostics_.Add("Serial port " + device_name_ + ": the line is gone (" + reason + "); it stays silent.");
+}
+
+std::uint32_t tSio::Write(const std::uint8_t* data, std::uint32_t length) {
+  if (!handle_.Valid() || lost_ || length == 0) return 0;
+  std::uint64_t stall = static_cast<std::uint64_t>(write_stall_ms_per_byte_) * length +
+                        static_cast<std::uint64_t>(write_stall_ms_constant_);
+  int stall_ms = stall > 0 ? ClampMs(stall) : kDefaultWriteStallMs;
+  int error = 0;
+  std::uint32_t written = WriteAll(handle_.Get(), data, length, stall_ms, /*socket=*/false, &error);
+  if (error == EIO || error == ENXIO || error == ENODEV || error == EPIPE) MarkLost(ErrnoText(error));
+  return written;
+}
+
+int tSio::ReadByte(std::uint8_t& destination) {
+  if (!handle_.Valid() || lost_) {
+    IdleReadWait();
+    return 0;
+  }
+  ReadResult result = ReadAvailable(handle_.Get(), &destination, 1, read_wait_ms_);
+  if (result.closed) {
+    MarkLost("hung up");
+    IdleReadWait();
+    return 0;
+  }
+  return result.count == 1 ? 1 : 0;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,53 @@
+#pragma once
+// tSio: a serial port (a POSIX terminal device) opened from a connection string and used
+// as a raw byte line.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/connection_string.h"
+#include "link/diagnostic_lines.h"
+#include "link/fd_io.h"
+#include "link/hardware.h"
+#include "link/name_tables.h"
+
+namespace ostrel {
+
+class tSio : public TPort {
+ public:
+  // Parses the string, opens NAME and applies the line settings. Never throws: a port
+  // that cannot be opened (or cannot take the settings) is left with an invalid handle,
+  // and the diagnostics say why.
+  explicit tSio(const std::string& connection);
+  ~tSio() override;
+  tSio(const tSio&) = delete;
+  tSio& operator=(const tSio&) = delete;
+
+  // Writes the whole block, waiting for room in the line's queue; gives up when the line
+  // takes nothing for the write time-out (5 s unless the string sets one).
+  std::uint32_t Write(const std::uint8_t* data, std::uint32_t length) override;
+  // One byte when one has arrived or arrives within the read wait (10 ms unless the string
+  // sets read time-outs); else 0.
+  int ReadByte(std::uint8_t& destination) override;
+  int Handle() const override { return handle_.Get(); }
+  std::string DevicePath() const override { return device_name_; }
+  std::vector<std::string> TakeDiagnostics() override { return diagnostics_.Take(); }
+
+ private:
+  void Open(const TSerialSettings& settings);
+  bool ApplyLineSettings(const TSerialSettings& settings);
+  void MarkLost(const std::string& reason);
+
+  TUniqueFd handle_;
+  std::vector<std::uint8_t> scratch_buffer_;  // BUFFERSIZE bytes; not used by reads or writes
+  std::string device_name_;
+  TLinkNameTables names_;
+  int read_wait_ms_ = kReadWaitMs;
+  int write_stall_ms_per_byte_ = 0;
+  int write_stall_ms_constant_ = 0;
+  bool lost_ = false;
+  TDiagnosticLines diagnostics_;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,142 @@
+#include "link/stream_endpoint.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <termios.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "link/diagnostic_lines.h"
+#include "link/fd_io.h"
+
+namespace ostrel {
+
+OpenOutcome OutcomeOfOpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+      return OpenOutcome::Absent;
+    default:
+      return OpenOutcome::NotOpenable;
+  }
+}
+
+std::string OpenFailureText(const std::string& path, int error) {
+  std::string text = "USB device " + path + " cannot be opened: ";
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return text + "permission denied. Install the udev rule for the calculator (see docs/usb.md) "
+                    "and reconnect it, or add the user to the group the rule names.";
+    case EBUSY:
+      return text + "busy: another program or a kernel driver holds the calculator.";
+    case ECONNREFUSED:
+      return text + "the calculator does not accept a connection (is it in receive mode?).";
+    case EAGAIN:
+      return text + "the calculator is not accepting connections right now.";
+    default:
+      return text + ErrnoText(error) + ".";
+  }
+}
+
+namespace {
+
+constexpr int kStreamWriteStallMs = 5000;
+
+class TStreamChannel : public TBlockChannel {
+ public:
+  TStreamChannel(TUniqueFd fd, std::string path, bool socket)
+      : fd_(std::move(fd)), path_(std::move(path)), socket_(socket) {}
+
+  std::size_t ReadBlock(std::uint8_t* destination, std::size_t capacity) override {
+    if (lost_) {
+      IdleReadWait();
+      return 0;
+    }
+    ReadResult result = ReadAvailable(fd_.Get(), destination, capacity, kReadWaitMs);
+    if (result.closed) {
+      MarkLost("closed by the other side");
+      IdleReadWait();
+    }
+    return result.count;
+  }
+
+  std::uint32_t WriteBlock(const std::uint8_t* data, std::uint32_t length) override {
+    if (lost_ || length == 0) return 0;
+    int error = 0;
+    std::uint32_t written = WriteAll(fd_.Get(), data, length, kStreamWriteStallMs, socket_, &error);
+    if (error != 0 && error != ETIMEDOUT) MarkLost(ErrnoText(error));
+    return written;
+  }
+
+  int Handle() const override { return fd_.Get(); }
+  std::vector<std::string> TakeDiagnostics() override { return diagnostics_.Take(); }
+
+ private:
+  void MarkLost(const std::string& reason) {
+    if (lost_) return;
+    lost_ = true;
+    diagnostics_.Add("USB device " + path_ + " is gone (" + reason + "); the line stays silent.");
+  }
+
+  TUniqueFd fd_;
+  std::string path_;
+  bool socket_;
+  bool lost_ = false;
+  TDiagnosticLines diagnostics_;
+};
+
+TUsbOpenResult Failure(const std::string& path, int error) {
+  TUsbOpenResult result;
+  result.outcome = OutcomeOfOpenError(error);
+  if (result.outcome == OpenOutcome::NotOpenable) result.device_path = path;
+  result.diagnostics.push_back(result.outcome == OpenOutcome::Absent ? "USB device " + path + " is not there."
+                                                                    : OpenFailureText(path, error));
+  return result;
+}
+
+TUsbOpenResult Opened(const std::string& path, TUniqueFd fd, bool socket) {
+  TUsbOpenResult result;
+  result.outcome = OpenOutcome::Opened;
+  result.device_path = path;
+  result.channel = std::make_unique<TStreamChannel>(std::move(fd), path, socket);
+  return result;
+}
+
+}  // namespace
+
+TUsbOpenResult ConnectStreamSocket(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) return Failure(path, ENAMETOOLONG);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+  TUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) return Failure(path, errno);
+  int status;
+  do {
+    status = ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  } while (status != 0 && errno == EINTR);
+  if (status != 0) return Failure(path, errno);
+  return Opened(path, std::move(fd), /*socket=*/true);
+}
+
+TUsbOpenResult OpenStreamDevice(const std::string& path) {
+  TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) return Failure(path, errno);
+  termios line{};
+  if (::tcgetattr(fd.Get(), &line) == 0) {
+    ::cfmakeraw(&line);
+    line.c_cflag |= CLOCAL | CREAD;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    ::tcsetattr(fd.Get(), TCSANOW, &line);
+  }
+  return Opened(path, std::move(fd), /*socket=*/false);
+}
+
+}  // namespace ostrel

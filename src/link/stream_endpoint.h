@@ -1,0 +1,21 @@
+#pragma once
+// The USB byte-stream endpoint: a Unix-domain stream socket or a terminal device that
+// carries the calculator's bytes with no packet boundaries, so that every USB code path can
+// run against a simulated calculator without hardware.
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "link/block_channel.h"
+
+namespace ostrel {
+
+// Connects to a socket (refused: the calculator is not in receive mode → NotOpenable).
+TUsbOpenResult ConnectStreamSocket(const std::string& path);
+
+// Opens a character device that is not a usbfs node: a terminal is set to raw bytes, any
+// other device is used as it is.
+TUsbOpenResult OpenStreamDevice(const std::string& path);
+
+}  // namespace ostrel

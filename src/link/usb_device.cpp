@@ -1,0 +1,93 @@
+#include "link/usb_device.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "base/text.h"
+#include "link/connection_string.h"
+#include "link/fd_io.h"
+#include "link/libusb_device.h"
+#include "link/stream_endpoint.h"
+
+namespace ostrel {
+
+namespace {
+
+// The buffer is never used for I/O; a bound keeps a wild BUFFERSIZE harmless.
+constexpr std::int32_t kMaxBuffer = 1 << 20;
+
+}  // namespace
+
+TUsbOpenResult OpenUsbDevicePath(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    int error = errno;
+    TUsbOpenResult result;
+    result.outcome = OutcomeOfOpenError(error);
+    if (result.outcome == OpenOutcome::Absent) {
+      result.diagnostics.push_back("USB device " + path + " is not there.");
+    } else {
+      result.device_path = path;
+      result.diagnostics.push_back(OpenFailureText(path, error));
+    }
+    return result;
+  }
+  if (S_ISSOCK(status.st_mode)) return ConnectStreamSocket(path);
+  if (IsUsbfsNode(path, status)) return OpenUsbfsNode(path);
+  if (S_ISCHR(status.st_mode)) return OpenStreamDevice(path);
+  TUsbOpenResult result;
+  result.outcome = OpenOutcome::NotOpenable;
+  result.device_path = path;
+  result.diagnostics.push_back("USB device " + path +
+                               " cannot be opened: it is neither a device node nor a socket.");
+  return result;
+}
+
+TUSB::TUSB(const std::string& connection) {
+  TUsbSettings settings = ParseUsbSettings(connection);
+  if (settings.buffer_size > 0) {
+    buffer_.resize(static_cast<std::size_t>(std::min(settings.buffer_size, kMaxBuffer)) + 1);
+  }
+  TUsbOpenResult opened = IsBlank(settings.device_name) ? FindAndOpenCalculator(settings.vendor_id)
+                                                        : OpenUsbDevicePath(settings.device_name);
+  diagnostics_.Append(std::move(opened.diagnostics));
+  if (opened.outcome != OpenOutcome::Absent) device_path_ = opened.device_path;
+  channel_ = std::move(opened.channel);
+}
+
+TUSB::~TUSB() = default;
+
+std::uint32_t TUSB::Write(const std::uint8_t* data, std::uint32_t length) {
+  return channel_ ? channel_->WriteBlock(data, length) : 0;
+}
+
+int TUSB::ReadByte(std::uint8_t& destination) {
+  if (block_count_ == 0) {
+    if (channel_) {
+      block_count_ = channel_->ReadBlock(block_.data(), block_.size());
+    } else {
+      IdleReadWait();
+    }
+    read_position_ = 1;
+  }
+  if (block_count_ == 0) return 0;
+  destination = block_[read_position_ - 1];
+  if (read_position_ == block_count_) {
+    read_position_ = 1;
+    block_count_ = 0;
+  } else {
+    ++read_position_;
+  }
+  return 1;
+}
+
+int TUSB::Handle() const { return channel_ ? channel_->Handle() : -1; }
+
+std::vector<std::string> TUSB::TakeDiagnostics() {
+  if (channel_) diagnostics_.Append(channel_->TakeDiagnostics());
+  return diagnostics_.Take();
+}
+
+}  // namespace ostrel
