@@ -139,16 +139,20 @@ void Client::Send(const Bytes& bytes) {
 }
 
 std::optional<std::uint8_t> Client::ReadByte(int timeout_ms) {
+  if (next_ < buffer_.size()) return buffer_[next_++];
   if (eof_) return std::nullopt;
   pollfd p{fd_, POLLIN, 0};
   if (poll(&p, 1, timeout_ms) <= 0) return std::nullopt;
-  std::uint8_t b = 0;
-  const ssize_t n = read(fd_, &b, 1);
+  buffer_.resize(4096);
+  const ssize_t n = read(fd_, buffer_.data(), buffer_.size());
   if (n <= 0) {
+    buffer_.clear();
     eof_ = true;
     return std::nullopt;
   }
-  return b;
+  buffer_.resize(static_cast<std::size_t>(n));
+  next_ = 1;
+  return buffer_[0];
 }
 
 std::optional<Reply> Client::Read(int timeout_ms) {

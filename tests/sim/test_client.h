@@ -71,6 +71,8 @@ class Client {
   std::optional<std::uint8_t> ReadByte(int timeout_ms);
   int fd_;
   bool eof_ = false;
+  Bytes buffer_;  // read ahead, not yet handed out
+  std::size_t next_ = 0;
 };
 
 }  // namespace fxsim::testing
