@@ -1,0 +1,183 @@
+#include "link/usb_device.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "link/connection_string.h"
+#include "link/hardware.h"
+#include "link_test_support.h"
+
+namespace ostrel {
+namespace {
+
+using testing::Bytes;
+using testing::TSocketEndpoint;
+
+std::string Connection(const std::string& device_name) {
+  return std::string(kSystemUsbConnection) + "DEVICENAME=" + device_name;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& part) {
+  for (const auto& line : lines) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The first byte after waiting generously; 0 with `got` false when none came.
+std::uint8_t FirstByte(TPort& port, bool& got) {
+  std::uint8_t byte = 0;
+  got = false;
+  for (int attempts = 0; attempts < 2000 && !got; ++attempts) got = port.ReadByte(byte) == 1;
+  return byte;
+}
+
+TEST(UsbDevice, StreamSocketCarriesBytesBothWays) {
+  TSocketEndpoint calculator(TSocketEndpoint::Mode::Listening);
+  THardware link(LinkKind::Usb, Connection(calculator.Path()));
+  ASSERT_GE(link.Handle(), 0);
+  EXPECT_EQ(link.DevicePath(), calculator.Path());
+  ASSERT_TRUE(calculator.Accept());
+
+  const auto out = Bytes({0x05, 0x30, 0x30, 0x30, 0x37, 0x30, 0x00, 0xFF});
+  EXPECT_EQ(link.Write(out.data(), static_cast<std::uint32_t>(out.size())), out.size());
+  EXPECT_EQ(calculator.Receive(out.size()), out);
+}
+
+TEST(UsbDevice, ABlockIsHandedOutByteByByteThenTheNextBlockIsRead) {
+  TSocketEndpoint calculator(TSocketEndpoint::Mode::Listening);
+  TUSB usb(Connection(calculator.Path()));
+  ASSERT_GE(usb.Handle(), 0);
+  ASSERT_TRUE(calculator.Accept());
+
+  calculator.Send(Bytes({0xA1, 0xB2, 0xC3}));
+  bool got = false;
+  EXPECT_EQ(FirstByte(usb, got), 0xA1);
+  ASSERT_TRUE(got);
+  // The rest of the block comes at once, without another read of the device.
+  std::uint8_t byte = 0;
+  ASSERT_EQ(usb.ReadByte(byte), 1);
+  EXPECT_EQ(byte, 0xB2);
+  ASSERT_EQ(usb.ReadByte(byte), 1);
+  EXPECT_EQ(byte, 0xC3);
+  // The block is used up: the next call reads the device, which is silent now.
+  EXPECT_EQ(usb.ReadByte(byte), 0);
+
+  calculator.Send(Bytes({0xD4, 0xE5}));
+  EXPECT_EQ(FirstByte(usb, got), 0xD4);
+  ASSERT_TRUE(got);
+  ASSERT_EQ(usb.ReadByte(byte), 1);
+  EXPECT_EQ(byte, 0xE5);
+}
+
+TEST(UsbDevice, ALargeWriteArrivesWholeWhileThePeerReadsSlowly) {
+  TSocketEndpoint calculator(TSocketEndpoint::Mode::Listening);
+  TUSB usb(Connection(calculator.Path()));
+  ASSERT_TRUE(calculator.Accept());
+  std::vector<std::uint8_t> data(300000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  std::vector<std::uint8_t> received;
+  std::thread reader([&] { received = calculator.Receive(data.size()); });
+  EXPECT_EQ(usb.Write(data.data(), static_cast<std::uint32_t>(data.size())), data.size());
+  reader.join();
+  EXPECT_EQ(received, data);
+}
+
+TEST(UsbDevice, ASocketThatRefusesIsPresentButNotOpenable) {
+  TSocketEndpoint calculator(TSocketEndpoint::Mode::Refusing);
+  TUSB usb(Connection(calculator.Path()));
+  EXPECT_EQ(usb.DevicePath(), calculator.Path());
+  EXPECT_EQ(usb.Handle(), -1);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(usb.ReadByte(byte), 0);
+  const auto out = Bytes({1});
+  EXPECT_EQ(usb.Write(out.data(), 1), 0u);
+  EXPECT_TRUE(Contains(usb.TakeDiagnostics(), "receive mode"));
+}
+
+TEST(UsbDevice, AMissingPathIsNoDevice) {
+  testing::TTempDir folder;
+  TUSB usb(Connection((folder.Path() / "calculator.sock").string()));
+  EXPECT_EQ(usb.DevicePath(), "");
+  EXPECT_EQ(usb.Handle(), -1);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(usb.ReadByte(byte), 0);
+}
+
+TEST(UsbDevice, ABlankDeviceNameSearchesByVendorId) {
+  // No device with these ids exists, so the search finds nothing; a blank name is never
+  // taken as a path.
+  const std::string search = "NAME=USB;VENDORID=VID_FFFF&PID_FFFE;";
+  for (const std::string& name : {std::string(), std::string("DEVICENAME="), std::string("DEVICENAME= \t ")}) {
+    TUSB usb(search + name);
+    EXPECT_EQ(usb.DevicePath(), "") << name;
+    EXPECT_EQ(usb.Handle(), -1) << name;
+    EXPECT_TRUE(Contains(usb.TakeDiagnostics(), "USB search")) << name;
+  }
+  TSocketEndpoint calculator(TSocketEndpoint::Mode::Listening);
+  TUSB direct(search + "DEVICENAME=" + calculator.Path());
+  EXPECT_GE(direct.Handle(), 0);
+  EXPECT_FALSE(Contains(direct.TakeDiagnostics(), "USB search"));
+}
+
+TEST(UsbDevice, AnEmptyVendorIdMatchesNothing) {
+  TUSB usb("NAME=USB;BUFFERSIZE=4096;");
+  EXPECT_EQ(usb.DevicePath(), "");
+  EXPECT_EQ(usb.Handle(), -1);
+  EXPECT_TRUE(Contains(usb.TakeDiagnostics(), "VENDORID"));
+}
+
+TEST(UsbDevice, APseudoTerminalServesAsStreamEndpoint) {
+  testing::TPtyPair pty;
+  TUSB usb(Connection(pty.SlavePath()));
+  ASSERT_GE(usb.Handle(), 0);
+  const auto out = Bytes({0x0D, 0x0A, 0x11, 0x13, 0x03});
+  EXPECT_EQ(usb.Write(out.data(), static_cast<std::uint32_t>(out.size())), out.size());
+  EXPECT_EQ(pty.Receive(out.size()), out);
+  pty.Send(Bytes({0x0D, 0x13}));
+  bool got = false;
+  EXPECT_EQ(FirstByte(usb, got), 0x0D);
+  std::uint8_t byte = 0;
+  ASSERT_EQ(usb.ReadByte(byte), 1);
+  EXPECT_EQ(byte, 0x13);
+}
+
+TEST(UsbDevice, APeerThatGoesAwayLeavesASilentLineSaidOnce) {
+  TSocketEndpoint calculator(TSocketEndpoint::Mode::Listening);
+  TUSB usb(Connection(calculator.Path()));
+  ASSERT_TRUE(calculator.Accept());
+  calculator.Send(Bytes({0x42}));
+  bool got = false;
+  EXPECT_EQ(FirstByte(usb, got), 0x42);
+  calculator.CloseConnection();
+  std::uint8_t byte = 0;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(usb.ReadByte(byte), 0);
+  const auto out = Bytes({1, 2});
+  EXPECT_EQ(usb.Write(out.data(), 2), 0u);
+  auto lines = usb.TakeDiagnostics();
+  EXPECT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(Contains(lines, "gone"));
+  EXPECT_EQ(usb.ReadByte(byte), 0);
+  EXPECT_TRUE(usb.TakeDiagnostics().empty());
+}
+
+TEST(UsbDevice, ReadingASilentDeviceDoesNotSpin) {
+  TSocketEndpoint calculator(TSocketEndpoint::Mode::Listening);
+  TUSB usb(Connection(calculator.Path()));
+  ASSERT_TRUE(calculator.Accept());
+  TUSB absent(Connection("/nonexistent/calculator.sock"));
+  for (TUSB* device : {&usb, &absent}) {
+    auto wall_start = std::chrono::steady_clock::now();
+    std::int64_t cpu_start = testing::ThreadCpuMicros();
+    std::uint8_t byte = 0;
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(device->ReadByte(byte), 0);
+    std::int64_t cpu = testing::ThreadCpuMicros() - cpu_start;
+    auto wall = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - wall_start);
+    EXPECT_LT(cpu * 4, wall.count()) << "cpu " << cpu << " us, wall " << wall.count() << " us";
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
