@@ -1,0 +1,450 @@
+// The flash image check.
+//
+// Steps of FXCheckImage:
+//  1. A diagnostics line "FXCheckImage <file>" (always sent).
+//  2. A missing file: result 6, "File does not exist: <file>", nothing else.
+//  3. Entry lines to the logger; the information is cleared.
+//  4. OPT_IGNORE_CHECKSUM: result 0 without opening the file.
+//  5. The file is opened; below 2 MiB: "Filesize error(1): <size>".
+//  6. "CASIOWIN" at 0x10000, else "CASIOWIN error".
+//  7.-9. The BIOS fields, the BIOS image type, the OS version and the system-call address.
+// 10.-11. The OS layout class and the main-memory area; an unknown version gives result 1.
+// 12.-15. Below the class minimum: "Filesize error(2): <size>"; else the OS checksum, summed
+//     in 64 KiB blocks, and the stored OS date and checksum.
+// 16. The file is closed on every path that opened it.
+// 17. Result 0 or 4.
+// 18. With the repository on, the image is registered; a check the user asked for then
+//     checks (and so registers) every image of the folder that is not registered yet.
+// 19. The information: the failure message, then the KEY=value lines.
+//
+// Notifications other than the first line go out only for a check the user asked for.
+
+#include "operations/image_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "env/logger.h"
+#include "operations/image_repository.h"
+#include "operations/known_bios.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr std::uint32_t kOsStart = 0x10000;
+constexpr std::uint32_t kBlockSize = 0x10000;
+// Class 0 keeps its main memory here; the checksum leaves it out.
+constexpr std::uint32_t kClass0GapStart = 0x230000;
+constexpr std::uint32_t kClass0GapEnd = 0x260000;
+constexpr const char* kLineEnd = "\r\n";
+
+constexpr std::uint32_t kTypeInfo1Offset = 0x300;
+constexpr std::uint32_t kTypeInfo2Offset = 0x304;
+constexpr std::uint32_t kBiosDateOffset = 0xFFB0;
+constexpr std::uint32_t kCalcIdOffset = 0xFFD0;
+constexpr std::uint32_t kBiosChecksumOffset = 0xFFFC;
+constexpr std::uint32_t kSignatureOffset = 0x10000;
+constexpr std::uint32_t kOsVersionOffset = 0x10020;
+constexpr std::uint32_t kSyscallOffset = 0x1007C;
+
+std::string Hex8(std::uint64_t value) { return IntToHex(value, 8); }
+
+std::uint32_t BigEndian(const std::uint8_t* bytes) {
+  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 |
+         std::uint32_t{bytes[3]};
+}
+
+// A fixed-width text field: one character per byte. Control characters become "." so that
+// a damaged field can never break the KEY=value line structure of the information.
+std::string FieldText(const std::uint8_t* bytes, std::size_t width) {
+  std::string text;
+  for (std::size_t i = 0; i < width; ++i) {
+    const std::uint8_t b = bytes[i];
+    text += (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
+  }
+  return text;
+}
+
+bool IsDigitOrLetter(std::uint8_t b) {
+  return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+
+// "41423132 (AB12)": the word, then its bytes in file order as characters.
+std::string TypeInfo1Text(std::uint32_t word) {
+  std::string chars;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const auto b = static_cast<std::uint8_t>(word >> shift);
+    chars += IsDigitOrLetter(b) ? static_cast<char>(b) : '.';
+  }
+  return Hex8(word) + " (" + chars + ")";
+}
+
+std::string TypeInfo2Text(std::uint32_t word) {
+  const std::uint32_t upper = word >> 16;
+  if (upper == 0xFFAA) return Hex8(word) + " (SD)";
+  if (upper == 0x00AA) return Hex8(word) + " (NON-SD)";
+  return Hex8(word);
+}
+
+bool IsExistingFile(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+// An image file open for reading only; closed on every path.
+class ImageReader {
+ public:
+  explicit ImageReader(const std::string& path) : path_(path) {
+    do {
+      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw IoError("Cannot open " + path + ": " + std::strerror(errno));
+  }
+  ImageReader(const ImageReader&) = delete;
+  ImageReader& operator=(const ImageReader&) = delete;
+  ~ImageReader() { Close(); }
+
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  std::uint64_t Size() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw IoError("Cannot read " + path_ + ": " + std::strerror(errno));
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+
+  // Up to `count` bytes at `offset`; fewer only where the file ends.
+  std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::pread(fd_, data + done, count - done, static_cast<off_t>(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw IoError("Cannot read " + path_ + ": " + std::strerror(errno));
+      }
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
+  }
+
+  // Exactly `count` bytes; a file that ends first (it shrank while being checked) is an error.
+  void ReadExact(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+    if (ReadAt(offset, data, count) != count) {
+      throw IoError("Cannot read " + path_ + ": unexpected end of file at " + Hex8(offset));
+    }
+  }
+
+  template <std::size_t N>
+  std::array<std::uint8_t, N> Read(std::uint64_t offset) {
+    std::array<std::uint8_t, N> bytes{};
+    ReadExact(offset, bytes.data(), N);
+    return bytes;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+class ImageCheck {
+ public:
+  ImageCheck(const std::string& image_file, TOptionWord options, std::uint32_t* main_memory_offset,
+             bool use_repository, bool check_repository, TMiniLogger* logger, std::string& image_info,
+             std::int32_t& bios_image_type, std::uint32_t* main_memory_sectors, TUserInterface ui)
+      : file_name_(image_file),
+        options_(options),
+        main_memory_offset_(main_memory_offset),
+        use_repository_(use_repository),
+        check_repository_(check_repository),
+        logger_(logger),
+        image_info_(image_info),
+        bios_image_type_(bios_image_type),
+        main_memory_sectors_(main_memory_sectors),
+        ui_(ui) {}
+
+  ImageCheckResult Run();
+
+ private:
+  void Log(int indent, const std::string& text) {
+    if (logger_) logger_->LogLine(std::string(static_cast<std::size_t>(indent), ' ') + text);
+  }
+  // Appends KEY=value to the information and logs it.
+  void Collect(const std::string& key, const std::string& value) {
+    collected_ += key + "=" + value + kLineEnd;
+    Log(2, key + "=" + value);
+  }
+  // A notification for a check the user asked for only.
+  template <typename T>
+  void NotifyIfAsked(NotifyCode code, const T& value) {
+    if (check_repository_) ui_.Notify(code, value);
+  }
+  void Fail(ImageCheckResult result, const std::string& message) {
+    result_ = result;
+    message_ = message;
+  }
+
+  void CheckFile();
+  void ReadImage(ImageReader& file);
+  bool SumOs(ImageReader& file, const OsLayout& layout);
+  void RepositoryPass();
+  void Exit();
+
+  const std::string& file_name_;
+  const TOptionWord options_;
+  std::uint32_t* const main_memory_offset_;
+  const bool use_repository_;
+  const bool check_repository_;
+  TMiniLogger* const logger_;
+  std::string& image_info_;
+  std::int32_t& bios_image_type_;
+  std::uint32_t* const main_memory_sectors_;
+  const TUserInterface ui_;
+
+  ImageCheckResult result_ = icrUnknown;
+  std::string message_;
+  std::string collected_;
+  // Filled once the whole OS has been read.
+  bool os_read_ = false;
+  std::uint32_t sum_ = 0;
+  std::string os_date_;
+  std::uint32_t saved_checksum_ = 0;
+};
+
+ImageCheckResult ImageCheck::Run() {
+  ui_.Notify(nfLogLine, "FXCheckImage " + file_name_);
+  result_ = icrUnknown;
+  if (!IsExistingFile(file_name_)) {
+    image_info_ = "File does not exist: " + file_name_;
+    return icrFileDoesNotExist;
+  }
+  Log(0, "FX9860_transfer_protocol.FXCheckImage:entry");
+  Log(0, file_name_);
+  Log(0, check_repository_ ? "CheckRepository ON" : "CheckRepository off");
+  image_info_.clear();
+  collected_.clear();
+
+  try {
+    if (options_ & OPT_IGNORE_CHECKSUM) {
+      result_ = icrOK;
+      Log(0, "fxIgnoreChk");
+    } else {
+      CheckFile();
+      // A damaged image is registered too, with its differing checksums.
+      if (use_repository_ && (result_ == icrOK || result_ == icrChecksumError)) RepositoryPass();
+    }
+  } catch (...) {
+    Exit();
+    throw;
+  }
+  Exit();
+  return result_;
+}
+
+void ImageCheck::Exit() {
+  Log(0, "FX9860_transfer_protocol.FXCheckImage:exit");
+  image_info_ = message_ + collected_;
+}
+
+void ImageCheck::CheckFile() {
+  {
+    ImageReader file(file_name_);
+    try {
+      ReadImage(file);
+    } catch (...) {
+      file.Close();
+      Log(2, "closefile");
+      throw;
+    }
+    file.Close();
+    Log(2, "closefile");
+  }
+  if (!os_read_) return;  // a failure ended the check early
+
+  Collect("OSDATE", os_date_);
+  Collect("OSCHKCALC", Hex8(sum_));
+  Collect("OSCHKSAVE", Hex8(saved_checksum_));
+  result_ = sum_ == saved_checksum_ ? icrOK : icrChecksumError;
+  NotifyIfAsked(nfLogLine, std::string(result_ == icrOK ? "Checksum OK!" : "Checksum NOT OK!"));
+}
+
+void ImageCheck::ReadImage(ImageReader& file) {
+  const std::uint64_t size = file.Size();
+  if (size < kMinimumImageSize) {
+    Fail(icrFileSizeError, "Filesize error(1): " + Hex8(size));
+    return;
+  }
+  Collect("FILESIZE", Hex8(size));
+
+  const auto signature = file.Read<8>(kSignatureOffset);
+  if (std::memcmp(signature.data(), "CASIOWIN", 8) != 0) {
+    Fail(icrCasioWinError, "CASIOWIN error");
+    return;
+  }
+  Log(2, FieldText(signature.data(), signature.size()));
+
+  const auto bios_date = file.Read<kBiosDateLength>(kBiosDateOffset);
+  const auto calc_id = file.Read<8>(kCalcIdOffset);
+  const std::uint32_t bios_checksum = BigEndian(file.Read<4>(kBiosChecksumOffset).data());
+  const std::uint32_t type_info1 = BigEndian(file.Read<4>(kTypeInfo1Offset).data());
+  const std::uint32_t type_info2 = BigEndian(file.Read<4>(kTypeInfo2Offset).data());
+  Collect("BIOSDATE", FieldText(bios_date.data(), bios_date.size()));
+  const bool id_erased = std::all_of(calc_id.begin(), calc_id.end(), [](std::uint8_t b) { return b == 0xFF; });
+  Collect("CALCID", id_erased ? std::string("***deactivated***") : FieldText(calc_id.data(), calc_id.size()));
+  Collect("BIOSCHK", Hex8(bios_checksum));
+  Collect("TYPEINFO1", TypeInfo1Text(type_info1));
+  Collect("TYPEINFO2", TypeInfo2Text(type_info2));
+
+  // The raw date bytes are compared, so a damaged field can never match a known build.
+  const std::string raw_bios_date(bios_date.begin(), bios_date.end());
+  bios_image_type_ = FindBiosImageType(bios_checksum, raw_bios_date);
+  Collect("BIOSIMAGETYPE", KnownBiosTypeName(static_cast<std::uint32_t>(bios_image_type_)));
+
+  const auto version = file.Read<10>(kOsVersionOffset);
+  const std::string version_text = FieldText(version.data(), version.size());
+  NotifyIfAsked(nfImageData, version_text);
+  Collect("OSVERSION", version_text);
+  Collect("SYSCALLADR", Hex8(BigEndian(file.Read<4>(kSyscallOffset).data())));
+
+  const std::optional<OsLayout> layout =
+      ChooseOsLayout(std::string_view(reinterpret_cast<const char*>(version.data()), version.size()),
+                     bios_image_type_);
+  if (!layout) {
+    if (check_repository_) {
+      ui_.MessageBox(DialogKind::Error, "OS-version at offset 0x10020 unknown!", DialogButtons::OK);
+    }
+    result_ = icrOsVersionError;
+    return;
+  }
+  const bool want_main_memory = (options_ & OPT_IGNORE_MAIN_MEMORY) != 0;
+  if (main_memory_offset_) *main_memory_offset_ = want_main_memory ? layout->main_memory_offset : 0;
+  if (main_memory_sectors_) *main_memory_sectors_ = want_main_memory ? layout->main_memory_sectors : 0;
+
+  NotifyIfAsked(nfProgressPos, std::int64_t{0});
+  Log(2, "calculate checksum:start (os:" + std::to_string(layout->os_class) + ")");
+  NotifyIfAsked(nfProgressMax, std::int64_t{layout->os_end});
+  if (size < layout->minimum_size) {
+    Fail(icrFileSizeError, "Filesize error(2): " + Hex8(size));
+    return;
+  }
+  if (!SumOs(file, *layout)) {
+    // The file ended before the OS did: it shrank while it was being checked.
+    Fail(icrFileSizeError, "Filesize error(2): " + Hex8(file.Size()));
+    return;
+  }
+  const auto os_date = file.Read<kBiosDateLength>(layout->os_end - 0x20);
+  os_date_ = FieldText(os_date.data(), os_date.size());
+  saved_checksum_ = BigEndian(file.Read<4>(layout->os_end - 8).data());
+  Log(2, "calculate checksum:end");
+  os_read_ = true;
+}
+
+// Sums the OS in 64 KiB blocks up to the OS end, without its last 8 bytes. Returns false
+// when the file ends before the OS does.
+bool ImageCheck::SumOs(ImageReader& file, const OsLayout& layout) {
+  std::vector<std::uint8_t> block(kBlockSize);
+  std::uint32_t offset = kOsStart;
+  std::uint32_t sum = 0;
+  while (offset < layout.os_end) {
+    NotifyIfAsked(nfProgressPos, std::int64_t{offset});
+    if (layout.os_class == 0 && offset >= kClass0GapStart && offset < kClass0GapEnd) {
+      offset = kClass0GapEnd;
+    }
+    const std::size_t got = file.ReadAt(offset, block.data(), block.size());
+    if (got < block.size()) return false;
+    offset += kBlockSize;
+    std::size_t count = got;
+    if (offset == layout.os_end) count -= 8;
+    for (std::size_t i = 0; i < count; ++i) sum += block[i];
+  }
+  sum_ = sum;
+  return true;
+}
+
+// Registers the image. A check the user asked for also checks every image of the folder
+// that is not registered yet, which registers it.
+void ImageCheck::RepositoryPass() {
+  if (!check_repository_) {
+    SaveImageInfo(file_name_, collected_, false, ui_);
+    return;
+  }
+  const std::string listed = SaveImageInfo(file_name_, collected_, true, ui_);
+  std::vector<std::string> files;
+  for (int i = 1, n = TokenCount(listed, kLineEnd); i <= n; ++i) {
+    std::string path = GetToken(listed, i, kLineEnd);
+    if (!path.empty()) files.push_back(path);
+  }
+  const std::size_t count = files.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    ui_.Notify(nfLogLine, "Image-Repository:" + std::to_string(i + 1) + " of " + std::to_string(count));
+    ui_.Notify(nfLogLine, files[i]);
+    std::string nested_info;
+    std::int32_t nested_type = kBiosTypeUnknown;
+    ImageCheckResult nested = icrUnknown;
+    try {
+      nested = FXCheckImage(files[i], options_, nullptr, use_repository_, false, logger_, nested_info,
+                            nested_type, nullptr, ui_);
+    } catch (const Error& e) {
+      // One unreadable neighbour must not turn the check of this image into a failure.
+      ui_.Notify(nfLogLine, "Error: " + e.Text());
+      ui_.ProcessMessages();
+      continue;
+    }
+    if (nested != icrOK) ui_.Notify(nfLogLine, "Error: " + ImageCheckResultName(nested));
+    ui_.ProcessMessages();
+  }
+}
+
+}  // namespace
+
+std::string ImageCheckResultName(std::uint8_t code) {
+  switch (code) {
+    case icrOK: return "OK";
+    case icrOsVersionError: return "OSVERSION_ERROR";
+    case icrUnknown: return "UNKNOWN";
+    case icrFileSizeError: return "FILESIZE_ERROR";
+    case icrChecksumError: return "CHECKSUM_ERROR";
+    case icrCasioWinError: return "CASIOWIN_ERROR";
+    case icrFileDoesNotExist: return "FILE_DOES_NOT_EXIST";
+    default: return "undefined";
+  }
+}
+
+std::optional<OsLayout> ChooseOsLayout(std::string_view os_version, std::int32_t bios_image_type) {
+  static constexpr std::string_view kVersions2And3[] = {"02.00.0000", "02.01.0000", "02.02.0000",
+                                                        "03.00.0000", "03.01.0000"};
+  for (std::string_view v : kVersions2And3) {
+    if (os_version == v) {
+      if (bios_image_type == kBiosTypeFx7400GII) return OsLayout{3, 0x1E0000, 0x200000, 0x1E0000, 2};
+      return OsLayout{1, 0x250000, 0x270000, 0x250000, 2};
+    }
+  }
+  if (os_version == "01.02.0000") return OsLayout{2, 0x270000, 0x270000, 0, 0};
+  if (os_version.substr(0, 2) == "01") return OsLayout{0, 0x270000, 0x270000, 0x230000, 3};
+  return std::nullopt;
+}
+
+ImageCheckResult FXCheckImage(const std::string& image_file, TOptionWord options,
+                              std::uint32_t* main_memory_offset, bool use_repository,
+                              bool check_repository, TMiniLogger* logger, std::string& image_info,
+                              std::int32_t& bios_image_type, std::uint32_t* main_memory_sectors,
+                              TUserInterface ui) {
+  ImageCheck check(image_file, options, main_memory_offset, use_repository, check_repository, logger,
+                   image_info, bios_image_type, main_memory_sectors, ui);
+  return check.Run();
+}
+
+}  // namespace ostrel
