@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "calculator_session.h"
 #include "fxsim/packet.h"
@@ -137,6 +138,7 @@ class Simulator::Impl {
   UniqueFd usb_listen_;
   bool usb_listening_ = false;
   std::string usb_path_;
+  std::pair<dev_t, ino_t> usb_inode_{};
   std::string usb_temp_dir_;
   std::unique_ptr<Link> usb_link_;
 
@@ -205,6 +207,8 @@ std::string Simulator::Impl::StartUsb(std::string socket_path) {
   if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
     ThrowErrno("bind " + socket_path);
   }
+  struct stat bound{};
+  if (lstat(socket_path.c_str(), &bound) == 0) usb_inode_ = {bound.st_dev, bound.st_ino};
   usb_listen_ = std::move(fd);
   usb_path_ = socket_path;
   UpdateReceiveMode(Clock::now());
@@ -284,7 +288,12 @@ void Simulator::Impl::Stop() {
   serial_slave_.reset();
   if (usb_listen_) {
     usb_listen_.reset();
-    unlink(usb_path_.c_str());
+    // Only our own socket file: another simulator may have taken the path over since.
+    struct stat info{};
+    if (lstat(usb_path_.c_str(), &info) == 0 &&
+        std::pair(info.st_dev, info.st_ino) == usb_inode_) {
+      unlink(usb_path_.c_str());
+    }
   }
   if (!usb_temp_dir_.empty()) rmdir(usb_temp_dir_.c_str());
   stopped_ = true;

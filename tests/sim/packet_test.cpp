@@ -1,0 +1,168 @@
+// The simulator's packet code against the byte-exact examples of the link protocol.
+
+#include "fxsim/packet.h"
+
+#include <gtest/gtest.h>
+
+#include "test_client.h"
+
+namespace fxsim::testing {
+namespace {
+
+struct FrameCase {
+  std::uint8_t type;
+  const char* subtype;
+  Bytes expected;
+};
+
+TEST(Packet, FixedPacketsAreByteExact) {
+  const FrameCase cases[] = {
+      {0x05, "00", {0x05, 0x30, 0x30, 0x30, 0x37, 0x30}},
+      {0x06, "00", {0x06, 0x30, 0x30, 0x30, 0x37, 0x30}},
+      {0x03, "00", {0x03, 0x30, 0x30, 0x30, 0x37, 0x30}},
+      {0x18, "00", {0x18, 0x30, 0x30, 0x30, 0x37, 0x30}},
+      {0x05, "01", {0x05, 0x30, 0x31, 0x30, 0x36, 0x46}},
+      {0x01, "01", {0x01, 0x30, 0x31, 0x30, 0x36, 0x46}},
+      {0x15, "04", {0x15, 0x30, 0x34, 0x30, 0x36, 0x43}},
+  };
+  for (const FrameCase& c : cases) {
+    EXPECT_EQ(BuildPacket(c.type, c.subtype), c.expected) << c.subtype;
+  }
+}
+
+TEST(Packet, EscapingBothWays) {
+  const Bytes raw = {0x41, 0x0A, 0x5C, 0x1F, 0x20};
+  const Bytes wire = {0x41, 0x5C, 0x2A, 0x5C, 0x5C, 0x5C, 0x3F, 0x20};
+  EXPECT_EQ(Escape(raw), wire);
+  EXPECT_EQ(Unescape(wire), raw);
+  EXPECT_EQ(Escape(Bytes{0x00}), (Bytes{0x5C, 0x20}));
+  EXPECT_EQ(Escape(Bytes{0x20, 0x7F, 0xFF}), (Bytes{0x20, 0x7F, 0xFF}));
+  const Bytes packet = BuildPacket(0x02, "50", wire);
+  EXPECT_EQ(std::string(packet.begin() + 4, packet.begin() + 8), "0008");
+  // Every byte value survives the round trip.
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+  EXPECT_EQ(Unescape(Escape(all)), all);
+}
+
+TEST(Packet, LinkSettingsParameterBlock) {
+  struct Case {
+    const char* baud;
+    const char* checksum;
+    const char* size;
+  };
+  for (const Case& c : {Case{"115200", "93", "0023"}, Case{"9600", "F1", "0021"}}) {
+    ParameterBlock block;
+    block.texts = {c.baud, "NONE", "1", "", "", ""};
+    const Bytes packet = BuildPacket(0x01, "02", block.Encode());
+    EXPECT_EQ(packet, LinkSettings(c.baud)) << c.baud;
+    EXPECT_EQ(std::string(packet.begin() + 4, packet.begin() + 8), c.size) << c.baud;
+    EXPECT_EQ(std::string(packet.end() - 2, packet.end()), c.checksum) << c.baud;
+  }
+  ParameterBlock block;
+  block.texts = {"115200", "NONE", "1", "", "", ""};
+  EXPECT_EQ(ToBytes("0000000000000604010000001152" "00NONE1"), block.Encode());
+}
+
+TEST(Packet, ParameterBlockDecoding) {
+  const auto block = ParameterBlock::Decode(ToBytes("0000000000000000000004" "00fls0"));
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->texts[4], "fls0");
+  EXPECT_EQ(block->texts[0], "");
+  const char* bad[] = {
+      "00000000000000000000040",      // shorter than the header
+      "0000000000000000000005" "00fls0",  // text longer than the field
+      "0G00000000000000000004" "00fls0",  // not hex
+  };
+  for (const char* text : bad) EXPECT_FALSE(ParameterBlock::Decode(ToBytes(text))) << text;
+}
+
+TEST(PacketReader, SplitsAStreamFedByteByByte) {
+  Bytes stream = CheckPacket();
+  const Bytes settings = LinkSettings("115200");
+  stream.insert(stream.end(), settings.begin(), settings.end());
+  PacketReader reader;
+  std::vector<Packet> packets;
+  for (std::uint8_t b : stream) {
+    reader.Feed(std::span(&b, 1));
+    while (auto p = reader.Next()) packets.push_back(*p);
+  }
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[0].bytes, CheckPacket());
+  EXPECT_EQ(packets[1].bytes, settings);
+  EXPECT_EQ(packets[1].subtype, "02");
+  EXPECT_TRUE(packets[1].has_data);
+  EXPECT_EQ(packets[1].data.size(), 0x23u);
+  EXPECT_TRUE(packets[1].checksum_ok);
+}
+
+TEST(PacketReader, SkipsGarbageAndResynchronises) {
+  // Junk, a plausible type byte with a broken header, then a real packet.
+  Bytes stream = {0xFF, 0x41, 0x06, 0x30, 0x58, 0x00, 0x05};
+  const Bytes check = CheckPacket();
+  stream.insert(stream.end(), check.begin(), check.end());
+  PacketReader reader;
+  reader.Feed(stream);
+  const auto packet = reader.Next();
+  ASSERT_TRUE(packet);
+  EXPECT_EQ(packet->bytes, check);
+  EXPECT_FALSE(reader.Next());
+  EXPECT_EQ(reader.SkippedBytes(), 7u);
+}
+
+TEST(PacketReader, OversizedDataFieldIsGarbage) {
+  PacketReader reader;
+  reader.Feed(ToBytes("\x01" "021FFFF"));
+  const Bytes check = CheckPacket();
+  reader.Feed(check);
+  const auto packet = reader.Next();
+  ASSERT_TRUE(packet);
+  EXPECT_EQ(packet->bytes, check);
+}
+
+TEST(PacketReader, NotesTheNulAfterAPacketWhetherItComesWithItOrLater) {
+  PacketReader reader;
+  Bytes with_nul = AckPacket();
+  with_nul.push_back(0x00);
+  reader.Feed(with_nul);
+  auto packet = reader.Next();
+  ASSERT_TRUE(packet);
+  EXPECT_TRUE(packet->trailing_nul);
+  EXPECT_EQ(packet->bytes, AckPacket());
+
+  reader.Feed(AckPacket());
+  packet = reader.Next();
+  ASSERT_TRUE(packet);
+  EXPECT_FALSE(packet->trailing_nul);
+  reader.Feed(Bytes{0x00});
+  EXPECT_FALSE(reader.Next());
+  EXPECT_TRUE(reader.TakeTrailingNul());
+  EXPECT_FALSE(reader.TakeTrailingNul());
+  EXPECT_EQ(reader.SkippedBytes(), 0u);
+}
+
+TEST(PacketReader, FlagsABadChecksumButKeepsThePacket) {
+  Bytes packet = CheckPacket();
+  packet.back() = '1';
+  PacketReader reader;
+  reader.Feed(packet);
+  const auto parsed = reader.Next();
+  ASSERT_TRUE(parsed);
+  EXPECT_FALSE(parsed->checksum_ok);
+  EXPECT_EQ(parsed->type, 0x05);
+}
+
+TEST(DeviceInfo, RecordLayout) {
+  DeviceInfo info;
+  info.processor_id = "SH7337";
+  info.user_name = "A NAME LONGER THAN SIXTEEN";
+  const auto record = info.Record();
+  EXPECT_EQ(std::string(record.begin(), record.begin() + 8), info.hardware_id);
+  EXPECT_EQ(std::string(record.begin() + 8, record.begin() + 14), "SH7337");
+  for (std::size_t i = 14; i < 24; ++i) EXPECT_EQ(record[i], 0xFF) << i;
+  EXPECT_EQ(std::string(record.begin() + 128, record.begin() + 132), info.protocol_version);
+  EXPECT_EQ(std::string(record.begin() + 148, record.end()), "A NAME LONGER TH");
+}
+
+}  // namespace
+}  // namespace fxsim::testing
