@@ -1,0 +1,329 @@
+// Flash and RAM read-outs against the calculator simulator and a scripted peer.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+
+#include "base/error.h"
+#include "fxsim/simulator.h"
+#include "operations/options.h"
+#include "protocol/fx9860sio.h"
+#include "protocol_fixture.h"
+#include "support/scripted_peer.h"
+
+namespace ostrel::testing {
+namespace {
+
+const ByteVector kTerminate = {0x18, 0x30, 0x30, 0x30, 0x37, 0x30};
+
+std::string HexDigitsForTest(std::size_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04zX", value);
+  return text;
+}
+
+int BlocksReceived(const RecordingUi& ui) {
+  int count = 0;
+  for (const auto& line : ui.LogLines()) {
+    if (line.starts_with("Received ") && line.ends_with(" bytes.")) ++count;
+  }
+  return count;
+}
+
+bool SentTerminate(const fxsim::Simulator& sim) {
+  for (const auto& p : sim.ReceivedPackets()) {
+    if (p.bytes == kTerminate) return true;
+  }
+  return false;
+}
+
+ByteVector Prefix(const std::vector<std::uint8_t>& bytes, std::size_t size) {
+  return ByteVector(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(size, bytes.size())));
+}
+
+class TransferTest : public ProtocolTest {
+ protected:
+  // A USB session with the simulator, started.
+  std::unique_ptr<TFX9860sio> Connect(fxsim::Simulator& sim, TLinkTimings timings = QuickTimings()) {
+    auto sio = OpenUsb(sim.StartUsb(), timings);
+    return sio;
+  }
+};
+
+TEST_F(TransferTest, SmallFlashImageIsCopiedAndTerminated) {
+  fxsim::Simulator sim({});
+  auto sio = Connect(sim);
+  const std::string file = PathIn("flash.bin");
+
+  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), kFlashImageSmall));
+  EXPECT_EQ(sio->BytesWritten(), kFlashImageSmall);
+  EXPECT_EQ(sio->ImageSize(), kFlashImageSmall);
+  EXPECT_TRUE(SentTerminate(sim));  // the calculator had more to send
+
+  // The request names the storage device in text 5.
+  const auto packets = sim.ReceivedPackets();
+  ASSERT_FALSE(packets.empty());
+  EXPECT_EQ(packets[0].bytes, BytesOf("\x01" "4F1001C" "0000000000000000000004" "00" "fls0" "88"));
+  EXPECT_EQ(packets[1].bytes, (ByteVector{0x03, 0x30, 0x30, 0x30, 0x37, 0x30}));
+
+  // Notifications: the maximum once and first, then positions and addresses per block,
+  // and "Ready!" at the end.
+  const std::regex speed_format("[0-9]+/[0-9]+/[0-9]+/[0-9]+");
+  std::vector<std::int64_t> positions, addresses;
+  int maxima = 0;
+  bool max_first = true;
+  std::size_t ready_at = 0, last_progress_at = 0;
+  for (std::size_t i = 0; i < ui_.notifications.size(); ++i) {
+    const auto& n = ui_.notifications[i];
+    switch (n.code) {
+      case nfProgressMax:
+        ++maxima;
+        EXPECT_EQ(n.value, 9984);
+        break;
+      case nfProgressPos:
+        if (maxima == 0) max_first = false;
+        positions.push_back(n.value);
+        last_progress_at = i;
+        break;
+      case nfFlashAddress: addresses.push_back(n.value); break;
+      case nfStatus:
+        EXPECT_EQ(n.text, "Ready!");
+        ready_at = i;
+        break;
+      case nfSpeed: EXPECT_TRUE(std::regex_match(n.text, speed_format)) << n.text; break;
+      default: break;
+    }
+  }
+  EXPECT_EQ(maxima, 1);
+  EXPECT_TRUE(max_first);
+  ASSERT_EQ(positions.size(), 9983u);
+  ASSERT_EQ(addresses.size(), positions.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    ASSERT_EQ(positions[i], static_cast<std::int64_t>(i + 1));
+    ASSERT_EQ(addresses[i], static_cast<std::int64_t>((i + 1) * 256));
+  }
+  EXPECT_GT(ready_at, last_progress_at);
+  EXPECT_FALSE(ui_.Texts(nfSpeed).empty());
+}
+
+TEST_F(TransferTest, LargeFlashImageIncludesTheStorageMemory) {
+  fxsim::Simulator sim({});
+  auto sio = Connect(sim);
+  const std::string file = PathIn("flash-smem.bin");
+
+  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, OPT_INCLUDE_SMEM), 0);
+  EXPECT_EQ(ReadFileBytes(file), sim.Flash());
+  EXPECT_EQ(sio->BytesWritten(), kFlashImageLarge);
+  EXPECT_EQ(ui_.Values(nfProgressMax), (std::vector<std::int64_t>{0x4000}));
+  EXPECT_EQ(ui_.Texts(nfStatus), (std::vector<std::string>{"Ready!"}));
+}
+
+TEST_F(TransferTest, RamImageOverTheSerialLine) {
+  fxsim::SimConfig config;
+  config.ram = fxsim::GeneratePattern(fxsim::kRamSize, 7);
+  config.ram[255] = 0x1F;  // the first block's payload ends in an escaped byte (5C 3F)
+  config.ram[511] = 0x5C;  // the second block's in an escaped escape byte (5C 5C)
+  fxsim::Simulator sim(config);
+  TLinkTarget target;
+  target.serial_port = sim.StartSerial();
+  target.timings = QuickTimings();
+  TFX9860sio sio(LinkKind::Serial, ui_.Ui(), target);
+  ASSERT_EQ(sio.FStart(), 0);
+  const std::string file = PathIn("ram.RAM");
+
+  EXPECT_NE(sio.ReceiveRamImage("fls0", file), 0);
+  sio.FStop();
+  const ByteVector image = ReadFileBytes(file);
+  EXPECT_EQ(image, sim.Ram());
+  ASSERT_EQ(image.size(), kRamImageSize);
+  EXPECT_EQ(image[255], 0x1F);
+  EXPECT_EQ(image[511], 0x5C);
+  EXPECT_EQ(ui_.Values(nfProgressMax), (std::vector<std::int64_t>{0x800}));
+  EXPECT_TRUE(ui_.Texts(nfSpeed).empty());  // the RAM read-out shows no speed
+  EXPECT_EQ(ui_.Texts(nfStatus), (std::vector<std::string>{"Ready!"}));
+  EXPECT_EQ(sim.CurrentBaud(), 9600);
+}
+
+TEST_F(TransferTest, LastPayloadIsCutToTheImageSize) {
+  // A calculator with 255-byte blocks: the image end falls inside block 2057.
+  ScriptedPeer peer;
+  auto sio = OpenUsb(peer.Path());
+  const std::size_t payload = 255;
+  const std::size_t blocks = kRamImageSize / payload + 2;  // one more than needed
+  ByteVector ram;
+  peer.AddReply(MakePacket(kTypeAck, "00"));                     // request
+  peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));  // role swap
+  for (std::size_t block = 1; block <= blocks; ++block) {
+    ByteVector data = BytesOf(HexDigitsForTest(blocks) + HexDigitsForTest(block));
+    for (std::size_t i = 0; i < payload; ++i) {
+      const auto value = static_cast<std::uint8_t>((block * 7 + i) & 0xFF);
+      ram.push_back(value);
+      if (value < 0x20 || value == 0x5C) {
+        data.push_back(0x5C);
+        data.push_back(value == 0x5C ? 0x5C : static_cast<std::uint8_t>(value + 0x20));
+      } else {
+        data.push_back(value);
+      }
+    }
+    peer.AddReply(MakePacket(kTypeData, "30", data));
+  }
+  peer.AddReply(MakePacket(kTypeAck, "00"));  // terminate
+  const std::string file = PathIn("cut.RAM");
+
+  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadFileBytes(file), Prefix(ram, kRamImageSize));
+  const auto packets = peer.Packets();
+  EXPECT_EQ(packets.back(), kTerminate);
+  EXPECT_EQ(packets.size(), 2 + (kRamImageSize + payload - 1) / payload + 1);  // request, swap, acks, terminate
+}
+
+TEST_F(TransferTest, BlockAfterTheLastAnnouncedOneIsASyncError) {
+  fxsim::SimConfig config;
+  config.flash = fxsim::GeneratePattern(0x1000, 3);  // 16 blocks, far less than the image
+  config.faults.push_back(fxsim::FaultSpec::Parse("no-roleswap"));
+  fxsim::Simulator sim(config);
+  auto sio = Connect(sim);
+  const std::string file = PathIn("sync.bin");
+
+  try {
+    sio->ReceiveFlashImage("fls0", file, 0);
+    FAIL() << "no error raised";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Text(), "sync error");
+  }
+  EXPECT_EQ(ReadFileBytes(file), sim.Flash());  // closed with the 16 blocks
+  EXPECT_EQ(sio->BytesWritten(), 0x1000u);
+}
+
+TEST_F(TransferTest, RoleSwapFromTheCalculatorEndsAShortImage) {
+  fxsim::SimConfig config;
+  config.flash = fxsim::GeneratePattern(0x1000, 3);
+  fxsim::Simulator sim(config);
+  auto sio = Connect(sim);
+  const std::string file = PathIn("short.bin");
+
+  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  EXPECT_TRUE(ui_.HasLogLine("Received roleswap!"));
+  EXPECT_EQ(ReadFileBytes(file), sim.Flash());
+  EXPECT_EQ(sio->BytesWritten(), 0x1000u);
+  EXPECT_EQ(sio->ImageSize(), kFlashImageSmall);  // the caller can tell it is incomplete
+  EXPECT_TRUE(ui_.Texts(nfStatus).empty());
+  EXPECT_FALSE(SentTerminate(sim));
+}
+
+TEST_F(TransferTest, CancelEndsAfterTheCurrentBlockWithoutTerminate) {
+  fxsim::Simulator sim({});
+  auto sio = Connect(sim);
+  ui_.on_process_messages = [&] {
+    if (BlocksReceived(ui_) >= 5) StopRequest() = stopByUser;
+  };
+  const std::string file = PathIn("cancel.bin");
+
+  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), 5 * 256));
+  EXPECT_EQ(sio->BytesWritten(), 5u * 256);
+  EXPECT_FALSE(SentTerminate(sim));
+  EXPECT_TRUE(ui_.Texts(nfStatus).empty());
+}
+
+TEST_F(TransferTest, RefusedRequestShowsTheBackupHint) {
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse("error:04@request"));
+  fxsim::Simulator sim(config);
+  auto sio = Connect(sim);
+  const std::string file = PathIn("refused.bin");
+
+  EXPECT_EQ(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  ASSERT_EQ(ui_.dialogs.size(), 1u);
+  EXPECT_EQ(ui_.dialogs[0].text,
+            "Error 04: Overwrite impossible/requested file does not exist\r\n"
+            "Backup is supported by Link/receive-mode only!");
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  EXPECT_EQ(sim.ReceivedPackets().size(), 1u);  // no role swap after a refusal
+}
+
+TEST_F(TransferTest, RoleSwapInsteadOfTheAnnouncementIsShownAndTheTransferGoesOn) {
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse("roleswap-announce"));
+  fxsim::Simulator sim(config);
+  auto sio = Connect(sim);
+  const std::string file = PathIn("announce.RAM");
+
+  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
+  ASSERT_EQ(ui_.dialogs.size(), 1u);
+  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:\x01" "301");
+  EXPECT_EQ(ReadFileBytes(file), sim.Ram());
+}
+
+struct BreakCase {
+  const char* fault;
+  int block;
+};
+
+TEST_F(TransferTest, StallOrDisconnectEndsWithAPartialFile) {
+  const BreakCase cases[] = {{"stall@block:100", 100}, {"disconnect@block:50", 50}};
+  for (const BreakCase& c : cases) {
+    fxsim::SimConfig config;
+    config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
+    fxsim::Simulator sim(config);
+    auto sio = Connect(sim);
+    const std::string file = PathIn(std::string("broken-") + std::to_string(c.block) + ".bin");
+
+    EXPECT_EQ(sio->ReceiveFlashImage("fls0", file, 0), 0) << c.fault;
+    const std::size_t expected = static_cast<std::size_t>(c.block - 1) * 256;
+    EXPECT_EQ(sio->BytesWritten(), expected) << c.fault;
+    EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), expected)) << c.fault;
+    EXPECT_TRUE(ui_.Texts(nfStatus).empty()) << c.fault;
+  }
+}
+
+TEST_F(TransferTest, DamagedBlockIsNeverWritten) {
+  ScriptedPeer peer;
+  auto sio = OpenUsb(peer.Path());
+  peer.AddReply(MakePacket(kTypeAck, "00"));
+  peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
+  peer.AddReply(MakePacket(kTypeData, "30", "08000001" "GOODDATA"));
+  peer.AddReply(MakePacket(kTypeData, "30", "08000002" "BADDATA!", 1));
+  const std::string file = PathIn("damaged.RAM");
+
+  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_TRUE(ui_.HasLogLine("checksum error"));
+  EXPECT_EQ(ReadFileBytes(file), BytesOf("GOODDATA"));
+  EXPECT_EQ(sio->BytesWritten(), 8u);
+}
+
+TEST_F(TransferTest, AnswerWithoutDataAddsNothingToTheImage) {
+  ScriptedPeer peer;
+  auto sio = OpenUsb(peer.Path());
+  peer.AddReply(MakePacket(kTypeAck, "00"));
+  peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
+  peer.AddReply(MakePacket(kTypeData, "30", "00020001" "FIRST"));
+  peer.AddReply(MakePacket(kTypeAck, "00"));  // not a block
+  peer.AddReply(MakePacket(kTypeData, "30", "00020002" "SECOND"));
+  peer.AddReply(MakePacket(kTypeRoleswap, "00"));
+  const std::string file = PathIn("gap.RAM");
+
+  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadFileBytes(file), BytesOf("FIRSTSECOND"));
+  ASSERT_EQ(ui_.dialogs.size(), 1u);
+  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:\x02" "301");
+}
+
+TEST_F(TransferTest, FileThatCannotBeCreatedIsAnIoError) {
+  TFX9860sio sio(LinkKind::Usb, ui_.Ui());
+  const std::string file = PathIn("missing-folder/flash.bin");
+  try {
+    sio.ReceiveFlashImage("fls0", file, 0);
+    FAIL() << "no error raised";
+  } catch (const IoError& e) {
+    EXPECT_NE(e.Text().find(file), std::string::npos) << e.Text();
+    EXPECT_NE(e.Text().find("No such file or directory"), std::string::npos) << e.Text();
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::testing
