@@ -3,7 +3,9 @@
 #include <thread>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "env/app_env.h"
+#include "link/port_discovery.h"
 #include "protocol/fx9860sio.h"
 #include "protocol/message_wait.h"
 
@@ -25,7 +27,13 @@ TFX9860sio::~TFX9860sio() = default;
 
 std::string TFX9860sio::ResolveSerialPort() const {
   if (target_.serial_port) return *target_.serial_port;
-  return SettingsFile().ReadString("PROGRAM", "COMPORT", "");
+  const std::string configured = SettingsFile().ReadString("PROGRAM", "COMPORT", "");
+  if (!IsBlank(configured)) return configured;
+  // No port configured: take the first one found (an empty name when there is none).
+  std::vector<std::string> ports;
+  std::string chosen;
+  ListComPorts(ports, chosen);
+  return chosen;
 }
 
 std::string TFX9860sio::SerialConnection(int baud_rate) const {

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "base/error.h"
+#include "env/app_env.h"
 #include "protocol/fx9860sio.h"
 #include "protocol_fixture.h"
 #include "support/scripted_peer.h"
@@ -312,6 +313,22 @@ TEST(ProtocolTarget, UsbDeviceIsAppendedToTheConnectionString) {
   EXPECT_EQ(sio.SerialConnection(9600),
             "NAME=/dev/pts/7;BAUDRATE=9600;BYTESIZE=8;PARITY=NONE;STOPBITS=ONE;"
             "DCBFLAGSOFF=DTRHANDSHAKE,RTSHANDSHAKE;DCBFLAGSON=DTRON,RTSON");
+}
+
+TEST_F(ProtocolTest, SerialPortComesFromTheSettingsUnlessTheTargetNamesOne) {
+  const std::string ini = PathIn("settings.ini");
+  {
+    std::ofstream out(ini);
+    out << "[PROGRAM]\nCOMPORT=/dev/ttyCONFIGURED\n";
+  }
+  const std::string previous = AppEnv().PGetValue("IF");
+  AppEnv().PSetValue("IF", ini);
+  EXPECT_EQ(TFX9860sio(LinkKind::Serial, {}).PortName(), "/dev/ttyCONFIGURED");
+  TLinkTarget target;
+  target.serial_port = "/dev/ttyGIVEN";
+  EXPECT_EQ(TFX9860sio(LinkKind::Serial, {}, target).PortName(), "/dev/ttyGIVEN");
+  EXPECT_EQ(TFX9860sio(LinkKind::Usb, {}).PortName(), "");  // a USB link has no port
+  AppEnv().PSetValue("IF", previous);
 }
 
 }  // namespace

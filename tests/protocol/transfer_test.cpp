@@ -180,6 +180,20 @@ TEST_F(TransferTest, LastPayloadIsCutToTheImageSize) {
   EXPECT_EQ(packets.size(), 2 + (kRamImageSize + payload - 1) / payload + 1);  // request, swap, acks, terminate
 }
 
+TEST_F(TransferTest, BlocksPastTheImageEndAreTerminated) {
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse("extra-blocks:3"));
+  fxsim::Simulator sim(config);
+  auto sio = Connect(sim);
+  const std::string file = PathIn("extra.RAM");
+
+  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadFileBytes(file), sim.Ram());
+  EXPECT_TRUE(SentTerminate(sim));
+  EXPECT_EQ(sim.GetCounters().blocks_sent, 0x800u);  // terminated before any extra block
+  EXPECT_EQ(ui_.Values(nfProgressMax), (std::vector<std::int64_t>{0x800 + 3}));
+}
+
 TEST_F(TransferTest, BlockAfterTheLastAnnouncedOneIsASyncError) {
   fxsim::SimConfig config;
   config.flash = fxsim::GeneratePattern(0x1000, 3);  // 16 blocks, far less than the image
