@@ -86,6 +86,7 @@ CalculatorSession::CalculatorSession(Endpoint endpoint, Memory memory, FaultPlan
 bool CalculatorSession::Answer(Reaction& reaction, FaultSite::Kind site, int block,
                                OutgoingPacket packet) {
   const FaultSpec* fault = plan_.NextPacket(site, block);
+  last_fault_ = fault;
   if (fault == nullptr) {
     reaction.packets.push_back(std::move(packet));
     return true;
@@ -215,6 +216,7 @@ void CalculatorSession::OnRoleSwap(Reaction& reaction) {
   if (Answer(reaction, FaultSite::Kind::kAnyTime, 0, std::move(announcement))) {
     state_ = State::kSending;
     next_block_ = 1;
+    block_fault_spent_ = 0;
     extra_block_sent_ = false;
   }
 }
@@ -232,7 +234,12 @@ void CalculatorSession::OnAck(Reaction& reaction) {
     }
     return;
   }
-  if (Answer(reaction, FaultSite::Kind::kBlock, next_block_, DataBlock(next_block_, total))) {
+  // A fault at block N hits once per read-out: asked again, the calculator sends the block.
+  const FaultSite::Kind site =
+      next_block_ == block_fault_spent_ ? FaultSite::Kind::kAnyTime : FaultSite::Kind::kBlock;
+  const bool sent = Answer(reaction, site, next_block_, DataBlock(next_block_, total));
+  if (last_fault_ != nullptr && site == FaultSite::Kind::kBlock) block_fault_spent_ = next_block_;
+  if (sent) {
     extra_block_sent_ = overrun;
     ++next_block_;
   }

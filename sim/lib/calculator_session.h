@@ -90,7 +90,9 @@ class CalculatorSession {
   State state_ = State::kIdle;
   Image image_ = Image::kFlash;
   int next_block_ = 1;
+  int block_fault_spent_ = 0;  // block whose fault has hit in this read-out
   bool extra_block_sent_ = false;
+  const FaultSpec* last_fault_ = nullptr;  // the fault that hit the last answer
 };
 
 }  // namespace fxsim

@@ -69,7 +69,8 @@ struct FaultSite {
     kAnyTime,       // from the start (kNoAnswer, kExtraBlocks, kNoRoleSwap, kAnnounceRoleSwap)
     kPacket,        // the calculator's outgoing packet number `number` (from 1, counted over
                     // the simulator's lifetime across sessions and endpoints)
-    kBlock,         // the answer that would carry data block `number` (from 1) of a read-out
+    kBlock,         // the answer that would carry data block `number` (from 1), once per
+                    // read-out (asked again, the calculator sends the block)
     kRequest,       // the answer to the flash or RAM read-out request (01 "4F" / 01 "2F")
     kDeviceInfo,    // the answer to the device-information command (01 "01")
     kCheck,         // the answer to a check packet (05 "00" / 05 "01")
