@@ -2,11 +2,14 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 namespace ostrel {
@@ -86,6 +89,19 @@ std::uint32_t WriteAll(int fd, const std::uint8_t* data, std::uint32_t length, i
     }
   }
   return written;
+}
+
+bool IsTerminalNode(const struct stat& status) {
+  if (!S_ISCHR(status.st_mode)) return false;
+  const unsigned device_major = major(status.st_rdev);
+  // Pseudo-terminal slaves have majors 136 to 143 and no entry in sysfs.
+  if (device_major >= 136 && device_major <= 143) return true;
+  std::error_code error;
+  if (!std::filesystem::is_directory("/sys/dev/char", error)) return true;
+  std::filesystem::path subsystem = std::filesystem::read_symlink(
+      "/sys/dev/char/" + std::to_string(device_major) + ":" + std::to_string(minor(status.st_rdev)) + "/subsystem",
+      error);
+  return !error && subsystem.filename() == "tty";
 }
 
 std::string ErrnoText(int error) { return std::strerror(error); }

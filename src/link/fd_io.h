@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct stat;
+
 namespace ostrel {
 
 // How long a read of a silent channel waits for data before it reports "nothing": long
@@ -64,6 +66,11 @@ ReadResult ReadAvailable(int fd, std::uint8_t* destination, std::size_t capacity
 // `socket` sends with MSG_NOSIGNAL so that a vanished peer is an error, not a signal.
 std::uint32_t WriteAll(int fd, const std::uint8_t* data, std::uint32_t length, int stall_ms, bool socket,
                        int* error = nullptr);
+
+// True for the node of a terminal device (a pseudo-terminal or a device of the tty class),
+// told from its device numbers without opening it. Where sysfs is not there to ask, any
+// character device passes.
+bool IsTerminalNode(const struct stat& status);
 
 // "text (strerror)" for an errno value.
 std::string ErrnoText(int error);

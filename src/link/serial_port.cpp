@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include <algorithm>
@@ -42,6 +43,13 @@ void tSio::Open(const TSerialSettings& settings) {
   const std::string prefix = "Serial port " + (device_name_.empty() ? std::string("(no name)") : device_name_);
   if (device_name_.empty()) {
     diagnostics_.Add(prefix + ": no port name given.");
+    return;
+  }
+  // Only a terminal device is opened: a plain file or another kind of device never sees
+  // the bytes meant for a calculator.
+  struct stat status {};
+  if (::stat(device_name_.c_str(), &status) == 0 && !IsTerminalNode(status)) {
+    diagnostics_.Add(prefix + " is not a serial port.");
     return;
   }
   TUniqueFd port(::open(device_name_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));

@@ -125,7 +125,15 @@ TUsbOpenResult ConnectStreamSocket(const std::string& path) {
   return Opened(path, std::move(fd), /*socket=*/true);
 }
 
-TUsbOpenResult OpenStreamDevice(const std::string& path) {
+TUsbOpenResult OpenStreamDevice(const std::string& path, const struct stat& status) {
+  if (!IsTerminalNode(status)) {
+    TUsbOpenResult result;
+    result.outcome = OpenOutcome::NotOpenable;
+    result.device_path = path;
+    result.diagnostics.push_back("USB device " + path +
+                                 " is not opened: it is neither a USB device node nor a terminal.");
+    return result;
+  }
   TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return Failure(path, errno);
   termios line{};

@@ -14,8 +14,8 @@ namespace ostrel {
 // Connects to a socket (refused: the calculator is not in receive mode → NotOpenable).
 TUsbOpenResult ConnectStreamSocket(const std::string& path);
 
-// Opens a character device that is not a usbfs node: a terminal is set to raw bytes, any
-// other device is used as it is.
-TUsbOpenResult OpenStreamDevice(const std::string& path);
+// Opens a terminal device as a raw byte stream. Other character devices are refused
+// without being opened: opening or writing some of them has effects of its own.
+TUsbOpenResult OpenStreamDevice(const std::string& path, const struct stat& status);
 
 }  // namespace ostrel

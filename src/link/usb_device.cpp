@@ -36,12 +36,11 @@ TUsbOpenResult OpenUsbDevicePath(const std::string& path) {
   }
   if (S_ISSOCK(status.st_mode)) return ConnectStreamSocket(path);
   if (IsUsbfsNode(path, status)) return OpenUsbfsNode(path);
-  if (S_ISCHR(status.st_mode)) return OpenStreamDevice(path);
+  if (S_ISCHR(status.st_mode)) return OpenStreamDevice(path, status);
   TUsbOpenResult result;
   result.outcome = OpenOutcome::NotOpenable;
   result.device_path = path;
-  result.diagnostics.push_back("USB device " + path +
-                               " cannot be opened: it is neither a device node nor a socket.");
+  result.diagnostics.push_back("USB device " + path + " is not opened: it is neither a device node nor a socket.");
   return result;
 }
 

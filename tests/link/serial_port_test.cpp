@@ -182,6 +182,7 @@ TEST(SerialPort, APortThatCannotBeOpenedReadsAndWritesNothing) {
   std::string plain_file = (folder.Path() / "not-a-port").string();
   std::ofstream(plain_file) << "data";
   const std::string connections[] = {"", "NAME=" + (folder.Path() / "ttyUSB9").string(), "NAME=" + plain_file,
+                                     "NAME=/dev/null", "NAME=" + folder.Path().string(),
                                      "BAUDRATE=115200"};
   for (const std::string& connection : connections) {
     auto port = std::make_unique<tSio>(connection);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "link/connection_string.h"
@@ -104,6 +105,24 @@ TEST(UsbDevice, AMissingPathIsNoDevice) {
   EXPECT_EQ(usb.Handle(), -1);
   std::uint8_t byte = 0;
   EXPECT_EQ(usb.ReadByte(byte), 0);
+}
+
+TEST(UsbDevice, PathsThatAreNeitherDeviceNorEndpointAreNotOpened) {
+  testing::TTempDir folder;
+  std::string plain_file = (folder.Path() / "image.bin").string();
+  std::ofstream(plain_file) << "keep";
+  // /dev/null stands for any character device that is not a terminal or a USB node.
+  for (const std::string& path : {plain_file, std::string("/dev/null"), folder.Path().string()}) {
+    TUSB usb(Connection(path));
+    EXPECT_EQ(usb.DevicePath(), path);
+    EXPECT_EQ(usb.Handle(), -1) << path;
+    const auto out = Bytes({1, 2});
+    EXPECT_EQ(usb.Write(out.data(), 2), 0u);
+  }
+  std::ifstream check(plain_file);
+  std::string content;
+  check >> content;
+  EXPECT_EQ(content, "keep");
 }
 
 TEST(UsbDevice, ABlankDeviceNameSearchesByVendorId) {
