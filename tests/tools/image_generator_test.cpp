@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "operations/known_bios.h"
@@ -19,9 +20,7 @@ std::uint32_t WordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset)
 }
 
 struct DefaultCase {
-  std::optional<int> layout_class;
-  std::optional<std::string> version;
-  std::optional<int> bios_row;
+  std::function<void(TestImageSpec&)> setup;
   int expected_class;
   std::string expected_version;
   int expected_row;
@@ -31,20 +30,20 @@ struct DefaultCase {
 
 TEST(ImageGenerator, DefaultsFitTheChosenClassVersionAndBios) {
   const DefaultCase cases[] = {
-      {{}, {}, {}, 1, "02.00.0000", 7, 0x270000, 0x250000},
-      {0, {}, {}, 0, "01.04.0000", 1, 0x270000, 0x270000},
-      {2, {}, {}, 2, "01.02.0000", 1, 0x270000, 0x270000},
-      {3, {}, {}, 3, "02.00.0000", 10, 0x200000, 0x1E0000},
-      {{}, "01.02.0000", {}, 2, "01.02.0000", 1, 0x270000, 0x270000},
-      {{}, "01.05.0000", {}, 0, "01.05.0000", 1, 0x270000, 0x270000},
-      {{}, "03.01.0000", 10, 3, "03.01.0000", 10, 0x200000, 0x1E0000},
-      {{}, "03.01.0000", 0, 1, "03.01.0000", 0, 0x270000, 0x250000},
+      {[](TestImageSpec&) {}, 1, "02.00.0000", 7, 0x270000, 0x250000},
+      {[](TestImageSpec& s) { s.layout_class = 0; }, 0, "01.04.0000", 1, 0x270000, 0x270000},
+      {[](TestImageSpec& s) { s.layout_class = 2; }, 2, "01.02.0000", 1, 0x270000, 0x270000},
+      {[](TestImageSpec& s) { s.layout_class = 3; }, 3, "02.00.0000", 10, 0x200000, 0x1E0000},
+      {[](TestImageSpec& s) { s.os_version = "01.02.0000"; }, 2, "01.02.0000", 1, 0x270000, 0x270000},
+      {[](TestImageSpec& s) { s.os_version = "01.05.0000"; }, 0, "01.05.0000", 1, 0x270000, 0x270000},
+      {[](TestImageSpec& s) { s.os_version = "03.01.0000"; s.bios_row = 10; }, 3, "03.01.0000", 10, 0x200000,
+       0x1E0000},
+      {[](TestImageSpec& s) { s.os_version = "03.01.0000"; s.bios_row = 0; }, 1, "03.01.0000", 0, 0x270000,
+       0x250000},
   };
   for (const DefaultCase& c : cases) {
     TestImageSpec spec;
-    spec.layout_class = c.layout_class;
-    spec.os_version = c.version;
-    spec.bios_row = c.bios_row;
+    c.setup(spec);
     ResolvedTestImage r{};
     std::vector<std::uint8_t> bytes = GenerateTestImage(spec, &r);
     SCOPED_TRACE(c.expected_version + " class " + std::to_string(c.expected_class));
