@@ -70,7 +70,12 @@ void TMiniLogger::LogLine(const std::string& text) {
       file_name = ProgramBaseName() + ".LOG";
       if (program_dir) {
         std::string dir = ProgramOrDataDir();
-        if (!dir.empty()) file_name = dir + "/" + file_name;
+        if (!dir.empty()) {
+          // The user data directory may not exist yet.
+          std::error_code ec;
+          std::filesystem::create_directories(dir, ec);
+          file_name = dir + "/" + file_name;
+        }
       }
     }
     std::ofstream out;

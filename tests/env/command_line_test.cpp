@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "base/error.h"
+#include "cli/cli_common.h"
+#include "env/env_fixture.h"
+
+namespace ostrel::cli {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct SplitCase {
+  const char* name;
+  Strings arguments;
+  Strings start_parameters;
+  Strings cli_arguments;
+  const char* command;
+};
+
+class SplitTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitTest, Split) {
+  const SplitCase& c = GetParam();
+  TSplitCommandLine split = SplitCommandLine(c.arguments, {"env", "check"});
+  EXPECT_EQ(split.start_parameters, c.start_parameters);
+  EXPECT_EQ(split.cli_arguments, c.cli_arguments);
+  EXPECT_EQ(split.command, c.command);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, SplitTest,
+    ::testing::Values(
+        SplitCase{"CommandOnly", {"env"}, {}, {"env"}, "env"},
+        SplitCase{"StartParametersBeforeCommand",
+                  {"IF=/tmp/x.INI", "/D=1", "stray", "--yes", "check", "IMAGE=1", "file"},
+                  {"IF=/tmp/x.INI", "/D=1", "stray"},
+                  {"--yes", "check", "IMAGE=1", "file"},
+                  "check"},
+        SplitCase{"WordsAfterTheCommandAreItsOwn", {"env", "UD=/x", "env"}, {}, {"env", "UD=/x", "env"}, "env"},
+        SplitCase{"NoCommandPassesStrayWordsOn", {"UD=/x", "chek", "-v"}, {"UD=/x", "chek"}, {"-v", "chek"}, ""},
+        SplitCase{"HelpAlone", {"--help"}, {}, {"--help"}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A command for the tests: reports the common options it saw, fails on request.
+struct ProbeRun {
+  bool ran = false;
+  bool yes = false;
+  std::string argument;
+};
+
+ProbeRun& Probe() {
+  static ProbeRun probe;
+  return probe;
+}
+
+const TCommandRegistration probe_registration{
+    "probe", "A command for the tests", [](CLI::App& command, TCliContext& context) {
+      auto argument = std::make_shared<std::string>();
+      command.add_option("ARG", *argument);
+      command.callback([argument, &context] {
+        Probe().ran = true;
+        Probe().yes = context.assume_yes;
+        Probe().argument = *argument;
+        if (*argument == "fail") throw Error("Cable error");
+        context.exit_status = *argument == "three" ? 3 : 0;
+      });
+    }};
+
+class RunCommandLineTest : public testing::AppEnvFixture {
+ protected:
+  int Run(const Strings& arguments) {
+    Probe() = ProbeRun{};
+    ResetAppEnvForTesting(Context());
+    return RunCommandLine(arguments, out, err);
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+};
+
+TEST_F(RunCommandLineTest, StartParametersReachTheEnvironmentAndOptionsTheCommand) {
+  EXPECT_EQ(Run({"IF=/tmp/x.INI", "probe", "three", "--yes"}), 3);
+  EXPECT_TRUE(Probe().ran);
+  EXPECT_TRUE(Probe().yes) << "common options may follow the command";
+  EXPECT_EQ(Probe().argument, "three");
+  EXPECT_EQ(AppEnv().PGetValue("IF"), "/tmp/x.INI");
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(RunCommandLineTest, ErrorsEndWithStatusOneAndTheirText) {
+  EXPECT_EQ(Run({"probe", "fail"}), 1);
+  EXPECT_EQ(err.str(), "ostrel: Cable error\n");
+
+  err.str("");
+  EXPECT_EQ(Run({"NOPE=1", "probe"}), 1);
+  EXPECT_FALSE(Probe().ran);
+  EXPECT_EQ(err.str(), "ostrel: BASE_00.TAppEnv.PSetValue: NOPE not registered!\n");
+}
+
+TEST_F(RunCommandLineTest, UsageErrorsAndHelp) {
+  EXPECT_EQ(Run({"prob"}), 2);
+  EXPECT_EQ(err.str(), "ostrel: unknown command prob\nRun with --help for more information.\n");
+  EXPECT_FALSE(Probe().ran);
+
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(out.str().find("probe"), std::string::npos) << out.str();
+
+  EXPECT_EQ(Run({"probe", "--no-such-option"}), 2);
+  EXPECT_FALSE(Probe().ran);
+}
+
+}  // namespace
+}  // namespace ostrel::cli

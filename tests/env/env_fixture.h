@@ -1,0 +1,124 @@
+#pragma once
+// Test helpers of the environment tests: a temporary folder and a fake process (program
+// file, current directory, environment variables, configuration and data folders) from
+// which the application environment is started.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "env/app_env.h"
+#include "env/logger.h"
+
+namespace ostrel::testing {
+
+class EnvTempDir {
+ public:
+  EnvTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel_env_XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~EnvTempDir() {
+    std::error_code ignored;
+    // Folders a test made read-only must become writable again to be removed.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->is_directory(ignored)) ::chmod(it->path().c_str(), 0755);
+    }
+    std::filesystem::remove_all(path_, ignored);
+  }
+  EnvTempDir(const EnvTempDir&) = delete;
+  EnvTempDir& operator=(const EnvTempDir&) = delete;
+
+  std::string Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteTextFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+inline std::string ReadTextFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline std::vector<std::string> ReadFileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+inline std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+// A fixture whose application environment comes from a fake process inside a temporary
+// folder: the program is <tmp>/bin/ostrel.x, HOME is <tmp>/home, no other variable is set
+// unless the test sets it in `environment`.
+class AppEnvFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    environment["HOME"] = tmp / "home";
+    std::filesystem::create_directories(tmp / "bin");
+    ResetReleaseLogForTesting();
+    ResetAppEnvForTesting(Context());
+  }
+  void TearDown() override {
+    ResetReleaseLogForTesting();
+    ResetAppEnvForTesting(TStartupContext::FromProcess());
+  }
+
+  TStartupContext Context() const {
+    TStartupContext context;
+    context.executable_path = tmp / "bin/ostrel.x";
+    context.current_dir = tmp / "work";
+    auto variables = environment;
+    context.environment = [variables](const std::string& name) {
+      auto it = variables.find(name);
+      return it == variables.end() ? std::string() : it->second;
+    };
+    context.os_name = "Linux";
+    context.os_release = "6.1.0-18-amd64";
+    return context;
+  }
+
+  // A new process: creation, PreLoadAppEnv with the arguments, the start-up defaults.
+  void Start(const std::vector<std::string>& arguments = {}) {
+    ResetAppEnvForTesting(Context());
+    PreLoadAppEnv(arguments);
+    ApplyStartupDefaults();
+  }
+
+  std::string Value(const std::string& id) const { return AppEnv().PGetValue(id); }
+
+  std::string ConfigDir() const { return tmp / "home/.config/ostrel"; }
+  std::string ProgramDir() const { return tmp / "bin"; }
+
+  EnvTempDir tmp;
+  std::map<std::string, std::string> environment;
+};
+
+}  // namespace ostrel::testing
