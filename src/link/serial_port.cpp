@@ -111,6 +111,9 @@ bool tSio::ApplyLineSettings(const TSerialSettings& settings) {
   if (::tcsetattr(fd, TCSANOW, &setup.line) != 0) {
     diagnostics_.Add(prefix + ": the line settings were refused: " + ErrnoText(errno));
   }
+  // A freshly opened port starts with an empty input queue, as a real line that was closed
+  // has one: nothing left over from an earlier session reaches this one.
+  ::tcflush(fd, TCIFLUSH);
   // Modem lines: a pseudo-terminal has none, which is not an error.
   int dtr = TIOCM_DTR;
   int rts = TIOCM_RTS;

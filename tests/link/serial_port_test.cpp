@@ -216,6 +216,17 @@ TEST(SerialPort, APortIsNotSharedAndCanBeReopenedAfterClosing) {
   EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
 }
 
+TEST(SerialPort, BytesLeftFromAnEarlierSessionAreNotDelivered) {
+  TPtyPair pty;
+  pty.Send(Bytes({0x30, 0x37, 0x30}));  // the tail of an answer nobody read
+  tSio port(SystemSerialConnection(pty.SlavePath(), 9600));
+  ASSERT_GE(port.Handle(), 0);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.ReadByte(byte), 0);
+  pty.Send(Bytes({0x06}));
+  EXPECT_EQ(ReadBytes(port, 1), Bytes({0x06}));
+}
+
 TEST(SerialPort, AVanishedLineIsSilentAndSaidOnce) {
   TPtyPair pty;
   tSio port(SystemSerialConnection(pty.SlavePath(), 9600));
