@@ -55,25 +55,34 @@ int main(int argc, char** argv) {
   auto* usb = app.add_option("--usb", usb_path,
                              "Serve the USB stand-in socket at PATH (a fresh temporary path when "
                              "PATH is left out)")
-                  ->expected(0, 1);
+                  ->expected(0, 1)
+                  ->type_name("[PATH]");
   app.add_flag("--serial", serial, "Serve a serial line on a new pty");
-  app.add_option("--flash", flash_file, "Flash contents (default: 4 MiB of a fixed pattern)");
-  app.add_option("--ram", ram_file, "RAM contents (default: 512 KiB of a fixed pattern)");
+  app.add_option("--flash", flash_file, "Flash contents (default: 4 MiB of a fixed pattern)")
+      ->type_name("FILE");
+  app.add_option("--ram", ram_file, "RAM contents (default: 512 KiB of a fixed pattern)")
+      ->type_name("FILE");
   app.add_option("--baud", baud, "Initial serial speed")->check(CLI::IsMember({9600, 115200}));
   app.add_flag("--throttle", throttle, "Pace serial output at the line rate (10 bits per byte)");
   app.add_option("--latency", latency_ms, "Delay in ms before each answer that carries data")
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("MS");
   app.add_option("--receive-delay", receive_delay_s,
                  "Seconds until the calculator enters receive mode (until then the USB socket "
                  "refuses connections and the serial line is ignored)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("SECONDS");
   app.add_option("--fault", fault_texts,
-                 "Inject a fault (repeatable): no-answer | drop@packet:N[:BYTE] | "
-                 "corrupt@packet:N[:BYTE] | bad-checksum@SITE | error:CC@SITE | "
+                 "Inject a fault (repeatable): no-answer | drop@SITE | corrupt@SITE | "
+                 "bad-checksum@SITE | error:CC@SITE | "
                  "error+data:CC@SITE | extra-blocks[:N] | no-roleswap | roleswap-announce | "
                  "stall@SITE | disconnect@SITE, where SITE is packet:N, block:N, request, "
-                 "device-info, check, link-settings or any (packets and blocks count from 1)");
-  app.add_option("--log", log_file, "Write the packets the PC sent to FILE as hex lines at exit");
+                 "device-info, check, link-settings or any (packets and blocks count from 1; "
+                 "drop and corrupt take packet:N:BYTE to pick the byte)")
+      ->type_name("SPEC")
+      ->allow_extra_args(false);
+  app.add_option("--log", log_file, "Write the packets the PC sent to FILE as hex lines at exit")
+      ->type_name("FILE");
   CLI11_PARSE(app, argc, argv);
 
   if (usb->count() == 0 && !serial) {

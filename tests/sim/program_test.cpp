@@ -1,0 +1,129 @@
+// The ostrel-sim program: endpoints on stdout, faults and the packet log from the command
+// line, a clean end on SIGTERM.
+
+#ifdef FXSIM_PROGRAM
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "test_client.h"
+
+extern char** environ;
+
+namespace fxsim::testing {
+namespace {
+
+// Runs the program with its stdout on a pipe.
+class Program {
+ public:
+  explicit Program(std::vector<std::string> args) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+    args.insert(args.begin(), FXSIM_PROGRAM);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, FXSIM_PROGRAM, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_fds[1]);
+    if (rc != 0) throw std::runtime_error("posix_spawn");
+    out_ = fdopen(pipe_fds[0], "r");
+  }
+  ~Program() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    fclose(out_);
+  }
+
+  std::string ReadLine() {
+    char line[512];
+    if (fgets(line, sizeof(line), out_) == nullptr) return "";
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
+  std::string ReadAll() {
+    std::string text;
+    char chunk[512];
+    while (fgets(chunk, sizeof(chunk), out_) != nullptr) text += chunk;
+    return text;
+  }
+  void Signal(int number) { kill(pid_, number); }
+  // The exit code, or -1 when it did not exit normally.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  FILE* out_ = nullptr;
+};
+
+TEST(Program, ServesBothEndpointsAndWritesTheLogOnSigterm) {
+  const std::string log = ::testing::TempDir() + "fxsim_program_log.txt";
+  Program program({"--usb", "--serial", "--fault", "bad-checksum@packet:2", "--log", log});
+  const std::string usb = program.ReadLine();
+  const std::string serial = program.ReadLine();
+  ASSERT_EQ(usb.rfind("usb: ", 0), 0u) << usb;
+  ASSERT_EQ(serial.rfind("serial: ", 0), 0u) << serial;
+  {
+    Client pc(ConnectUsb(usb.substr(5)));
+    const auto answer = pc.Exchange(CheckPacket());
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->Header(), "06000");
+  }
+  {
+    Client pc(OpenSerial(serial.substr(8), 9600));
+    const auto answer = pc.Exchange(CheckPacket("01"));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->bytes, ToBytes("\x06" "00071"));  // the injected wrong checksum
+  }
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0);
+  std::ifstream in(log);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "usb 05 30 30 30 37 30\nserial 05 30 31 30 36 46\n");
+  std::remove(log.c_str());
+}
+
+TEST(Program, HelpNamesEveryOption) {
+  Program program({"--help"});
+  const std::string help = program.ReadAll();
+  EXPECT_EQ(program.Wait(), 0);
+  for (const char* option : {"--usb", "--serial", "--flash", "--ram", "--baud", "--throttle",
+                             "--latency", "--receive-delay", "--fault", "--log", "SIGTERM"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(Program, RejectsBadArguments) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--usb", "--fault", "explode"},
+                                        std::vector<std::string>{"--serial", "--baud", "4800"},
+                                        std::vector<std::string>{"--flash", "/nonexistent", "--usb"},
+                                        std::vector<std::string>{}}) {
+    Program program(args);
+    EXPECT_NE(program.Wait(), 0) << (args.empty() ? "(no arguments)" : args.back());
+  }
+}
+
+}  // namespace
+}  // namespace fxsim::testing
+
+#endif
