@@ -205,8 +205,7 @@ std::optional<TBulkEndpoints> SelectBulkEndpoints(const libusb_interface_descrip
 UsbErrorKind ClassifyLibusbError(int code) {
   switch (code) {
     case LIBUSB_SUCCESS: return UsbErrorKind::None;
-    case LIBUSB_ERROR_NO_DEVICE:
-    case LIBUSB_ERROR_NOT_FOUND: return UsbErrorKind::Absent;
+    case LIBUSB_ERROR_NO_DEVICE: return UsbErrorKind::Absent;
     case LIBUSB_ERROR_ACCESS: return UsbErrorKind::AccessDenied;
     case LIBUSB_ERROR_BUSY: return UsbErrorKind::Busy;
     case LIBUSB_ERROR_TIMEOUT:

@@ -87,7 +87,7 @@ TEST(UsbErrors, LibusbCodesMapOntoWhatTheLinkDoes) {
     UsbErrorKind kind;
   } cases[] = {
       {LIBUSB_SUCCESS, UsbErrorKind::None},          {LIBUSB_ERROR_NO_DEVICE, UsbErrorKind::Absent},
-      {LIBUSB_ERROR_NOT_FOUND, UsbErrorKind::Absent}, {LIBUSB_ERROR_ACCESS, UsbErrorKind::AccessDenied},
+      {LIBUSB_ERROR_NOT_FOUND, UsbErrorKind::Lost}, {LIBUSB_ERROR_ACCESS, UsbErrorKind::AccessDenied},
       {LIBUSB_ERROR_BUSY, UsbErrorKind::Busy},        {LIBUSB_ERROR_TIMEOUT, UsbErrorKind::Timeout},
       {LIBUSB_ERROR_PIPE, UsbErrorKind::Lost},        {LIBUSB_ERROR_IO, UsbErrorKind::Lost},
       {LIBUSB_ERROR_OVERFLOW, UsbErrorKind::Lost},    {LIBUSB_ERROR_OTHER, UsbErrorKind::Lost},
