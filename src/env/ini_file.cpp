@@ -129,6 +129,17 @@ std::string WriteTarget(const std::string& path) {
   return path;
 }
 
+// The file-creation mask, read without changing it (umask() would, for a moment, for every
+// thread of the process).
+mode_t ProcessUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  return 022;
+}
+
 void ThrowWriteError(const std::string& path) { throw IoError("Unable to write to " + path); }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -163,14 +174,7 @@ void StoreLines(const std::string& path, const TLines& lines) {
   if (fd < 0) ThrowWriteError(path);
 
   struct stat old_stat {};
-  mode_t mode = 0666;
-  if (::stat(target.c_str(), &old_stat) == 0) {
-    mode = old_stat.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode &= ~mask;
-  }
+  mode_t mode = (::stat(target.c_str(), &old_stat) == 0) ? (old_stat.st_mode & 07777) : (0666 & ~ProcessUmask());
   bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {

@@ -7,9 +7,11 @@
 #include <typeinfo>
 #include <utility>
 
+#include "base/object.h"
+
 namespace ostrel {
 
-class TMiniLogger {
+class TMiniLogger : public TObject {
  public:
   TMiniLogger();
   // Writes one line "<program> dd.mm.yyyy hh:nn:ss <text>" when enabled; the first line

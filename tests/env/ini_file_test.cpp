@@ -109,6 +109,11 @@ TEST_F(IniFileTest, FirstWriteCreatesTheFolder) {
   TIniFile ini(tmp / "a/b/c/new.INI");
   ini.WriteString("PROGRAM", "LastProject", "/p/x.PRJ");
   EXPECT_EQ(ReadTextFile(tmp / "a/b/c/new.INI"), "[PROGRAM]\nLastProject=/p/x.PRJ\n");
+  mode_t mask = ::umask(022);
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(::stat((tmp / "a/b/c/new.INI").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask) << "a new file gets the usual permissions, not the temporary file's";
 }
 
 TEST_F(IniFileTest, LineBreaksInAValueCannotForgeOtherLines) {
