@@ -299,6 +299,26 @@ TEST(FXCheckImage, AFileThatShrinksDuringTheCheckIsNeverAccepted) {
   EXPECT_FALSE(run.ui.HasLogLine("Checksum OK!"));
 }
 
+TEST(FXCheckImage, ReadFailureRaisesIoErrorAfterClosingAndLeaving) {
+  TempFolder folder;
+  const std::string path = folder.WriteImage("r.fls");
+  TMiniLogger logger;
+  logger.enabled = true;
+  logger.file_name = folder.File("check.LOG");
+  CheckRun run;
+  // The version has been read when its notification goes out; the next field is past the cut.
+  run.ui.on_process_messages = [&] {
+    if (run.ui.notifications.back().code == nfImageData) std::filesystem::resize_file(path, 0x10040);
+  };
+  EXPECT_THROW(Check(run, path, 0, true, &logger), IoError);
+  std::ifstream in(folder.File("check.LOG"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[lines.size() - 2].find("  closefile"), std::string::npos);
+  EXPECT_NE(lines.back().find("FX9860_transfer_protocol.FXCheckImage:exit"), std::string::npos);
+}
+
 // ---- what the user sees ----
 
 TEST(FXCheckImage, NotificationsOfACheckTheUserAskedFor) {
