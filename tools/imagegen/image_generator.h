@@ -41,7 +41,7 @@ struct TestImageSpec {
   std::uint64_t seed = 1;                    // seed of the fill pattern
 };
 
-// The spec with every default filled in, and where the OS of that class ends.
+// The image description with every default filled in, and where its OS ends.
 struct ResolvedTestImage {
   std::uint32_t size;
   std::string os_version;
@@ -56,7 +56,7 @@ struct ResolvedTestImage {
 // Fails with std::invalid_argument for a class outside 0..3 or a BIOS row outside 0..11.
 ResolvedTestImage ResolveTestImage(const TestImageSpec& spec);
 
-// The image bytes; `resolved`, when given, receives the resolved spec and the checksum.
+// The image bytes; `resolved`, when given, receives the resolved description and the checksum.
 std::vector<std::uint8_t> GenerateTestImage(const TestImageSpec& spec,
                                             ResolvedTestImage* resolved = nullptr);
 
