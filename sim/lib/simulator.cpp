@@ -127,6 +127,7 @@ class Simulator::Impl {
   std::array<std::uint8_t, kDeviceInfoSize> device_record_;
   const Clock::time_point created_ = Clock::now();
 
+  std::mutex stop_mu_;
   mutable std::mutex mu_;
   FaultPlan plan_;
   bool receive_mode_ = false;
@@ -275,6 +276,7 @@ void Simulator::Impl::EnterReceiveModeLocked() {
 }
 
 void Simulator::Impl::Stop() {
+  std::lock_guard stopping(stop_mu_);  // one Stop at a time: only one may join the thread
   {
     std::lock_guard lock(mu_);
     if (stopped_) return;

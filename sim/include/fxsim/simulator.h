@@ -5,6 +5,26 @@
 // operation can run without hardware. Independent of the PC code on purpose: it has its
 // own packet code, so a fault on one side cannot hide behind the same fault on the other.
 //
+// How the calculator answers:
+// - check 05 "00"/"01": acknowledge 06 "00" (and back to idle);
+// - device information 01 "01": 06 "02" with the 164-byte record as data (escaped);
+// - link settings 01 "02": acknowledge at the current speed, then (serial only) switch to
+//   the requested rate; a rate other than 9600 or 115200, or a malformed parameter block,
+//   gets error 15 "00" and the speed stays;
+// - flash 01 "4F" / RAM 01 "2F" with storage "fls0": acknowledge; another storage name or
+//   a malformed parameter block gets error 15 "04" (requested file does not exist);
+//   the PC's role swap then gets the announcement 01 "50"/"30" (a parameter block with the
+//   image size), and every acknowledge the next data block 02 "50"/"30" (total and number
+//   as four hex digits each, then up to 256 escaped payload bytes); after the last block
+//   the next acknowledge gets the role swap 03 "00";
+// - terminate 18 "00": acknowledge, back to idle; a role swap at idle: acknowledge;
+// - a packet whose checksum is wrong is not acted on: error 15 "01" (resend request);
+// - an acknowledge outside a read-out, data packets and other commands: error 15 "00";
+// - bytes that cannot start a packet are skipped; a 0x00 after a packet is ignored.
+// Serial line model: the calculator reads the speed the PC set on the pty; bytes the PC
+// sends at another speed than the calculator's are dropped, and what the calculator sends
+// while the speeds differ is lost, as garbage on a real line would be.
+//
 // Thread model: the endpoints are served by one internal thread; every public member
 // function may be called from any other thread.
 
