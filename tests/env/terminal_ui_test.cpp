@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <regex>
@@ -195,6 +196,18 @@ TEST_F(TerminalUiTest, QuietShowsNoProgressOrStatus) {
   ui.Notify(nfStatus, "Reading");
   ui.Notify(nfInfoBox, "Backup complete");
   EXPECT_EQ(out.str(), "Backup complete\n");
+}
+
+TEST_F(TerminalUiTest, FirstCtrlCSetsTheStopRequestSecondEndsTheProgram) {
+  struct sigaction saved {};
+  ASSERT_EQ(::sigaction(SIGINT, nullptr, &saved), 0);
+  InstallInterruptHandler();
+  ASSERT_EQ(::raise(SIGINT), 0);
+  EXPECT_EQ(StopRequest().load(), stopByUser);
+  struct sigaction now {};
+  ::sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL) << "the next Ctrl-C takes the default action";
+  ::sigaction(SIGINT, &saved, nullptr);
 }
 
 struct ElapsedCase {
