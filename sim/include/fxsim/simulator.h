@@ -79,14 +79,17 @@ enum class Fault {
   kExtraBlocks,       // the read-out sends `count` blocks past the image end (total grows)
   kNoRoleSwap,        // after the last block one more data block comes instead of the role swap
   kAnnounceRoleSwap,  // the announcement after the PC's role swap is replaced by a role swap
-  kStall,             // stops answering (connection kept) for the rest of the session
-  kDisconnect,        // closes the endpoint (USB: the connection; serial: the pty)
+  kStall,             // stops answering, connection kept, for the rest of the session (USB:
+                      // until the PC closes its connection; serial: until Stop())
+  kDisconnect,        // closes the endpoint: USB: the connection (the next one is accepted);
+                      // serial: the pty, for good (a pulled cable)
 };
 
 // Where a fault hits.
 struct FaultSite {
   enum class Kind {
-    kAnyTime,       // from the start (kNoAnswer, kExtraBlocks, kNoRoleSwap, kAnnounceRoleSwap)
+    kAnyTime,       // kNoAnswer, kExtraBlocks, kNoRoleSwap, kAnnounceRoleSwap: always;
+                    // the other faults: every answer
     kPacket,        // the calculator's outgoing packet number `number` (from 1, counted over
                     // the simulator's lifetime across sessions and endpoints)
     kBlock,         // the answer that would carry data block `number` (from 1), once per
