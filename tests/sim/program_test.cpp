@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -76,7 +77,8 @@ class Program {
 };
 
 TEST(Program, ServesBothEndpointsAndWritesTheLogOnSigterm) {
-  const std::string log = ::testing::TempDir() + "fxsim_program_log.txt";
+  std::string log = ::testing::TempDir() + "fxsim_program_log_XXXXXX";
+  close(mkstemp(log.data()));
   Program program({"--usb", "--serial", "--fault", "bad-checksum@packet:2", "--log", log});
   const std::string usb = program.ReadLine();
   const std::string serial = program.ReadLine();

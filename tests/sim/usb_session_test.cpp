@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -51,8 +52,8 @@ TEST(UsbSession, EntersReceiveModeAfterTheDelay) {
 }
 
 TEST(UsbSession, GivenPathAndRemovalOnStop) {
-  const std::string dir = ::testing::TempDir() + "fxsim_usb_path_test";
-  mkdir(dir.c_str(), 0700);
+  std::string dir = ::testing::TempDir() + "fxsim_usb_path_XXXXXX";
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
   const std::string path = dir + "/calc";
   {
     Simulator sim(SimConfig{});
