@@ -1,0 +1,216 @@
+// Flash and RAM backups.
+//
+// A backup runs one link session: it opens the link, lets the protocol object read the
+// image into the file, measures the speed from before the link was opened, ends the
+// session and frees the link. The session is ended on every path, also when an error
+// leaves the operation, before the error goes on to the caller.
+
+#include "operations/backup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "base/error.h"
+#include "operations/link_session.h"
+#include "operations/read_only_file.h"
+
+namespace ostrel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Both read-outs name the calculator's storage device.
+constexpr const char* kStorageName = "fls0";
+
+// The calculator ID field of a flash image and what erases it.
+constexpr off_t kCalcIdOffset = 0xFFD0;
+constexpr std::array<std::uint8_t, 8> kIdBlank = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+const std::string kLineBreak = "\r\n";
+
+// Asks before a read-only target is overwritten. False when the user keeps the file.
+bool ConfirmWritableTarget(const std::string& file, TUserInterface ui) {
+  if (!IsReadOnlyFile(file)) return true;
+  const std::string question = "File: " + file + kLineBreak + "is readonly!" + kLineBreak + "Unlock?";
+  if (ui.MessageBox(DialogKind::Warning, question, DialogButtons::YesNo) != mrYes) return false;
+  if (!UnlockReadOnlyFile(file)) {
+    // Reported once; creating the file then fails with the system's own reason.
+    ui.MessageBox(DialogKind::Error,
+                  "File: " + file + kLineBreak + "is still readonly!" + kLineBreak +
+                      "Unlock failed. Check access rights.",
+                  DialogButtons::OK);
+  }
+  return true;
+}
+
+double BytesPerSecond(std::uint64_t bytes, Clock::duration elapsed) {
+  const double seconds = std::chrono::duration<double>(elapsed).count();
+  return seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+}
+
+// Overwrites the calculator ID of a written flash image with 0xFF bytes, leaving every
+// other byte as it is. An image too short to hold the ID field (a read-out that stopped
+// very early) is left alone: writing there would pad the file with bytes that never came
+// from the calculator.
+void BlankCalculatorId(const std::string& file) {
+  int fd;
+  do {
+    fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw IoError("Cannot open file " + file + ": " + std::strerror(errno));
+
+  int error = 0;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (st.st_size >= kCalcIdOffset + static_cast<off_t>(kIdBlank.size())) {
+    ssize_t written;
+    do {
+      written = ::pwrite(fd, kIdBlank.data(), kIdBlank.size(), kCalcIdOffset);
+    } while (written < 0 && errno == EINTR);
+    if (written < 0) error = errno;
+    else if (written != static_cast<ssize_t>(kIdBlank.size())) error = ENOSPC;
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) throw IoError("Cannot write file " + file + ": " + std::strerror(error));
+}
+
+// A read-out that ended before the image was complete leaves a short file; the user must
+// not take it for a backup.
+void ReportIfIncomplete(const TBackupDetails& details, const std::string& file, TUserInterface ui) {
+  if (details.stage != BackupStage::ReadOut || details.bytes_written >= details.image_size) return;
+  ui.MessageBox(DialogKind::Error,
+                "Backup incomplete: " + file + kLineBreak + "holds " + std::to_string(details.bytes_written) +
+                    " of " + std::to_string(details.image_size) + " bytes.",
+                DialogButtons::OK);
+}
+
+void TakeReadOutFigures(TBackupDetails& details, const TFX9860sio& link) {
+  details.bytes_written = link.BytesWritten();
+  details.image_size = link.ImageSize();
+}
+
+}  // namespace
+
+std::string TransferSpeedText(double bytes_per_second) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Transfer-speed: %10.0f bytes/sec", bytes_per_second);
+  return text;
+}
+
+TBackupDetails BackupFlashDetails(const std::string& file, TOptionWord options, TUserInterface ui,
+                                  const TLinkTarget& target) {
+  TBackupDetails details;
+  ui.Notify(nfStatus, std::string("Backing up the flash..."));  // lets pending messages run
+  if (!ConfirmWritableTarget(file, ui)) return details;
+
+  const auto start = Clock::now();
+  TLinkSession session(options, ui, target, true);
+  details.stage = BackupStage::NotConnected;
+  if (!session.Start()) return details;
+  details.stage = BackupStage::ReadOut;
+  TFX9860sio& link = session.Link();
+
+  TDeviceInfoRecord record{};
+  if (link.GetDeviceInfo(record) == 0) ui.Notify(nfCalcData, DeviceInfoText(record));
+
+  const int read = link.ReceiveFlashImage(kStorageName, file, options);
+  TakeReadOutFigures(details, link);
+  if (read == 0) {
+    session.End();
+    ReportIfIncomplete(details, file, ui);
+    return details;
+  }
+
+  details.bytes_per_second = BytesPerSecond(link.TransferredTotal(), Clock::now() - start);
+  link.Report(TransferSpeedText(details.bytes_per_second));
+  details.result = 1;
+  session.End();
+  link.Report("Backup: " + file);
+  if (options & OPT_IGNORE_ID) BlankCalculatorId(file);
+  ReportIfIncomplete(details, file, ui);
+  return details;
+}
+
+int BackupFlash(const std::string& file, TOptionWord options, TUserInterface ui, const TLinkTarget& target) {
+  return BackupFlashDetails(file, options, ui, target).result;
+}
+
+TBackupDetails BackupRAMDetails(const std::string& file, TOptionWord options, TUserInterface ui,
+                                const TLinkTarget& target) {
+  TBackupDetails details;
+  ui.Notify(nfStatus, std::string("Backing up the RAM..."));  // lets pending messages run
+
+  const auto start = Clock::now();
+  TLinkSession session(options, ui, target, false);
+  details.stage = BackupStage::NotConnected;
+  if (!session.Start()) return details;
+  details.stage = BackupStage::ReadOut;
+  TFX9860sio& link = session.Link();
+
+  details.result = link.ReceiveRamImage(kStorageName, file);
+  TakeReadOutFigures(details, link);
+  if (details.result == 0) {
+    session.End();
+    ReportIfIncomplete(details, file, ui);
+    return details;
+  }
+
+  details.bytes_per_second = BytesPerSecond(link.TransferredTotal(), Clock::now() - start);
+  link.Report(TransferSpeedText(details.bytes_per_second));
+  session.End();
+  link.Report("Backup: " + file);
+  ReportIfIncomplete(details, file, ui);
+  return details;
+}
+
+int BackupRAM(const std::string& file, TOptionWord options, TUserInterface ui, const TLinkTarget& target) {
+  return BackupRAMDetails(file, options, ui, target).result;
+}
+
+std::string VerificationMessage(ImageCheckResult result, const std::string& file) {
+  switch (result) {
+    case icrOK: return "";
+    case icrOsVersionError: return "OS-version of the written image NOT OK!";
+    case icrFileSizeError: return "Filesize of the written image NOT OK!";
+    case icrChecksumError: return "Checksum of the written image NOT OK!";
+    case icrCasioWinError: return "\"CASIOWIN\" missing at 0x10000!";
+    case icrFileDoesNotExist: return "File" + kLineBreak + "  " + file + kLineBreak + "does not exist!";
+    default: return "An unknown error occured!";
+  }
+}
+
+ImageCheckResult VerifyFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui) {
+  std::string image_info;
+  std::int32_t bios_image_type = -1;
+  const ImageCheckResult result =
+      FXCheckImage(file, options, nullptr, false, true, nullptr, image_info, bios_image_type, nullptr, ui);
+  if (result != icrOK) {
+    ui.MessageBox(DialogKind::Error, VerificationMessage(result, file), DialogButtons::OK);
+    ui.Notify(nfStatus, std::string("Idle..."));
+  }
+  return result;
+}
+
+TFlashBackupOutcome RunFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui,
+                                   const TLinkTarget& target) {
+  TFlashBackupOutcome outcome;
+  outcome.backup = BackupFlashDetails(file, options, ui, target);
+  if (outcome.backup.result != 0) outcome.check = VerifyFlashBackup(file, options, ui);
+  return outcome;
+}
+
+TRamBackupOutcome RunRamBackup(const std::string& file, TOptionWord options, TUserInterface ui,
+                               const TLinkTarget& target) {
+  return TRamBackupOutcome{BackupRAMDetails(file, options, ui, target)};
+}
+
+}  // namespace ostrel

@@ -1,0 +1,83 @@
+#pragma once
+// Flash and RAM backups: one link session each that copies the calculator's flash or RAM
+// into a file, and the check of a written flash image.
+//
+// BackupFlash and BackupRAM give the plain result codes the front ends have always used;
+// the *Details variants return the same code together with what the read-out achieved,
+// and RunFlashBackup / RunRamBackup add the verification and a single verdict, which is
+// what a front end turns into its final message or exit status.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "env/operation_status.h"
+#include "operations/image_check.h"
+#include "operations/options.h"
+#include "protocol/fx9860sio.h"
+
+namespace ostrel {
+
+// How far a backup got.
+enum class BackupStage {
+  Declined,      // the user kept a read-only target: nothing was touched
+  NotConnected,  // the session did not open (no calculator, or a stop while waiting)
+  ReadOut,       // the read-out ran (completely or not)
+};
+
+struct TBackupDetails {
+  int result = 0;  // the value BackupFlash / BackupRAM return
+  BackupStage stage = BackupStage::Declined;
+  std::uint64_t bytes_written = 0;  // bytes the read-out put into the file
+  std::uint64_t image_size = 0;     // bytes a complete image has
+  double bytes_per_second = 0;      // the figure of the speed line (read-outs with a result only)
+
+  // The read-out delivered the whole image.
+  bool Complete() const {
+    return stage == BackupStage::ReadOut && result != 0 && image_size != 0 && bytes_written == image_size;
+  }
+};
+
+// The flash image into `file`. Returns 1 when the read-out ran to its end (this includes a
+// stop during the transfer), 0 when the user kept a read-only file, the link did not open
+// or the read-out was refused or broken off. An image that ends early is reported with an
+// error box (bytes held of bytes expected). Raises "Cable error" when `options` names no
+// cable; file and link errors leave after the session has been ended.
+int BackupFlash(const std::string& file, TOptionWord options, TUserInterface ui, const TLinkTarget& target = {});
+TBackupDetails BackupFlashDetails(const std::string& file, TOptionWord options, TUserInterface ui,
+                                  const TLinkTarget& target = {});
+
+// The RAM image into `file`. Returns the read-out's own result (not 0 when its loop ran to
+// its end), 0 when the link did not open or the read-out was refused or broken off.
+int BackupRAM(const std::string& file, TOptionWord options, TUserInterface ui, const TLinkTarget& target = {});
+TBackupDetails BackupRAMDetails(const std::string& file, TOptionWord options, TUserInterface ui,
+                                const TLinkTarget& target = {});
+
+// Checks a flash image that a backup has just written (no repository, no main-memory
+// area). Any result but OK is shown in an error box. Returns the check's result.
+ImageCheckResult VerifyFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui);
+// The error box text for a verification result (empty for OK).
+std::string VerificationMessage(ImageCheckResult result, const std::string& file);
+
+struct TFlashBackupOutcome {
+  TBackupDetails backup;
+  std::optional<ImageCheckResult> check;  // set when the verification ran
+  // A complete image that passed the check.
+  bool Succeeded() const { return backup.Complete() && check && *check == icrOK; }
+};
+
+struct TRamBackupOutcome {
+  TBackupDetails backup;
+  bool Succeeded() const { return backup.Complete(); }
+};
+
+// BackupFlash, then the verification whenever it returned nonzero.
+TFlashBackupOutcome RunFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui,
+                                   const TLinkTarget& target = {});
+TRamBackupOutcome RunRamBackup(const std::string& file, TOptionWord options, TUserInterface ui,
+                               const TLinkTarget& target = {});
+
+// "Transfer-speed: %10.0f bytes/sec".
+std::string TransferSpeedText(double bytes_per_second);
+
+}  // namespace ostrel

@@ -1,0 +1,52 @@
+#include "operations/link_session.h"
+
+#include "base/error.h"
+
+namespace ostrel {
+
+LinkKind CableLinkKind(TOptionWord options) {
+  if (options & OPT_3PIN) return LinkKind::Serial;
+  if (options & OPT_USB) return LinkKind::Usb;
+  throw Error("Cable error");
+}
+
+TLinkSession::TLinkSession(TOptionWord options, TUserInterface ui, const TLinkTarget& target,
+                           bool posts_session_flag)
+    : ui_(ui),
+      posts_session_flag_(posts_session_flag),
+      link_(std::make_unique<TFX9860sio>(CableLinkKind(options), ui, target)) {}
+
+TLinkSession::~TLinkSession() {
+  if (!open_) return;
+  try {
+    End();
+  } catch (...) {
+  }
+}
+
+bool TLinkSession::Start() {
+  open_ = true;
+  if (link_->FStart(false, 0) != 0) {
+    End();
+    return false;
+  }
+  if (posts_session_flag_) ui_.Notify(nfSessionActive, std::int64_t{1});
+  return true;
+}
+
+void TLinkSession::End() {
+  open_ = false;
+  try {
+    link_->FStop();
+  } catch (...) {
+    PostSessionEnded();
+    throw;
+  }
+  PostSessionEnded();
+}
+
+void TLinkSession::PostSessionEnded() {
+  if (posts_session_flag_) ui_.Notify(nfSessionActive, std::int64_t{0});
+}
+
+}  // namespace ostrel

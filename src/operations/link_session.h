@@ -1,0 +1,46 @@
+#pragma once
+// One link session of a maintenance operation: the protocol object for the cable the
+// option word names, opened with FStart and ended with FStop exactly once, also when an
+// error leaves the operation.
+
+#include <memory>
+
+#include "env/operation_status.h"
+#include "operations/options.h"
+#include "protocol/fx9860sio.h"
+
+namespace ostrel {
+
+// The link kind of the option word: OPT_3PIN gives the serial link (also when OPT_USB is
+// set too), else OPT_USB gives USB; neither raises "Cable error".
+LinkKind CableLinkKind(TOptionWord options);
+
+class TLinkSession {
+ public:
+  // Creates the protocol object (nothing is opened yet). With `posts_session_flag` the
+  // session-active notification follows the session: 1 once it is open, 0 when it ends.
+  TLinkSession(TOptionWord options, TUserInterface ui, const TLinkTarget& target, bool posts_session_flag);
+  // Ends a session that is still open; errors of that clean-up are dropped, since another
+  // error is then already on its way out.
+  ~TLinkSession();
+  TLinkSession(const TLinkSession&) = delete;
+  TLinkSession& operator=(const TLinkSession&) = delete;
+
+  // FStart (no skipped check, no retries). False when the session did not open; it has
+  // then been ended already.
+  bool Start();
+  // FStop, then the session flag 0 (also when FStop fails).
+  void End();
+
+  TFX9860sio& Link() { return *link_; }
+
+ private:
+  void PostSessionEnded();
+
+  TUserInterface ui_;
+  bool posts_session_flag_;
+  bool open_ = false;
+  std::unique_ptr<TFX9860sio> link_;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,263 @@
+// Backups that do not deliver a whole image: stopped, refused, broken off, declined, or
+// without a cable; and the stop report at the end of an operation.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "backup_fixture.h"
+#include "base/error.h"
+#include "operations/backup.h"
+#include "operations/finish_operation.h"
+#include "operations/options.h"
+
+namespace ostrel::testing {
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mode & 07777;
+}
+
+bool SentPacketOfType(const fxsim::Simulator& sim, std::uint8_t type) {
+  for (const auto& p : sim.ReceivedPackets()) {
+    if (p.type == type) return true;
+  }
+  return false;
+}
+
+TEST_F(BackupTest, CancelledFlashBackupKeepsThePartialFileAndFails) {
+  fxsim::Simulator sim(ValidCalculator());
+  const TLinkTarget target = UsbTarget(sim);
+  const std::string file = File("flash.bin");
+  CancelAfter(3000);
+
+  const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB, ui_.Ui(), target);
+
+  // The read-out loop ran to its end, yet the image is short: reported, and not a backup.
+  EXPECT_EQ(outcome.backup.result, 1);
+  EXPECT_FALSE(outcome.backup.Complete());
+  EXPECT_FALSE(outcome.Succeeded());
+  const Bytes written = ReadBytes(file);
+  EXPECT_GT(written.size(), 0u);
+  EXPECT_LT(written.size(), 0x270000u);
+  EXPECT_EQ(written.size(), outcome.backup.bytes_written);
+  EXPECT_EQ(written, Prefix(sim.Flash(), written.size()));
+  EXPECT_FALSE(SentPacketOfType(sim, kTypeTerminate));
+
+  const auto boxes = ui_.BoxTexts();
+  EXPECT_EQ(CountOf(boxes, IncompleteText(file, written.size(), 0x270000)), 1);
+  ASSERT_TRUE(outcome.check.has_value());
+  EXPECT_EQ(*outcome.check, icrFileSizeError);
+  EXPECT_EQ(CountOf(boxes, "Filesize of the written image NOT OK!"), 1);
+  EXPECT_EQ(ui_.Values(nfSessionActive), (std::vector<std::int64_t>{1, 0}));
+
+  // The front end's final step reports the stop and clears it.
+  ui_.on_process_messages = nullptr;
+  EXPECT_EQ(FinishOperation(ui_.Ui()), stopByUser);
+  EXPECT_EQ(ui_.LogLines().back(), "Manually cancelled!");
+  EXPECT_EQ(ui_.dialogs.back().text, "Manually cancelled!");
+  EXPECT_EQ(ui_.dialogs.back().kind, DialogKind::Warning);
+  EXPECT_EQ(StopRequest().load(), stopNone);
+}
+
+TEST_F(BackupTest, FinishOperationNamesEveryStopReason) {
+  const struct {
+    std::uint8_t reason;
+    const char* text;
+  } cases[] = {{stopByUser, "Manually cancelled!"}, {stopByLink, "Automatically cancelled!"}, {7, "Unknown cancel reason!"}};
+  for (const auto& c : cases) {
+    RecordingUi ui;
+    StopRequest() = c.reason;
+    EXPECT_EQ(FinishOperation(ui.Ui()), c.reason);
+    EXPECT_EQ(ui.LogLines(), std::vector<std::string>{c.text});
+    ASSERT_EQ(ui.dialogs.size(), 1u);
+    EXPECT_EQ(ui.dialogs[0].text, c.text);
+    EXPECT_EQ(StopRequest().load(), stopNone);
+  }
+  RecordingUi quiet;
+  EXPECT_EQ(FinishOperation(quiet.Ui()), stopNone);
+  EXPECT_TRUE(quiet.notifications.empty());
+  EXPECT_TRUE(quiet.dialogs.empty());
+}
+
+TEST_F(BackupTest, CancelBeforeTheIdFieldArrivedLeavesTheShortFileAsItIs) {
+  fxsim::Simulator sim(ValidCalculator());
+  const TLinkTarget target = UsbTarget(sim);
+  const std::string file = File("flash.bin");
+  CancelAfter(60);  // a few blocks into the read-out, far before offset 0xFFD0
+
+  const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB | OPT_IGNORE_ID, ui_.Ui(), target);
+
+  const Bytes written = ReadBytes(file);
+  ASSERT_GT(written.size(), 0u);
+  ASSERT_LT(written.size(), 0xFFD0u);
+  EXPECT_EQ(written, Prefix(sim.Flash(), written.size()));
+  EXPECT_FALSE(outcome.Succeeded());
+  EXPECT_EQ(CountOf(ui_.BoxTexts(), IncompleteText(file, written.size(), 0x270000)), 1);
+}
+
+TEST_F(BackupTest, RefusedRequestIsReportedWithoutVerification) {
+  fxsim::SimConfig config = ValidCalculator();
+  config.faults.push_back(fxsim::FaultSpec::Parse("error:04@request"));
+  fxsim::Simulator sim(config);
+  const std::string file = File("flash.bin");
+
+  const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB | OPT_IGNORE_ID, ui_.Ui(), UsbTarget(sim));
+
+  EXPECT_EQ(outcome.backup.result, 0);
+  EXPECT_FALSE(outcome.check.has_value());
+  EXPECT_FALSE(outcome.Succeeded());
+  const auto boxes = ui_.BoxTexts();
+  EXPECT_EQ(CountOf(boxes, "Error 04: Overwrite impossible/requested file does not exist\r\n"
+                           "Backup is supported by Link/receive-mode only!"),
+            1);
+  EXPECT_EQ(CountOf(boxes, IncompleteText(file, 0, 0x270000)), 1);
+  EXPECT_EQ(boxes.size(), 2u) << "no verification message";
+  EXPECT_EQ(LineIndex(ui_.LogLines(), "FXCheckImage"), -1);
+  EXPECT_EQ(LineIndex(ui_.LogLines(), "Transfer-speed: "), -1);
+  EXPECT_TRUE(ReadBytes(file).empty()) << "no ID blank on a failed read-out";
+  EXPECT_EQ(ui_.Values(nfSessionActive), (std::vector<std::int64_t>{1, 0}));
+}
+
+struct BrokenLinkCase {
+  const char* name;
+  const char* fault;
+  bool flash;
+  std::uint64_t held;  // bytes of the blocks before the fault
+};
+
+class BrokenLinkTest : public BackupTest, public ::testing::WithParamInterface<BrokenLinkCase> {};
+
+TEST_P(BrokenLinkTest, BackupEndsWithTheIncompleteMessage) {
+  const BrokenLinkCase& c = GetParam();
+  fxsim::SimConfig config = ValidCalculator();
+  config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
+  fxsim::Simulator sim(config);
+  const std::string file = File(c.flash ? "flash.bin" : "memory.RAM");
+  const std::uint64_t expected = c.flash ? 0x270000 : 0x80000;
+
+  TBackupDetails backup;
+  if (c.flash) {
+    const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim));
+    EXPECT_FALSE(outcome.check.has_value());
+    EXPECT_FALSE(outcome.Succeeded());
+    backup = outcome.backup;
+  } else {
+    const TRamBackupOutcome outcome = RunRamBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim));
+    EXPECT_FALSE(outcome.Succeeded());
+    backup = outcome.backup;
+  }
+
+  EXPECT_EQ(backup.result, 0);
+  EXPECT_EQ(backup.bytes_written, c.held);
+  const Bytes source = c.flash ? sim.Flash() : sim.Ram();
+  EXPECT_EQ(ReadBytes(file), Prefix(source, c.held));
+  EXPECT_EQ(ui_.BoxTexts(), std::vector<std::string>{IncompleteText(file, c.held, expected)});
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, BrokenLinkTest,
+                         ::testing::Values(BrokenLinkCase{"FlashStall", "stall@block:40", true, 39 * 256},
+                                           BrokenLinkCase{"FlashDisconnect", "disconnect@block:20", true, 19 * 256},
+                                           BrokenLinkCase{"RamStall", "stall@block:7", false, 6 * 256}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct ReadOnlyCase {
+  const char* name;
+  DialogResult answer;
+};
+
+class ReadOnlyTargetTest : public BackupTest, public ::testing::WithParamInterface<ReadOnlyCase> {};
+
+TEST_P(ReadOnlyTargetTest, AsksBeforeOverwriting) {
+  fxsim::Simulator sim(ValidCalculator());
+  const TLinkTarget target = UsbTarget(sim);
+  const std::string file = File("kept.bin");
+  const Bytes original = {'o', 'l', 'd'};
+  WriteBytes(file, original);
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  ui_.answers.push_back(GetParam().answer);
+
+  const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB, ui_.Ui(), target);
+
+  ASSERT_FALSE(ui_.dialogs.empty());
+  EXPECT_EQ(ui_.dialogs[0].text, "File: " + file + "\r\nis readonly!\r\nUnlock?");
+  EXPECT_EQ(ui_.dialogs[0].kind, DialogKind::Warning);
+  EXPECT_EQ(ui_.dialogs[0].buttons, DialogButtons::YesNo);
+  if (GetParam().answer == mrYes) {
+    EXPECT_TRUE(outcome.Succeeded());
+    EXPECT_EQ(ReadBytes(file), Prefix(sim.Flash(), 0x270000));
+    EXPECT_EQ(ModeOf(file), 0644u);
+    EXPECT_EQ(ui_.dialogs.size(), 1u);
+  } else {
+    EXPECT_EQ(outcome.backup.result, 0);
+    EXPECT_EQ(outcome.backup.stage, BackupStage::Declined);
+    EXPECT_TRUE(sim.ReceivedPackets().empty()) << "no link may be opened";
+    EXPECT_EQ(sim.GetCounters().connections, 0u);
+    EXPECT_EQ(ReadBytes(file), original);
+    EXPECT_EQ(ModeOf(file), 0444u);
+    EXPECT_EQ(ui_.dialogs.size(), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ReadOnlyTargetTest,
+                         ::testing::Values(ReadOnlyCase{"Declined", mrNo}, ReadOnlyCase{"Accepted", mrYes}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BackupTest, BothCableBitsChooseTheSerialLink) {
+  fxsim::SimConfig config;
+  fxsim::Simulator sim(config);
+  TLinkTarget target = SerialTarget(sim);
+  target.usb_device = sim.StartUsb();
+  const std::string file = File("ram.RAM");
+
+  RunRamBackup(file, OPT_USB | OPT_3PIN, ui_.Ui(), target);
+
+  const auto packets = sim.ReceivedPackets();
+  ASSERT_FALSE(packets.empty());
+  for (const auto& p : packets) EXPECT_EQ(p.endpoint, fxsim::Endpoint::kSerial);
+  EXPECT_EQ(sim.GetCounters().connections, 0u);
+  EXPECT_EQ(ReadBytes(file), sim.Ram());
+}
+
+TEST_F(BackupTest, NoCableBitIsACableError) {
+  fxsim::Simulator sim({});
+  const TLinkTarget target = UsbTarget(sim);
+  const std::string file = File("flash.bin");
+  for (bool flash : {true, false}) {
+    try {
+      if (flash) {
+        BackupFlash(file, OPT_INCLUDE_SMEM, ui_.Ui(), target);
+      } else {
+        BackupRAM(file, 0, ui_.Ui(), target);
+      }
+      ADD_FAILURE() << "no error raised";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Text(), "Cable error");
+    }
+  }
+  EXPECT_TRUE(sim.ReceivedPackets().empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(BackupTest, StopWhileWaitingForTheCalculatorEndsWithoutABackup) {
+  fxsim::SimConfig config;
+  config.receive_mode_delay_ms = -1;  // never in receive mode: the USB endpoint refuses
+  fxsim::Simulator sim(config);
+  const std::string file = File("flash.bin");
+  CancelAfter(20);
+
+  const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim));
+
+  EXPECT_EQ(outcome.backup.result, 0);
+  EXPECT_EQ(outcome.backup.stage, BackupStage::NotConnected);
+  EXPECT_FALSE(outcome.check.has_value());
+  EXPECT_TRUE(ui_.dialogs.empty()) << "the stop is reported by the front end, not here";
+  EXPECT_EQ(ui_.Values(nfSessionActive), (std::vector<std::int64_t>{0}));
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(StopRequest().load(), stopByUser);
+}
+
+}  // namespace
+}  // namespace ostrel::testing

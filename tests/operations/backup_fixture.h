@@ -1,0 +1,123 @@
+#pragma once
+// Shared pieces of the backup tests: a temp folder, short link waits, a valid generated
+// flash for the simulator, and helpers to read files and diagnostics lines.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "env/operation_status.h"
+#include "fxsim/simulator.h"
+#include "image_test_folder.h"
+#include "imagegen/image_generator.h"
+#include "protocol/fx9860sio.h"
+#include "support/recording_ui.h"
+
+namespace ostrel::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes Prefix(const Bytes& bytes, std::size_t size) {
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(size, bytes.size())));
+}
+
+// A 4 MiB flash whose first 0x270000 bytes are a valid class-1 OS image with a known BIOS.
+inline const Bytes& ValidFlash() {
+  static const Bytes flash = [] {
+    TestImageSpec spec;
+    spec.size = 0x400000;
+    return GenerateTestImage(spec);
+  }();
+  return flash;
+}
+
+inline fxsim::SimConfig ValidCalculator() {
+  fxsim::SimConfig config;
+  config.flash = ValidFlash();
+  return config;
+}
+
+// Short enough to keep failure cases quick, long enough for a loaded machine.
+inline TLinkTimings QuickTimings() {
+  using std::chrono::milliseconds;
+  TLinkTimings t;
+  t.answer = milliseconds(1500);
+  t.baud_check = milliseconds(1000);
+  t.silence = milliseconds(300);
+  t.usb_retry = milliseconds(50);
+  t.open_settle = milliseconds(10);
+  return t;
+}
+
+inline TLinkTarget UsbTarget(fxsim::Simulator& sim) {
+  TLinkTarget target;
+  target.usb_device = sim.StartUsb();
+  target.timings = QuickTimings();
+  return target;
+}
+
+inline TLinkTarget SerialTarget(fxsim::Simulator& sim) {
+  TLinkTarget target;
+  target.serial_port = sim.StartSerial();
+  target.timings = QuickTimings();
+  return target;
+}
+
+inline int CountOf(const std::vector<std::string>& texts, const std::string& text) {
+  return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+}
+
+// Position of the first line starting with `prefix` (from the end when `last`), -1 if none.
+inline long LineIndex(const std::vector<std::string>& lines, const std::string& prefix, bool last = false) {
+  long found = -1;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind(prefix, 0) == 0) {
+      found = static_cast<long>(i);
+      if (!last) break;
+    }
+  }
+  return found;
+}
+
+inline std::string IncompleteText(const std::string& file, std::uint64_t held, std::uint64_t expected) {
+  return "Backup incomplete: " + file + "\r\nholds " + std::to_string(held) + " of " + std::to_string(expected) +
+         " bytes.";
+}
+
+class BackupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { StopRequest() = stopNone; }
+  void TearDown() override { StopRequest() = stopNone; }
+
+  std::string File(const std::string& name) const { return folder_.File(name); }
+
+  // Sets the stop request (as the Cancel button does) once the operation has let the
+  // user interface run `calls` times.
+  void CancelAfter(int calls) {
+    ui_.on_process_messages = [this, calls] {
+      if (ui_.process_messages_calls == calls) StopRequest() = stopByUser;
+    };
+  }
+
+  TempFolder folder_;
+  RecordingUi ui_;
+};
+
+}  // namespace ostrel::testing
