@@ -37,6 +37,7 @@
 #include "env/logger.h"
 #include "operations/image_repository.h"
 #include "operations/known_bios.h"
+#include "protocol/fx9860sio.h"
 
 namespace ostrel {
 
@@ -311,7 +312,7 @@ void ImageCheck::ReadImage(ImageReader& file) {
   // The raw date bytes are compared, so a damaged field can never match a known build.
   const std::string raw_bios_date(bios_date.begin(), bios_date.end());
   bios_image_type_ = FindBiosImageType(bios_checksum, raw_bios_date);
-  Collect("BIOSIMAGETYPE", KnownBiosTypeName(static_cast<std::uint32_t>(bios_image_type_)));
+  Collect("BIOSIMAGETYPE", BiosTypeName(static_cast<std::uint32_t>(bios_image_type_)));
 
   const auto version = file.Read<10>(kOsVersionOffset);
   const std::string version_text = FieldText(version.data(), version.size());

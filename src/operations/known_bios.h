@@ -1,8 +1,7 @@
 #pragma once
 // The BIOS builds this system knows, and the names of the BIOS types.
 //
-// Header-only on purpose: the image check, the device information of the protocol object
-// and the test-image generator all use the same table without linking each other.
+// Header-only; the names of the type numbers are BiosTypeName of the protocol object.
 
 #include <array>
 #include <cstdint>
@@ -15,19 +14,6 @@ namespace ostrel {
 inline constexpr std::int32_t kBiosTypeUnknown = -1;
 // BIOS type number of the fx-7400GII BIOS (it selects its own OS layout).
 inline constexpr std::int32_t kBiosTypeFx7400GII = 5;
-
-// Names of the BIOS type numbers 0..7.
-inline constexpr std::array<std::string_view, 8> kBiosTypeNames = {
-    "standard BIOS",          "slim BIOS",       "GII BIOS",     "AU BIOS",
-    "standard BIOS (legacy)", "fx-7400GII BIOS", "fx-CG20 BIOS", "GII-2 BIOS",
-};
-
-// The name of a BIOS type number; only the low 16 bits count; empty for any other number.
-inline std::string KnownBiosTypeName(std::uint32_t number) {
-  const std::uint32_t index = number & 0xFFFFu;
-  if (index >= kBiosTypeNames.size()) return {};
-  return std::string(kBiosTypeNames[index]);
-}
 
 // Width of the BIOS date text (YYYY.MMDD.hhmm).
 inline constexpr std::size_t kBiosDateLength = 14;

@@ -68,8 +68,6 @@ inline constexpr std::uint32_t kFlashImageSmall = 0x270000;
 inline constexpr std::uint32_t kFlashImageLarge = 0x400000;
 inline constexpr std::uint32_t kRamImageSize = 0x80000;
 
-// The connection string of the USB device.
-inline constexpr std::string_view kUsbConnection = "NAME=USB;VENDORID=VID_07CF&PID_6101;BUFFERSIZE=4096;";
 
 class TFX9860sio {
  public:

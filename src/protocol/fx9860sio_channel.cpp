@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "env/app_env.h"
+#include "link/connection_string.h"
 #include "link/port_discovery.h"
 #include "protocol/fx9860sio.h"
 #include "protocol/message_wait.h"
@@ -37,12 +38,11 @@ std::string TFX9860sio::ResolveSerialPort() const {
 }
 
 std::string TFX9860sio::SerialConnection(int baud_rate) const {
-  return "NAME=" + port_name_ + ";BAUDRATE=" + std::to_string(baud_rate) +
-         ";BYTESIZE=8;PARITY=NONE;STOPBITS=ONE;DCBFLAGSOFF=DTRHANDSHAKE,RTSHANDSHAKE;DCBFLAGSON=DTRON,RTSON";
+  return SystemSerialConnection(port_name_, baud_rate);
 }
 
 std::string TFX9860sio::UsbConnection() const {
-  std::string connection(kUsbConnection);
+  std::string connection(kSystemUsbConnection);
   if (target_.usb_device) {
     if (!connection.empty() && connection.back() != ';') connection += ';';
     connection += "DEVICENAME=" + *target_.usb_device;
