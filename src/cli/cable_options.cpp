@@ -1,0 +1,49 @@
+#include "cli/cable_options.h"
+
+#include "env/operation_status.h"
+
+namespace ostrel::cli {
+
+void AddCableOptions(CLI::App& command, TCableOptions& options) {
+  auto* usb = command.add_flag("--usb", options.usb, "Link over USB, searching the calculator (the default)");
+  auto* serial = command.add_option("--serial", options.serial_port, "Link over this serial port (3-pin cable)");
+  auto* device = command.add_option("--device", options.device,
+                                    "Link over USB through this device file or simulator endpoint");
+  auto* simulate = command
+                       .add_flag("--simulate{usb}", options.simulate,
+                                 "Run against a simulated calculator (a generated OS image) for the length "
+                                 "of the command, over USB; --simulate=serial over its serial line")
+                       ->check(CLI::IsMember({"usb", "serial"}));
+  usb->excludes(serial)->excludes(device)->excludes(simulate);
+  serial->excludes(device)->excludes(simulate);
+  device->excludes(simulate);
+}
+
+TCableChoice::TCableChoice(const TCableOptions& options) {
+  if (!options.simulate.empty()) {
+    const SimulatedLink link = options.simulate == "serial" ? SimulatedLink::Serial : SimulatedLink::Usb;
+    simulator_ = std::make_unique<TSimulatedCalculator>(link);
+    if (link == SimulatedLink::Serial) {
+      bits_ = OPT_3PIN;
+      target_.serial_port = simulator_->Endpoint();
+    } else {
+      bits_ = OPT_USB;
+      target_.usb_device = simulator_->Endpoint();
+    }
+  } else if (!options.serial_port.empty()) {
+    bits_ = OPT_3PIN;
+    target_.serial_port = options.serial_port;
+  } else {
+    bits_ = OPT_USB;
+    if (!options.device.empty()) target_.usb_device = options.device;
+  }
+}
+
+TCableChoice::~TCableChoice() = default;
+
+int LinkCommandExitStatus(bool succeeded, std::uint8_t stop_reason) {
+  if (succeeded) return kExitSuccess;
+  return stop_reason == stopByUser ? kExitInterrupted : kExitFailure;
+}
+
+}  // namespace ostrel::cli

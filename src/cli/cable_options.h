@@ -1,0 +1,60 @@
+#pragma once
+// The cable options every link command shares, and what they turn into:
+//   --usb          USB, searching the calculator (the default)
+//   --serial PORT  the serial port with the 3-pin cable
+//   --device PATH  USB through this device file (a usbfs node or a simulator endpoint)
+//   --simulate     a simulated calculator for the length of the command, over USB;
+//                  --simulate=serial over its serial line
+// Also the exit status every link command ends with.
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cli/simulated_calculator.h"
+#include "operations/options.h"
+#include "protocol/fx9860sio.h"
+
+namespace ostrel::cli {
+
+struct TCableOptions {
+  bool usb = false;
+  std::string serial_port;
+  std::string device;
+  std::string simulate;  // empty, "usb" or "serial"
+};
+
+// Adds the four options (mutually exclusive) to `command`; `options` must outlive it.
+void AddCableOptions(CLI::App& command, TCableOptions& options);
+
+// The cable chosen: the option bits and the link target for an operation. A simulated
+// calculator asked for runs as long as this object lives.
+class TCableChoice {
+ public:
+  explicit TCableChoice(const TCableOptions& options);
+  ~TCableChoice();
+  TCableChoice(const TCableChoice&) = delete;
+  TCableChoice& operator=(const TCableChoice&) = delete;
+
+  TOptionWord CableBits() const { return bits_; }
+  const TLinkTarget& Target() const { return target_; }
+  // The simulated calculator, or null.
+  const TSimulatedCalculator* Simulator() const { return simulator_.get(); }
+
+ private:
+  TOptionWord bits_ = OPT_USB;
+  TLinkTarget target_;
+  std::unique_ptr<TSimulatedCalculator> simulator_;
+};
+
+// Exit statuses of the link commands.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitInterrupted = 130;  // stopped with Ctrl-C
+
+// 0 for a successful operation; otherwise 130 when the user stopped it, else 1.
+int LinkCommandExitStatus(bool succeeded, std::uint8_t stop_reason);
+
+}  // namespace ostrel::cli

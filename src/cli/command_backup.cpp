@@ -1,0 +1,120 @@
+// `ostrel backup-flash FILE` and `ostrel backup-ram FILE`: copy the calculator's flash or
+// RAM into a file. A flash backup is checked right after it was written.
+//
+// Progress, device information, questions and messages go to standard error (the terminal
+// user interface); the results (speed, bytes held, verification) to standard output.
+// Exit status: 0 for a complete (and, for flash, verified) backup, 130 when stopped with
+// Ctrl-C, 1 otherwise.
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/cable_options.h"
+#include "cli/cli_common.h"
+#include "operations/backup.h"
+#include "operations/finish_operation.h"
+
+namespace {
+
+using ostrel::cli::TCliContext;
+
+struct BackupOptions {
+  std::string file;
+  bool include_smem = false;
+  bool ignore_id = false;
+  ostrel::cli::TCableOptions cable;
+};
+
+void PrintReadOutSummary(const ostrel::TBackupDetails& backup, const std::string& file) {
+  switch (backup.stage) {
+    case ostrel::BackupStage::Declined:
+      std::cerr << "ostrel: no backup made: " << file << " is read-only and was kept\n";
+      return;
+    case ostrel::BackupStage::NotConnected:
+      std::cerr << "ostrel: no backup made: no session with the calculator\n";
+      return;
+    case ostrel::BackupStage::ReadOut: break;
+  }
+  if (backup.result != 0) std::cout << ostrel::TransferSpeedText(backup.bytes_per_second) << '\n';
+  std::cout << "Backup: " << file << " (" << backup.bytes_written << " of " << backup.image_size << " bytes)\n";
+}
+
+// Runs one backup in the frame every operation has: a fresh stop request before, the
+// stop reported after (also when an error leaves the operation).
+template <typename Operation>
+void RunInFrame(TCliContext& context, const ostrel::cli::TCableOptions& cable_options, Operation operation) {
+  ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
+  ostrel::cli::TCableChoice cable(cable_options);
+  if (const auto* simulator = cable.Simulator(); simulator && !context.quiet) {
+    std::cerr << "Simulated calculator at " << simulator->Endpoint() << '\n';
+  }
+  ostrel::StopRequest() = ostrel::stopNone;
+  terminal.StartOperation();
+  bool succeeded = false;
+  try {
+    succeeded = operation(cable, terminal);
+  } catch (...) {
+    terminal.FinishProgress();
+    ostrel::FinishOperation(terminal.Ui());
+    throw;
+  }
+  terminal.FinishProgress();
+  const std::uint8_t stop = ostrel::FinishOperation(terminal.Ui());
+  context.exit_status = ostrel::cli::LinkCommandExitStatus(succeeded, stop);
+}
+
+void RunFlashCommand(const BackupOptions& options, TCliContext& context) {
+  RunInFrame(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
+    ostrel::TOptionWord word = cable.CableBits();
+    if (options.include_smem) word |= ostrel::OPT_INCLUDE_SMEM;
+    if (options.ignore_id) word |= ostrel::OPT_IGNORE_ID;
+    // RunFlashBackup in two steps, so that the check starts with a fresh progress line.
+    ostrel::TFlashBackupOutcome outcome;
+    outcome.backup = ostrel::BackupFlashDetails(options.file, word, terminal.Ui(), cable.Target());
+    terminal.FinishProgress();
+    if (outcome.backup.result != 0) {
+      terminal.StartOperation();
+      outcome.check = ostrel::VerifyFlashBackup(options.file, word, terminal.Ui());
+      terminal.FinishProgress();
+    }
+    PrintReadOutSummary(outcome.backup, options.file);
+    if (outcome.check) std::cout << "Verification: " << ostrel::ImageCheckResultName(*outcome.check) << '\n';
+    return outcome.Succeeded();
+  });
+}
+
+void RunRamCommand(const BackupOptions& options, TCliContext& context) {
+  RunInFrame(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
+    const ostrel::TRamBackupOutcome outcome =
+        ostrel::RunRamBackup(options.file, cable.CableBits(), terminal.Ui(), cable.Target());
+    terminal.FinishProgress();
+    PrintReadOutSummary(outcome.backup, options.file);
+    return outcome.Succeeded();
+  });
+}
+
+const ostrel::cli::TCommandRegistration flash_registration{
+    "backup-flash", "Read the calculator's flash into an image file and check the image",
+    [](CLI::App& command, TCliContext& context) {
+      auto options = std::make_shared<BackupOptions>();
+      command.add_option("FILE", options->file, "Flash image file to write (.fls, .G1S, .bin)")->required();
+      command.add_flag("--include-smem", options->include_smem,
+                       "Include the storage memory (0x400000 bytes instead of 0x270000)");
+      command.add_flag("--ignore-id", options->ignore_id, "Erase the calculator ID in the written image");
+      ostrel::cli::AddCableOptions(command, options->cable);
+      command.footer("Exit status: 0 complete and verified, 130 stopped with Ctrl-C, 1 otherwise.");
+      command.callback([options, &context] { RunFlashCommand(*options, context); });
+    }};
+
+const ostrel::cli::TCommandRegistration ram_registration{
+    "backup-ram", "Read the calculator's RAM into a file",
+    [](CLI::App& command, TCliContext& context) {
+      auto options = std::make_shared<BackupOptions>();
+      command.add_option("FILE", options->file, "RAM image file to write (.RAM)")->required();
+      ostrel::cli::AddCableOptions(command, options->cable);
+      command.footer("Exit status: 0 complete, 130 stopped with Ctrl-C, 1 otherwise.");
+      command.callback([options, &context] { RunRamCommand(*options, context); });
+    }};
+
+}  // namespace

@@ -1,0 +1,44 @@
+#pragma once
+// The calculator behind --simulate: a simulated fx-9860G in link receive mode that lives
+// as long as the command that asked for it, reached over its USB stand-in (a socket) or
+// over its serial line (a pseudo terminal that starts at 9600 baud, as a real line does).
+//
+// Its flash is a generated image: 4 MiB whose first 0x270000 bytes hold a valid class-1
+// OS image with a known BIOS build, so a backup of it passes the image check. RAM and the
+// device information are the simulator's defaults.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fxsim {
+class Simulator;
+}
+
+namespace ostrel::cli {
+
+enum class SimulatedLink { Usb, Serial };
+
+class TSimulatedCalculator {
+ public:
+  // Starts the simulator and the endpoint of `link`.
+  explicit TSimulatedCalculator(SimulatedLink link);
+  ~TSimulatedCalculator();
+  TSimulatedCalculator(const TSimulatedCalculator&) = delete;
+  TSimulatedCalculator& operator=(const TSimulatedCalculator&) = delete;
+
+  SimulatedLink Link() const { return link_; }
+  // The socket path (USB) or the pty path (serial) to connect to.
+  const std::string& Endpoint() const { return endpoint_; }
+
+  // The flash contents every simulated calculator gets.
+  static std::vector<std::uint8_t> GeneratedFlash();
+
+ private:
+  SimulatedLink link_;
+  std::unique_ptr<fxsim::Simulator> simulator_;
+  std::string endpoint_;
+};
+
+}  // namespace ostrel::cli

@@ -1,0 +1,183 @@
+// The link commands of the `ostrel` program (backup-flash, backup-ram, info) run as a user
+// runs them: the built program against its own simulated calculator, without a terminal.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "env/operation_status.h"
+#include "operations/image_check.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class CommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+  }
+
+  std::string File(const std::string& name) const { return folder_ + "/" + name; }
+
+  // Runs the program with `arguments` (words without quotes or spaces), standard input
+  // from /dev/null.
+  RunResult Run(const std::string& arguments) const {
+    const std::string out = File("stdout.txt");
+    const std::string err = File("stderr.txt");
+    const std::string command =
+        std::string("'") + OSTREL_PROGRAM + "' " + arguments + " </dev/null >'" + out + "' 2>'" + err + "'";
+    RunResult result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadText(out);
+    result.err = ReadText(err);
+    return result;
+  }
+
+  // Starts the program like Run, without waiting for it; returns its process id.
+  pid_t Start(const std::string& arguments) const {
+    const std::string command = std::string("exec '") + OSTREL_PROGRAM + "' " + arguments + " </dev/null >'" +
+                                File("stdout.txt") + "' 2>'" + File("stderr.txt") + "'";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+  std::string folder_;
+};
+
+ostrel::ImageCheckResult Check(const std::string& file) {
+  std::string info;
+  std::int32_t type = -1;
+  return ostrel::FXCheckImage(file, 0, nullptr, false, false, nullptr, info, type, nullptr, {});
+}
+
+struct FlashCommandCase {
+  const char* name;
+  const char* options;
+  std::uintmax_t size;
+};
+
+class FlashCommandTest : public CommandTest, public ::testing::WithParamInterface<FlashCommandCase> {};
+
+TEST_P(FlashCommandTest, WritesAVerifiedImage) {
+  const std::string file = File("flash.bin");
+  const RunResult r = Run("backup-flash " + file + " " + GetParam().options);
+
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::filesystem::file_size(file), GetParam().size);
+  EXPECT_EQ(Check(file), ostrel::icrOK);
+  EXPECT_NE(r.out.find("Transfer-speed: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Backup: " + file + " (" + std::to_string(GetParam().size) + " of "), std::string::npos);
+  EXPECT_NE(r.out.find("Verification: OK\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("HardwareIdentifier: "), std::string::npos) << "the device information is shown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, FlashCommandTest,
+                         ::testing::Values(FlashCommandCase{"Usb", "--simulate", 0x270000},
+                                           FlashCommandCase{"Serial", "--simulate=serial", 0x270000},
+                                           FlashCommandCase{"StorageMemory", "--simulate --include-smem", 0x400000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CommandTest, ReadOnlyTargetIsKeptWithoutATerminalUnlessYesIsGiven) {
+  const std::string file = File("kept.bin");
+  {
+    std::ofstream(file) << "old";
+  }
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+
+  const RunResult declined = Run("backup-flash " + file + " --simulate");
+  EXPECT_NE(declined.status, 0);
+  EXPECT_EQ(ReadText(file), "old");
+  EXPECT_NE(declined.err.find("is readonly!"), std::string::npos) << declined.err;
+
+  const RunResult accepted = Run("--yes backup-flash " + file + " --simulate");
+  EXPECT_EQ(accepted.status, 0) << accepted.err;
+  EXPECT_EQ(std::filesystem::file_size(file), 0x270000u);
+}
+
+TEST_F(CommandTest, RamBackupWritesTheWholeRam) {
+  const std::string file = File("memory.RAM");
+  const RunResult r = Run("backup-ram " + file + " --simulate");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::filesystem::file_size(file), 0x80000u);
+  EXPECT_EQ(r.out.find("Verification"), std::string::npos);
+}
+
+TEST_F(CommandTest, InfoPrintsTheDeviceInformation) {
+  const RunResult r = Run("info --simulate");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const char* labels[] = {"HardwareIdentifier: Gy363000", "ProcessorIdentifier: SH7337", "OScodeversion: 02.00.0200",
+                          "NamesetbyuserinSYSTEM: OSTREL"};
+  for (const char* label : labels) EXPECT_NE(r.out.find(std::string(label) + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 16);
+  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+}
+
+TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
+  const std::string file = File("flash.bin");
+  const pid_t pid = Start("backup-flash " + file + " --simulate=serial");
+  ASSERT_GT(pid, 0);
+  // Interrupt once the transfer is under way (generous limit for a loaded machine).
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadText(File("stderr.txt")).find("Progress: 10%") == std::string::npos &&
+         std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  const std::string err = ReadText(File("stderr.txt"));
+
+  ASSERT_TRUE(WIFEXITED(raw)) << err;
+  EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
+  const auto held = std::filesystem::file_size(file);
+  EXPECT_LT(held, 0x270000u);
+  EXPECT_NE(err.find("Backup incomplete: " + file + "\nholds " + std::to_string(held) + " of 2555904 bytes."),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Warning: Manually cancelled!"), std::string::npos) << err;
+  EXPECT_NE(ReadText(File("stdout.txt")).find("Verification: FILESIZE_ERROR"), std::string::npos);
+}
+
+TEST_F(CommandTest, CablesExcludeEachOther) {
+  const RunResult r = Run("info --simulate --serial /dev/null");
+  EXPECT_EQ(r.status, 2) << r.err;
+}
+
+}  // namespace
