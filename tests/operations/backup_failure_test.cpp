@@ -241,6 +241,23 @@ TEST_F(BackupTest, NoCableBitIsACableError) {
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+TEST_F(BackupTest, FileErrorLeavesAfterTheSessionHasEnded) {
+  fxsim::Simulator sim(ValidCalculator());
+  const TLinkTarget target = SerialTarget(sim);
+  const std::string file = File("no-such-folder/flash.bin");
+
+  EXPECT_THROW(BackupFlash(file, OPT_3PIN, ui_.Ui(), target), IoError);
+
+  // The session was ended before the error went on: the line is back at 9600 baud.
+  EXPECT_EQ(ui_.Values(nfSessionActive), (std::vector<std::int64_t>{1, 0}));
+  EXPECT_EQ(sim.CurrentBaud(), 9600);
+  const auto packets = sim.ReceivedPackets();
+  ASSERT_FALSE(packets.empty());
+  const std::string last(packets.back().data.begin(), packets.back().data.end());
+  EXPECT_EQ(packets.back().subtype, "02");
+  EXPECT_NE(last.find("9600"), std::string::npos);
+}
+
 TEST_F(BackupTest, StopWhileWaitingForTheCalculatorEndsWithoutABackup) {
   fxsim::SimConfig config;
   config.receive_mode_delay_ms = -1;  // never in receive mode: the USB endpoint refuses
