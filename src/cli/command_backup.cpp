@@ -69,15 +69,9 @@ void RunFlashCommand(const BackupOptions& options, TCliContext& context) {
     ostrel::TOptionWord word = cable.CableBits();
     if (options.include_smem) word |= ostrel::OPT_INCLUDE_SMEM;
     if (options.ignore_id) word |= ostrel::OPT_IGNORE_ID;
-    // RunFlashBackup in two steps, so that the check starts with a fresh progress line.
-    ostrel::TFlashBackupOutcome outcome;
-    outcome.backup = ostrel::BackupFlashDetails(options.file, word, terminal.Ui(), cable.Target());
+    const ostrel::TFlashBackupOutcome outcome =
+        ostrel::RunFlashBackup(options.file, word, terminal.Ui(), cable.Target());
     terminal.FinishProgress();
-    if (outcome.backup.result != 0) {
-      terminal.StartOperation();
-      outcome.check = ostrel::VerifyFlashBackup(options.file, word, terminal.Ui());
-      terminal.FinishProgress();
-    }
     PrintReadOutSummary(outcome.backup, options.file);
     if (outcome.check) std::cout << "Verification: " << ostrel::ImageCheckResultName(*outcome.check) << '\n';
     return outcome.Succeeded();

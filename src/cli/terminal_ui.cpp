@@ -103,6 +103,19 @@ void TTerminalUi::PrintText(const std::string& text) {
   if (!lines.empty()) PrintLine(lines);
 }
 
+void TTerminalUi::ShowTransientLine(const std::string& text) {
+  // On a terminal, while no progress bar is drawn, the latest diagnostics line stands in
+  // one line that the next output overwrites: a wait (a calculator not yet in receive
+  // mode, a silent line) is visible without the full diagnostics stream.
+  if (options_.quiet || !streams_.output_is_terminal || progress_max_ > 0) return;
+  std::string line = text.substr(0, std::min<std::size_t>(text.size(), 78));
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  Out() << "\r" << line << "\033[K" << std::flush;
+  bar_shown_ = true;
+}
+
 void TTerminalUi::DrawProgressBar() {
   std::string line = "\r";
   if (progress_max_ > 0) {
@@ -141,9 +154,13 @@ void TTerminalUi::UpdateProgress() {
 int TTerminalUi::Notify(NotifyCode code, std::int64_t value) {
   switch (code) {
     case nfProgressMax:
+      // A new progress run: what the previous one showed no longer applies.
       progress_max_ = value;
       progress_pos_ = 0;
       last_reported_step_ = -1;
+      flash_address_.reset();
+      ram_address_.reset();
+      speed_.clear();
       break;
     case nfProgressPos:
       progress_pos_ = value;
@@ -170,7 +187,11 @@ int TTerminalUi::Notify(NotifyCode code, std::int64_t value) {
 int TTerminalUi::Notify(NotifyCode code, const std::string& text) {
   switch (code) {
     case nfLogLine:
-      if (options_.verbose) PrintLine(ElapsedPrefix() + text);
+      if (options_.verbose) {
+        PrintLine(ElapsedPrefix() + text);
+      } else {
+        ShowTransientLine(text);
+      }
       return 0;
     case nfLogLineRaw:
       if (options_.verbose) PrintLine(text);

@@ -7,7 +7,9 @@
 // - nfStatus, nfSpeed (in the progress line on a terminal), nfCalcData, nfImageData,
 //   nfLCDContrast and the boxes (nfInfoBox, nfErrorBox, MessageBox) are printed;
 // - nfLogLine lines ("HH:NN:SS.ZZZ:" + text, the time elapsed since StartOperation) and
-//   nfLogLineRaw lines only with --verbose, since a backup posts one per block;
+//   nfLogLineRaw lines only with --verbose, since a backup posts one per block; without
+//   it, on a terminal and outside a progress run, the latest nfLogLine stands in one
+//   transient line (so a wait for the calculator shows why it waits);
 // - progress (nfProgressMax/Pos, nfFlashAddress, nfRAMAddress): a progress bar redrawn in
 //   place on a terminal, otherwise a plain line every 10 percent;
 // - --quiet leaves only boxes, questions and calculator/image data.
@@ -77,6 +79,7 @@ class TTerminalUi : public TNotifier, public TDialogs {
   void PrintText(const std::string& text);
   void UpdateProgress();
   void DrawProgressBar();
+  void ShowTransientLine(const std::string& text);
   void ClearProgressBar();
   bool AskYes(const std::string& prompt);
   std::optional<std::string> ReadAnswerLine();

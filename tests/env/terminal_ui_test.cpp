@@ -225,5 +225,27 @@ INSTANTIATE_TEST_SUITE_P(Times, ElapsedTest,
                          ::testing::Values(ElapsedCase{0, "00:00:00.000"}, ElapsedCase{3723004, "01:02:03.004"},
                                            ElapsedCase{59999, "00:00:59.999"}, ElapsedCase{90000000, "25:00:00.000"}));
 
+TEST_F(TerminalUiTest, ANewProgressRunForgetsThePreviousAddressAndSpeed) {
+  TTerminalUi ui(TTerminalOptions{}, Streams(false));
+  ui.Notify(nfProgressMax, 10);
+  ui.Notify(nfFlashAddress, 0x26FF00);
+  ui.Notify(nfSpeed, "1/2/3/4");
+  ui.Notify(nfProgressPos, 10);
+  out.str("");
+  ui.Notify(nfProgressMax, 10);  // e.g. the image check after a backup
+  ui.Notify(nfProgressPos, 10);
+  EXPECT_EQ(out.str(), "Progress: 100%\n");
+}
+
+TEST_F(TerminalUiTest, WithoutVerboseTheLatestDiagnosticsLineStandsInOneTerminalLine) {
+  {
+    TTerminalUi ui(TTerminalOptions{}, Streams(false, true));
+    ui.Notify(nfLogLine, "Receive mode not activated!");
+    ui.Notify(nfLogLine, "start...");
+    ui.Notify(nfStatus, "Busy...");
+  }
+  EXPECT_EQ(out.str(), "\rReceive mode not activated!\033[K\rstart...\033[K\r\033[KBusy...\n");
+}
+
 }  // namespace
 }  // namespace ostrel::cli
