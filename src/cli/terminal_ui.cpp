@@ -122,13 +122,14 @@ void TTerminalUi::DrawProgressBar() {
     std::int64_t pos = std::clamp<std::int64_t>(progress_pos_, 0, progress_max_);
     int filled = static_cast<int>(pos * kBarWidth / progress_max_);
     int percent = static_cast<int>(pos * 100 / progress_max_);
-    line += "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] ";
-    std::string percent_text = std::to_string(percent);
-    line += std::string(3 - std::min<std::size_t>(3, percent_text.size()), ' ') + percent_text + "%";
+    line.append("[").append(filled, '#').append(kBarWidth - filled, '-').append("] ");
+    char percent_text[8];
+    std::snprintf(percent_text, sizeof percent_text, "%3d%%", percent);
+    line.append(percent_text);
   }
-  if (flash_address_) line += "  " + Hex8(*flash_address_);
-  if (ram_address_) line += "  RAM " + Hex8(*ram_address_);
-  if (!speed_.empty()) line += "  " + speed_;
+  if (flash_address_) line.append("  ").append(Hex8(*flash_address_));
+  if (ram_address_) line.append("  RAM ").append(Hex8(*ram_address_));
+  if (!speed_.empty()) line.append("  ").append(speed_);
   Out() << line << "\033[K" << std::flush;
   bar_shown_ = true;
 }
