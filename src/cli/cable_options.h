@@ -14,7 +14,7 @@
 #include <string>
 
 #include "cli/simulated_calculator.h"
-#include "operations/options.h"
+#include "env/options.h"
 #include "protocol/fx9860sio.h"
 
 namespace ostrel::cli {

@@ -10,7 +10,7 @@
 #include "cli/cli_common.h"
 #include "operations/image_check.h"
 #include "operations/known_bios.h"
-#include "operations/options.h"
+#include "env/options.h"
 
 namespace {
 

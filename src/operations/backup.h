@@ -13,7 +13,7 @@
 
 #include "env/operation_status.h"
 #include "operations/image_check.h"
-#include "operations/options.h"
+#include "env/options.h"
 #include "protocol/fx9860sio.h"
 
 namespace ostrel {

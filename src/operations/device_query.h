@@ -5,7 +5,7 @@
 #include <string>
 
 #include "env/operation_status.h"
-#include "operations/options.h"
+#include "env/options.h"
 #include "protocol/fx9860sio.h"
 
 namespace ostrel {

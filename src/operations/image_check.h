@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "env/operation_status.h"
-#include "operations/options.h"
+#include "env/options.h"
 
 namespace ostrel {
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "env/operation_status.h"
-#include "operations/options.h"
+#include "env/options.h"
 #include "protocol/fx9860sio.h"
 
 namespace ostrel {

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "base/error.h"
-#include "operations/options.h"
+#include "env/options.h"
 #include "protocol/fx9860sio.h"
 #include "protocol/image_file.h"
 #include "protocol/packet_codec.h"

@@ -9,7 +9,7 @@
 #include "base/error.h"
 #include "operations/backup.h"
 #include "operations/finish_operation.h"
-#include "operations/options.h"
+#include "env/options.h"
 
 namespace ostrel::testing {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "backup_fixture.h"
 #include "operations/backup.h"
-#include "operations/options.h"
+#include "env/options.h"
 
 namespace ostrel::testing {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "base/error.h"
 #include "fxsim/simulator.h"
-#include "operations/options.h"
+#include "env/options.h"
 #include "protocol/fx9860sio.h"
 #include "protocol_fixture.h"
 #include "support/scripted_peer.h"
