@@ -18,16 +18,14 @@
 #include "image_test_folder.h"
 #include "imagegen/image_generator.h"
 #include "protocol/fx9860sio.h"
+#include "support/link_test_helpers.h"
 #include "support/recording_ui.h"
 
 namespace ostrel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline Bytes ReadBytes(const std::string& path) { return ReadFileBytes(path); }
 
 inline void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -52,18 +50,6 @@ inline fxsim::SimConfig ValidCalculator() {
   fxsim::SimConfig config;
   config.flash = ValidFlash();
   return config;
-}
-
-// Short enough to keep failure cases quick, long enough for a loaded machine.
-inline TLinkTimings QuickTimings() {
-  using std::chrono::milliseconds;
-  TLinkTimings t;
-  t.answer = milliseconds(1500);
-  t.baud_check = milliseconds(1000);
-  t.silence = milliseconds(300);
-  t.usb_retry = milliseconds(50);
-  t.open_settle = milliseconds(10);
-  return t;
 }
 
 inline TLinkTarget UsbTarget(fxsim::Simulator& sim) {
