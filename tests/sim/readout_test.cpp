@@ -47,7 +47,7 @@ TEST_P(ReadoutTest, SendsTheWholeImageBlockByBlockThenSwapsRoles) {
     const auto block = pc.Exchange(AckPacket());
     ASSERT_TRUE(block) << "block " << number;
     ASSERT_EQ(block->Header(), c.block_header);
-    char fields[9];
+    char fields[17];
     std::snprintf(fields, sizeof(fields), "%04X%04X", total, number);
     ASSERT_EQ(std::string(block->data.begin(), block->data.begin() + 8), fields);
     const Bytes payload = Client::Payload(*block);

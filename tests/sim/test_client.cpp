@@ -52,7 +52,9 @@ std::string HexDump(const Bytes& bytes) {
 }
 
 Bytes Frame(std::uint8_t type, std::string_view subtype, const Bytes& data) {
-  Bytes packet{type};
+  Bytes packet;
+  packet.reserve(8 + data.size() + 2);
+  packet.push_back(type);
   packet.insert(packet.end(), subtype.begin(), subtype.end());
   packet.push_back(data.empty() ? '0' : '1');
   if (!data.empty()) {

@@ -58,7 +58,9 @@ ByteVector BytesOf(std::string_view text) { return ByteVector(text.begin(), text
 
 ByteVector MakePacket(std::uint8_t type, std::string_view subtype, std::span<const std::uint8_t> data,
                       int checksum_delta) {
-  ByteVector packet{type};
+  ByteVector packet;
+  packet.reserve(8 + data.size() + 2);
+  packet.push_back(type);
   packet.insert(packet.end(), subtype.begin(), subtype.end());
   packet.push_back(data.empty() ? '0' : '1');
   if (!data.empty()) {
