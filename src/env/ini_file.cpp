@@ -18,7 +18,8 @@ namespace ostrel {
 // The file is handled as a list of lines, so that a write keeps everything it does not
 // touch (comments, blank lines, unknown lines) exactly as it was.
 //
-// A line whose trimmed text begins with "[" and holds a "]" is a section header; a line
+// A line whose trimmed text begins with "[" and holds a "]" is a section header (its name
+// runs to the "]" that ends the line, else to the first one); a line
 // with "=" inside a section is a key line (key trimmed, value as written after the first
 // "="); a line beginning with ";" is a comment; lines before the first header are
 // ignored. When a hand-edited file repeats a section header, the first occurrence is the
@@ -43,7 +44,10 @@ TLine ClassifyLine(std::string text) {
   std::string trimmed = Trim(text);
   if (trimmed.empty() || trimmed[0] == ';') return line;
   if (trimmed[0] == '[') {
-    auto close = trimmed.find(']');
+    // A header that ends with "]" closes there, so that a name may hold "]" itself (image
+    // file names such as "x[1].fls" name sections); one followed by other text closes at
+    // its first "]".
+    auto close = trimmed.back() == ']' ? trimmed.size() - 1 : trimmed.find(']');
     if (close != std::string::npos) {
       line.kind = TLine::Section;
       line.name = Trim(trimmed.substr(1, close - 1));
@@ -104,8 +108,7 @@ std::optional<std::string> FindValue(const std::string& path, const std::string&
 
 void CheckName(const std::string& what, const std::string& name) {
   if (IsBlank(name) || name.find_first_of("\r\n") != std::string::npos ||
-      (what == "key" && (name.find('=') != std::string::npos || Trim(name)[0] == '[' || Trim(name)[0] == ';')) ||
-      (what == "section" && name.find(']') != std::string::npos)) {
+      (what == "key" && (name.find('=') != std::string::npos || Trim(name)[0] == '[' || Trim(name)[0] == ';'))) {
     throw Error("Invalid settings " + what + " name \"" + name + "\"");
   }
 }

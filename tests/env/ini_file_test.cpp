@@ -85,6 +85,23 @@ TEST_F(IniFileTest, FirstOccurrenceOfARepeatedSectionOrKeyCounts) {
   EXPECT_EQ(ReadTextFile(Path()), "[B]\nX=1\n");
 }
 
+TEST_F(IniFileTest, SectionNamesMayHoldClosingBrackets) {
+  // File names such as "x[1].fls" name sections of the image repository.
+  TIniFile ini(Path());
+  ini.WriteString("x[1].fls", "FILESIZE", "00270000");
+  ini.WriteString("a]b", "K", "1");
+  ini.WriteString("x[1].fls", "CALCID", "ID");
+  EXPECT_EQ(ini.ReadSections(), (Strings{"x[1].fls", "a]b"}));
+  EXPECT_EQ(ini.ReadSectionValues("X[1].FLS"), (Strings{"FILESIZE=00270000", "CALCID=ID"}));
+  EXPECT_EQ(ini.ReadString("a]b", "K", ""), "1");
+  ini.EraseSection("x[1].fls");
+  EXPECT_EQ(ini.ReadSections(), Strings{"a]b"});
+
+  // A header followed by other text still ends at its first bracket.
+  WriteTextFile(Path("comment.INI"), "[PROGRAM] ; note\nCABLE=0\n");
+  EXPECT_EQ(TIniFile(Path("comment.INI")).ReadInteger("PROGRAM", "CABLE", 1), 0);
+}
+
 TEST_F(IniFileTest, EraseAndDeleteOnlyWhatIsNamed) {
   WriteTextFile(Path(), "[ONE]\nA=1\nB=2\n[TWO]\nA=3\n");
   TIniFile ini(Path());
@@ -122,7 +139,7 @@ TEST_F(IniFileTest, LineBreaksInAValueCannotForgeOtherLines) {
   EXPECT_FALSE(ini.SectionExists("AppEnv"));
   EXPECT_EQ(ini.ReadString("PROGRAM", "LastSavedFile", ""), "x [AppEnv] IF=/evil");
   EXPECT_THROW(ini.WriteString("PROGRAM", "A=B", "1"), Error);
-  EXPECT_THROW(ini.WriteString("SEC]TION", "A", "1"), Error);
+  EXPECT_THROW(ini.WriteString("SEC\nTION", "A", "1"), Error);
 }
 
 TEST_F(IniFileTest, IntegerAndFlagReadsFallBackOnOtherText) {

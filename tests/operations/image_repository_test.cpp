@@ -63,6 +63,18 @@ TEST_F(ImageRepository, FirstRegistrationWritesTheFullEntryAndBothSortedCopies) 
   EXPECT_FALSE(std::filesystem::exists(folder_.File("IMAGEINFO_SORT_OSDATE.INI.tmp")));
 }
 
+TEST_F(ImageRepository, ImageNamesWithBracketsAreRegistered) {
+  folder_.WriteImage("x[1].fls");
+  ASSERT_EQ(Register("x[1].fls", true), icrOK);
+  const std::vector<std::string> expected = CrLfLines(Info("x[1].fls"));
+  EXPECT_EQ(Repository().ReadSections(), std::vector<std::string>{"x[1].fls"});
+  EXPECT_EQ(Section("x[1].fls"), expected);
+  EXPECT_EQ(SortedByOsDate(), Block("x[1].fls", expected));
+  // Registered, so neither listed nor purged at the next registration.
+  EXPECT_EQ(SaveImageInfo(folder_.File("x[1].fls"), Info("x[1].fls"), true, {}), "");
+  EXPECT_EQ(Repository().ReadSections(), std::vector<std::string>{"x[1].fls"});
+}
+
 TEST_F(ImageRepository, ExactCopyBecomesACloneAtItsSecondCheckAndFullAgainAtItsThird) {
   folder_.WriteImage("a.fls");
   folder_.WriteImage("b.fls");
