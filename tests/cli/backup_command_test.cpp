@@ -21,6 +21,7 @@
 
 #include "env/operation_status.h"
 #include "operations/image_check.h"
+#include "support/temporary_folder.h"
 
 namespace {
 
@@ -39,17 +40,7 @@ std::string ReadText(const std::string& path) {
 
 class CommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
-
-  std::string File(const std::string& name) const { return folder_ + "/" + name; }
+  std::string File(const std::string& name) const { return folder_.File(name); }
 
   // Runs the program with `arguments` (words without quotes or spaces), standard input
   // from /dev/null.
@@ -78,7 +69,7 @@ class CommandTest : public ::testing::Test {
     return pid;
   }
 
-  std::string folder_;
+  ostrel::testing::TemporaryFolder folder_;
 };
 
 ostrel::ImageCheckResult Check(const std::string& file) {

@@ -16,34 +16,11 @@
 
 #include "env/app_env.h"
 #include "env/logger.h"
+#include "support/temporary_folder.h"
 
 namespace ostrel::testing {
 
-class EnvTempDir {
- public:
-  EnvTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel_env_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~EnvTempDir() {
-    std::error_code ignored;
-    // Folders a test made read-only must become writable again to be removed.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-      if (it->is_directory(ignored)) ::chmod(it->path().c_str(), 0755);
-    }
-    std::filesystem::remove_all(path_, ignored);
-  }
-  EnvTempDir(const EnvTempDir&) = delete;
-  EnvTempDir& operator=(const EnvTempDir&) = delete;
-
-  std::string Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using EnvTempDir = TemporaryFolder;
 
 inline void WriteTextFile(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());

@@ -50,17 +50,6 @@ std::vector<std::uint8_t> ReadCount(int fd, std::size_t count) {
 
 }  // namespace
 
-TTempDir::TTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-link-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 TPtyPair::TPtyPair() {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
@@ -93,7 +82,7 @@ void TPtyPair::CloseMaster() {
 }
 
 TSocketEndpoint::TSocketEndpoint(Mode mode) {
-  path_ = (folder_.Path() / "calculator.sock").string();
+  path_ = folder_.File("calculator.sock");
   listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

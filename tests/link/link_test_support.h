@@ -1,6 +1,6 @@
 #pragma once
-// Test peers for the link channels: a pseudo-terminal pair, a temporary folder, a
-// Unix-domain socket endpoint, and the calling thread's CPU time.
+// Test peers for the link channels: a pseudo-terminal pair, a Unix-domain socket
+// endpoint, and the calling thread's CPU time.
 
 #include <termios.h>
 
@@ -9,20 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "support/temporary_folder.h"
+
 namespace ostrel::testing {
-
-// A temporary folder, removed with everything in it.
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // A pseudo-terminal: the test keeps the master side, the code under test opens SlavePath().
 class TPtyPair {
@@ -63,7 +52,7 @@ class TSocketEndpoint {
   void CloseConnection();
 
  private:
-  TTempDir folder_;
+  TemporaryFolder folder_;
   std::string path_;
   int listener_ = -1;
   int connection_ = -1;

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 // A device folder whose nodes are links to pseudo-terminals, and a settings file.
 class PortDiscoveryTest : public ::testing::Test {
  protected:
-  std::string Node(const std::string& name) const { return (devices_.Path() / name).string(); }
+  std::string Node(const std::string& name) const { return devices_.File(name); }
 
   // A node that is a working serial port.
   std::string AddPort(const std::string& name) {
@@ -28,10 +28,10 @@ class PortDiscoveryTest : public ::testing::Test {
     return Node(name);
   }
 
-  TIniFile Settings() const { return TIniFile((settings_folder_.Path() / "ostrel.ini").string()); }
+  TIniFile Settings() const { return TIniFile(settings_folder_.File("ostrel.ini")); }
 
-  testing::TTempDir devices_;
-  testing::TTempDir settings_folder_;
+  testing::TemporaryFolder devices_;
+  testing::TemporaryFolder settings_folder_;
   std::vector<std::unique_ptr<testing::TPtyPair>> ptys_;
 };
 
@@ -48,7 +48,7 @@ TEST_F(PortDiscoveryTest, AConfiguredPortThatIsGoneIsReplacedByTheFirstOneFound)
 
   std::vector<std::string> ports;
   std::string chosen;
-  ListComPorts(ports, chosen, settings, devices_.Path().string());
+  ListComPorts(ports, chosen, settings, devices_.Path());
   EXPECT_EQ(ports, (std::vector<std::string>{Node("ttyUSB2"), Node("ttyUSB4"), Node("ttyUSB10")}));
   EXPECT_EQ(chosen, Node("ttyUSB2"));
   EXPECT_EQ(settings.ReadString("PROGRAM", "COMPORT", ""), Node("ttyUSB2"));
@@ -61,7 +61,7 @@ TEST_F(PortDiscoveryTest, AConfiguredPortThatIsPresentIsKept) {
   settings.WriteString("PROGRAM", "COMPORT", Node("ttyACM0"));
   std::vector<std::string> ports;
   std::string chosen;
-  ListComPorts(ports, chosen, settings, devices_.Path().string());
+  ListComPorts(ports, chosen, settings, devices_.Path());
   EXPECT_EQ(ports, (std::vector<std::string>{Node("ttyUSB2"), Node("ttyACM0")}));
   EXPECT_EQ(chosen, Node("ttyACM0"));
   EXPECT_EQ(settings.ReadString("PROGRAM", "COMPORT", ""), Node("ttyACM0"));
@@ -73,7 +73,7 @@ TEST_F(PortDiscoveryTest, WithoutAnyPortTheChoiceIsEmptyAndTheSettingStays) {
     if (*configured) settings.WriteString("PROGRAM", "COMPORT", configured);
     std::vector<std::string> ports{"stale"};
     std::string chosen = "stale";
-    ListComPorts(ports, chosen, settings, devices_.Path().string());
+    ListComPorts(ports, chosen, settings, devices_.Path());
     EXPECT_TRUE(ports.empty());
     EXPECT_EQ(chosen, "");
     EXPECT_EQ(settings.ValueExists("PROGRAM", "COMPORT"), *configured != '\0');
@@ -90,7 +90,7 @@ TEST_F(PortDiscoveryTest, StableNamesComeFirstAndEachDeviceIsListedOnce) {
   settings.WriteString("PROGRAM", "COMPORT", Node("ttyUSB0"));
   std::vector<std::string> ports;
   std::string chosen;
-  ListComPorts(ports, chosen, settings, devices_.Path().string());
+  ListComPorts(ports, chosen, settings, devices_.Path());
   EXPECT_EQ(ports, (std::vector<std::string>{stable, Node("ttyUSB1")}));
   EXPECT_EQ(chosen, stable);
   EXPECT_EQ(settings.ReadString("PROGRAM", "COMPORT", ""), Node("ttyUSB0"));
@@ -101,7 +101,7 @@ TEST_F(PortDiscoveryTest, APortInUseIsNotFound) {
   AddPort("ttyUSB1");
   tSio holder(SystemSerialConnection(ptys_.front()->SlavePath(), 9600));
   ASSERT_GE(holder.Handle(), 0);
-  EXPECT_EQ(ProbeSerialPorts(devices_.Path().string()), (std::vector<std::string>{Node("ttyUSB1")}));
+  EXPECT_EQ(ProbeSerialPorts(devices_.Path()), (std::vector<std::string>{Node("ttyUSB1")}));
 }
 
 TEST_F(PortDiscoveryTest, WithDetectionOffTheConfiguredPortIsTakenAsItIs) {
@@ -110,13 +110,13 @@ TEST_F(PortDiscoveryTest, WithDetectionOffTheConfiguredPortIsTakenAsItIs) {
   settings.WriteInteger("PROGRAM", "AUTOCOMPORTDETECTION", 0);
   std::vector<std::string> ports;
   std::string chosen;
-  ListComPorts(ports, chosen, settings, devices_.Path().string());
+  ListComPorts(ports, chosen, settings, devices_.Path());
   EXPECT_TRUE(ports.empty());
   EXPECT_EQ(chosen, "");
   EXPECT_FALSE(settings.ValueExists("PROGRAM", "COMPORT"));
 
   settings.WriteString("PROGRAM", "COMPORT", "/dev/ttyS9");
-  ListComPorts(ports, chosen, settings, devices_.Path().string());
+  ListComPorts(ports, chosen, settings, devices_.Path());
   EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyS9"}));
   EXPECT_EQ(chosen, "/dev/ttyS9");
 }

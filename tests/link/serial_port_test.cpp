@@ -178,11 +178,11 @@ TEST(SerialPort, ReadingASilentLineReturnsAtOnceWithoutSpinning) {
 }
 
 TEST(SerialPort, APortThatCannotBeOpenedReadsAndWritesNothing) {
-  testing::TTempDir folder;
-  std::string plain_file = (folder.Path() / "not-a-port").string();
+  testing::TemporaryFolder folder;
+  std::string plain_file = folder.File("not-a-port");
   std::ofstream(plain_file) << "data";
-  const std::string connections[] = {"", "NAME=" + (folder.Path() / "ttyUSB9").string(), "NAME=" + plain_file,
-                                     "NAME=/dev/null", "NAME=" + folder.Path().string(),
+  const std::string connections[] = {"", "NAME=" + folder.File("ttyUSB9"), "NAME=" + plain_file,
+                                     "NAME=/dev/null", "NAME=" + folder.Path(),
                                      "BAUDRATE=115200"};
   for (const std::string& connection : connections) {
     auto port = std::make_unique<tSio>(connection);

@@ -99,8 +99,8 @@ TEST(UsbDevice, ASocketThatRefusesIsPresentButNotOpenable) {
 }
 
 TEST(UsbDevice, AMissingPathIsNoDevice) {
-  testing::TTempDir folder;
-  TUSB usb(Connection((folder.Path() / "calculator.sock").string()));
+  testing::TemporaryFolder folder;
+  TUSB usb(Connection(folder.File("calculator.sock")));
   EXPECT_EQ(usb.DevicePath(), "");
   EXPECT_EQ(usb.Handle(), -1);
   std::uint8_t byte = 0;
@@ -108,11 +108,11 @@ TEST(UsbDevice, AMissingPathIsNoDevice) {
 }
 
 TEST(UsbDevice, PathsThatAreNeitherDeviceNorEndpointAreNotOpened) {
-  testing::TTempDir folder;
-  std::string plain_file = (folder.Path() / "image.bin").string();
+  testing::TemporaryFolder folder;
+  std::string plain_file = folder.File("image.bin");
   std::ofstream(plain_file) << "keep";
   // /dev/null stands for any character device that is not a terminal or a USB node.
-  for (const std::string& path : {plain_file, std::string("/dev/null"), folder.Path().string()}) {
+  for (const std::string& path : {plain_file, std::string("/dev/null"), folder.Path()}) {
     TUSB usb(Connection(path));
     EXPECT_EQ(usb.DevicePath(), path);
     EXPECT_EQ(usb.Handle(), -1) << path;

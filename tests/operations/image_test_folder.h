@@ -2,8 +2,6 @@
 // Test helpers for the image check and the image repository: a temporary folder that is
 // removed with everything in it, and small text helpers.
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,35 +10,19 @@
 #include <vector>
 
 #include "imagegen/image_generator.h"
+#include "support/temporary_folder.h"
 
 namespace ostrel::testing {
 
-class TempFolder {
+class TempFolder : public TemporaryFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-image-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-
-  const std::string& Path() const { return path_; }
   // The folder as the repository names it: with its trailing separator.
-  std::string Folder() const { return path_ + "/"; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string Folder() const { return Path() + "/"; }
 
   std::string WriteImage(const std::string& name, const TestImageSpec& spec = {}) const {
     WriteTestImage(spec, File(name));
     return File(name);
   }
-
- private:
-  std::string path_;
 };
 
 inline std::string ReadTextFile(const std::string& path) {

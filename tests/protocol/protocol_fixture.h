@@ -13,6 +13,7 @@
 
 #include "protocol/fx9860sio.h"
 #include "support/link_test_helpers.h"
+#include "support/temporary_folder.h"
 #include "support/recording_ui.h"
 
 namespace ostrel::testing {
@@ -27,17 +28,9 @@ class ProtocolTest : public ::testing::Test {
  protected:
   void SetUp() override {
     StopRequest() = stopNone;
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) c = c == '/' ? '_' : c;
-    folder_ = std::filesystem::temp_directory_path() / ("ostrel-protocol-" + std::to_string(::getpid()) + "-" + name);
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
   }
-  void TearDown() override {
-    StopRequest() = stopNone;
-    std::filesystem::remove_all(folder_);
-  }
-  std::string PathIn(const std::string& name) const { return (folder_ / name).string(); }
+  void TearDown() override { StopRequest() = stopNone; }
+  std::string PathIn(const std::string& name) const { return folder_.File(name); }
 
   // A USB link to a stream endpoint, opened (no session start).
   std::unique_ptr<TFX9860sio> OpenUsb(const std::string& endpoint, TLinkTimings timings = QuickTimings()) {
@@ -50,7 +43,7 @@ class ProtocolTest : public ::testing::Test {
   }
 
   RecordingUi ui_;
-  std::filesystem::path folder_;
+  TemporaryFolder folder_;
 };
 
 }  // namespace ostrel::testing

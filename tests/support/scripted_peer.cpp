@@ -81,10 +81,7 @@ ByteVector MakePacket(std::uint8_t type, std::string_view subtype, std::string_v
 }
 
 ScriptedPeer::ScriptedPeer() {
-  char pattern[] = "/tmp/ostrel-peer-XXXXXX";
-  if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-  folder_ = pattern;
-  socket_path_ = folder_ + "/link.sock";
+  socket_path_ = folder_.File("link.sock");
 
   listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
@@ -102,7 +99,6 @@ ScriptedPeer::~ScriptedPeer() {
   if (thread_.joinable()) thread_.join();
   if (listen_fd_ >= 0) ::close(listen_fd_);
   ::unlink(socket_path_.c_str());
-  ::rmdir(folder_.c_str());
 }
 
 void ScriptedPeer::AddReply(ByteVector bytes, std::chrono::milliseconds byte_gap) {

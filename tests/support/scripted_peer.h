@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/temporary_folder.h"
+
 namespace ostrel::testing {
 
 using ByteVector = std::vector<std::uint8_t>;
@@ -55,7 +57,7 @@ class ScriptedPeer {
   void HandleInput(int client);
   static void SendReply(int client, const ByteVector& bytes, std::chrono::milliseconds byte_gap);
 
-  std::string folder_;
+  TemporaryFolder folder_;  // holds the socket; removed last
   std::string socket_path_;
   int listen_fd_ = -1;
   std::atomic<bool> stop_{false};
