@@ -45,4 +45,12 @@ OpenOutcome OutcomeOfOpenError(int error);
 // A diagnostics line for a device path that could not be opened, with a hint where one helps.
 std::string OpenFailureText(const std::string& path, int error);
 
+// The result of an open or connect of the path that failed with an errno value: no device
+// ("USB device <path> is not there.") or a device that cannot be opened, with the reason.
+TUsbOpenResult OpenErrorResult(const std::string& path, int error);
+// A device that is there but is not opened, with the diagnostics line that says why.
+TUsbOpenResult NotOpenableResult(const std::string& path, std::string line);
+// No device, with the diagnostics line that says why.
+TUsbOpenResult AbsentResult(std::string line);
+
 }  // namespace ostrel

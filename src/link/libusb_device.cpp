@@ -134,31 +134,17 @@ class TLibusbChannel : public TBlockChannel {
   TDiagnosticLines diagnostics_;
 };
 
-TUsbOpenResult NotOpenable(const std::string& path, std::string line) {
-  TUsbOpenResult result;
-  result.outcome = OpenOutcome::NotOpenable;
-  result.device_path = path;
-  result.diagnostics.push_back(std::move(line));
-  return result;
-}
-
-TUsbOpenResult Absent(std::string line) {
-  TUsbOpenResult result;
-  result.diagnostics.push_back(std::move(line));
-  return result;
-}
-
 // The libusb failure of one opening step as an outcome.
 TUsbOpenResult LibusbFailure(const std::string& path, const std::string& step, int code) {
   switch (ClassifyLibusbError(code)) {
     case UsbErrorKind::Absent:
-      return Absent("USB device " + path + " disappeared while " + step + ".");
+      return AbsentResult("USB device " + path + " disappeared while " + step + ".");
     case UsbErrorKind::AccessDenied:
-      return NotOpenable(path, OpenFailureText(path, EACCES));
+      return NotOpenableResult(path, OpenFailureText(path, EACCES));
     case UsbErrorKind::Busy:
-      return NotOpenable(path, OpenFailureText(path, EBUSY));
+      return NotOpenableResult(path, OpenFailureText(path, EBUSY));
     default:
-      return NotOpenable(path, "USB device " + path + " cannot be opened: " + step + " failed (" +
+      return NotOpenableResult(path, "USB device " + path + " cannot be opened: " + step + " failed (" +
                                    LibusbErrorText(code) + ").");
   }
 }
@@ -227,14 +213,10 @@ bool IsUsbfsNode(const std::string& path, const struct stat& status) {
 
 TUsbOpenResult OpenUsbfsNode(const std::string& path) {
   TUniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd.Valid()) {
-    int error = errno;
-    if (OutcomeOfOpenError(error) == OpenOutcome::Absent) return Absent("USB device " + path + " is not there.");
-    return NotOpenable(path, OpenFailureText(path, error));
-  }
+  if (!fd.Valid()) return OpenErrorResult(path, errno);
   int code = 0;
   UniqueContext context = StartLibusb(&code);
-  if (!context) return NotOpenable(path, "USB library could not start (" + LibusbErrorText(code) + ").");
+  if (!context) return NotOpenableResult(path, "USB library could not start (" + LibusbErrorText(code) + ").");
   libusb_device_handle* raw_handle = nullptr;
   code = libusb_wrap_sys_device(context.get(), static_cast<intptr_t>(fd.Get()), &raw_handle);
   if (code != LIBUSB_SUCCESS) return LibusbFailure(path, "taking over the device node", code);
@@ -245,7 +227,7 @@ TUsbOpenResult OpenUsbfsNode(const std::string& path) {
   code = libusb_get_device_descriptor(device, &descriptor);
   if (code != LIBUSB_SUCCESS) return LibusbFailure(path, "reading the device descriptor", code);
   TUsbId id{descriptor.idVendor, descriptor.idProduct};
-  if (IsMassStorageMode(id)) return NotOpenable(path, MassStorageText(path, id));
+  if (IsMassStorageMode(id)) return NotOpenableResult(path, MassStorageText(path, id));
 
   bool reattach = false;
   if (libusb_kernel_driver_active(handle.get(), kInterface) == 1) {
@@ -274,7 +256,8 @@ TUsbOpenResult OpenUsbfsNode(const std::string& path) {
     libusb_release_interface(handle.get(), kInterface);
     if (reattach) libusb_attach_kernel_driver(handle.get(), kInterface);
     if (code != LIBUSB_SUCCESS) return LibusbFailure(path, "reading the configuration", code);
-    return NotOpenable(path, "USB device " + path + " (" + IdText(id) + ") has no bulk endpoints on interface 0.");
+    return NotOpenableResult(path,
+                             "USB device " + path + " (" + IdText(id) + ") has no bulk endpoints on interface 0.");
   }
 
   TUsbOpenResult result;
@@ -294,17 +277,18 @@ TUsbOpenResult OpenUsbfsNode(const std::string& path) {
 TUsbOpenResult FindAndOpenCalculator(const std::string& vendor_id_text) {
   std::optional<TUsbId> wanted = ParseVendorId(vendor_id_text);
   if (!wanted) {
-    return Absent("USB search: VENDORID \"" + vendor_id_text +
+    return AbsentResult("USB search: VENDORID \"" + vendor_id_text +
                   "\" does not name a device (expected e.g. VID_07CF&PID_6101).");
   }
   int code = 0;
   UniqueContext context = StartLibusb(&code);
-  if (!context) return Absent("USB search: the USB library could not start (" + LibusbErrorText(code) + ").");
+  if (!context) return AbsentResult("USB search: the USB library could not start (" + LibusbErrorText(code) + ").");
 
   libusb_device** raw_list = nullptr;
   ssize_t count = libusb_get_device_list(context.get(), &raw_list);
   if (count < 0) {
-    return Absent("USB search: the USB devices cannot be listed (" + LibusbErrorText(static_cast<int>(count)) + ").");
+    return AbsentResult("USB search: the USB devices cannot be listed (" + LibusbErrorText(static_cast<int>(count)) +
+                        ").");
   }
   std::unique_ptr<libusb_device*, DeviceListFreer> list(raw_list);
 
@@ -327,8 +311,8 @@ TUsbOpenResult FindAndOpenCalculator(const std::string& vendor_id_text) {
   context.reset();
 
   if (!match.empty()) return OpenUsbfsNode(match);
-  if (!mass_storage.empty()) return NotOpenable(mass_storage, MassStorageText(mass_storage, mass_storage_id));
-  return Absent("USB search: no device " + IdText(*wanted) + " is connected.");
+  if (!mass_storage.empty()) return NotOpenableResult(mass_storage, MassStorageText(mass_storage, mass_storage_id));
+  return AbsentResult("USB search: no device " + IdText(*wanted) + " is connected.");
 }
 
 }  // namespace ostrel

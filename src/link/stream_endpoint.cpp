@@ -13,36 +13,6 @@
 
 namespace ostrel {
 
-OpenOutcome OutcomeOfOpenError(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENODEV:
-    case ENXIO:
-      return OpenOutcome::Absent;
-    default:
-      return OpenOutcome::NotOpenable;
-  }
-}
-
-std::string OpenFailureText(const std::string& path, int error) {
-  std::string text = "USB device " + path + " cannot be opened: ";
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return text + "permission denied. Install the udev rule for the calculator (see docs/usb.md) "
-                    "and reconnect it, or add the user to the group the rule names.";
-    case EBUSY:
-      return text + "busy: another program or a kernel driver holds the calculator.";
-    case ECONNREFUSED:
-      return text + "the calculator does not accept a connection (is it in receive mode?).";
-    case EAGAIN:
-      return text + "the calculator is not accepting connections right now.";
-    default:
-      return text + ErrnoText(error) + ".";
-  }
-}
-
 namespace {
 
 constexpr int kStreamWriteStallMs = 5000;
@@ -90,15 +60,6 @@ class TStreamChannel : public TBlockChannel {
   TDiagnosticLines diagnostics_;
 };
 
-TUsbOpenResult Failure(const std::string& path, int error) {
-  TUsbOpenResult result;
-  result.outcome = OutcomeOfOpenError(error);
-  if (result.outcome == OpenOutcome::NotOpenable) result.device_path = path;
-  result.diagnostics.push_back(result.outcome == OpenOutcome::Absent ? "USB device " + path + " is not there."
-                                                                    : OpenFailureText(path, error));
-  return result;
-}
-
 TUsbOpenResult Opened(const std::string& path, TUniqueFd fd, bool socket) {
   TUsbOpenResult result;
   result.outcome = OpenOutcome::Opened;
@@ -112,30 +73,26 @@ TUsbOpenResult Opened(const std::string& path, TUniqueFd fd, bool socket) {
 TUsbOpenResult ConnectStreamSocket(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof(address.sun_path)) return Failure(path, ENAMETOOLONG);
+  if (path.size() >= sizeof(address.sun_path)) return OpenErrorResult(path, ENAMETOOLONG);
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
   TUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd.Valid()) return Failure(path, errno);
+  if (!fd.Valid()) return OpenErrorResult(path, errno);
   int status;
   do {
     status = ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   } while (status != 0 && errno == EINTR);
-  if (status != 0) return Failure(path, errno);
+  if (status != 0) return OpenErrorResult(path, errno);
   return Opened(path, std::move(fd), /*socket=*/true);
 }
 
 TUsbOpenResult OpenStreamDevice(const std::string& path, const struct stat& status) {
   if (!IsTerminalNode(status)) {
-    TUsbOpenResult result;
-    result.outcome = OpenOutcome::NotOpenable;
-    result.device_path = path;
-    result.diagnostics.push_back("USB device " + path +
-                                 " is not opened: it is neither a USB device node nor a terminal.");
-    return result;
+    return NotOpenableResult(path,
+                             "USB device " + path + " is not opened: it is neither a USB device node nor a terminal.");
   }
   TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.Valid()) return Failure(path, errno);
+  if (!fd.Valid()) return OpenErrorResult(path, errno);
   termios line{};
   if (::tcgetattr(fd.Get(), &line) == 0) {
     ::cfmakeraw(&line);

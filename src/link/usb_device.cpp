@@ -22,26 +22,11 @@ constexpr std::int32_t kMaxBuffer = 1 << 20;
 
 TUsbOpenResult OpenUsbDevicePath(const std::string& path) {
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    int error = errno;
-    TUsbOpenResult result;
-    result.outcome = OutcomeOfOpenError(error);
-    if (result.outcome == OpenOutcome::Absent) {
-      result.diagnostics.push_back("USB device " + path + " is not there.");
-    } else {
-      result.device_path = path;
-      result.diagnostics.push_back(OpenFailureText(path, error));
-    }
-    return result;
-  }
+  if (::stat(path.c_str(), &status) != 0) return OpenErrorResult(path, errno);
   if (S_ISSOCK(status.st_mode)) return ConnectStreamSocket(path);
   if (IsUsbfsNode(path, status)) return OpenUsbfsNode(path);
   if (S_ISCHR(status.st_mode)) return OpenStreamDevice(path, status);
-  TUsbOpenResult result;
-  result.outcome = OpenOutcome::NotOpenable;
-  result.device_path = path;
-  result.diagnostics.push_back("USB device " + path + " is not opened: it is neither a device node nor a socket.");
-  return result;
+  return NotOpenableResult(path, "USB device " + path + " is not opened: it is neither a device node nor a socket.");
 }
 
 TUSB::TUSB(const std::string& connection) {

@@ -1,0 +1,59 @@
+#include "link/block_channel.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "link/fd_io.h"
+
+namespace ostrel {
+
+OpenOutcome OutcomeOfOpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+      return OpenOutcome::Absent;
+    default:
+      return OpenOutcome::NotOpenable;
+  }
+}
+
+std::string OpenFailureText(const std::string& path, int error) {
+  std::string text = "USB device " + path + " cannot be opened: ";
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return text + "permission denied. Install the udev rule for the calculator (see docs/usb.md) "
+                    "and reconnect it, or add the user to the group the rule names.";
+    case EBUSY:
+      return text + "busy: another program or a kernel driver holds the calculator.";
+    case ECONNREFUSED:
+      return text + "the calculator does not accept a connection (is it in receive mode?).";
+    case EAGAIN:
+      return text + "the calculator is not accepting connections right now.";
+    default:
+      return text + ErrnoText(error) + ".";
+  }
+}
+
+TUsbOpenResult OpenErrorResult(const std::string& path, int error) {
+  if (OutcomeOfOpenError(error) == OpenOutcome::Absent) return AbsentResult("USB device " + path + " is not there.");
+  return NotOpenableResult(path, OpenFailureText(path, error));
+}
+
+TUsbOpenResult NotOpenableResult(const std::string& path, std::string line) {
+  TUsbOpenResult result;
+  result.outcome = OpenOutcome::NotOpenable;
+  result.device_path = path;
+  result.diagnostics.push_back(std::move(line));
+  return result;
+}
+
+TUsbOpenResult AbsentResult(std::string line) {
+  TUsbOpenResult result;
+  result.diagnostics.push_back(std::move(line));
+  return result;
+}
+
+}  // namespace ostrel
