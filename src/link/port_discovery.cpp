@@ -1,10 +1,7 @@
 #include "link/port_discovery.h"
 
-#include <fcntl.h>
 #include <linux/serial.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +12,7 @@
 #include "base/text.h"
 #include "env/app_env.h"
 #include "link/fd_io.h"
+#include "link/serial_port.h"
 
 namespace ostrel {
 
@@ -74,12 +72,9 @@ bool HasUart(int fd, const std::string& device) {
 
 // Opens the node as a serial port would and closes it at once.
 bool PortOpens(const fs::path& node, const std::string& device) {
-  TUniqueFd fd(::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.Valid()) return false;
-  termios line{};
-  if (::tcgetattr(fd.Get(), &line) != 0) return false;  // not a terminal device
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;  // held by another program
-  return HasUart(fd.Get(), device);
+  std::string why;
+  TUniqueFd fd = OpenSerialNode(node.string(), why);
+  return fd.Valid() && HasUart(fd.Get(), device);
 }
 
 }  // namespace

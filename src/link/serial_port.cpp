@@ -26,6 +26,27 @@ int ClampMs(std::uint64_t ms) { return static_cast<int>(std::min<std::uint64_t>(
 
 }  // namespace
 
+TUniqueFd OpenSerialNode(const std::string& path, std::string& why) {
+  TUniqueFd port(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!port.Valid()) {
+    const int error = errno;
+    why = " cannot be opened: " + ErrnoText(error);
+    if (error == EACCES || error == EPERM) why += " (is the user in the group that owns the port, e.g. dialout?)";
+    return {};
+  }
+  termios current{};
+  if (::tcgetattr(port.Get(), &current) != 0) {
+    why = " is not a serial port.";
+    return {};
+  }
+  // No sharing: a port that another program holds is not taken over.
+  if (::flock(port.Get(), LOCK_EX | LOCK_NB) != 0) {
+    why = " is in use by another program.";
+    return {};
+  }
+  return port;
+}
+
 tSio::tSio(const std::string& connection) {
   TSerialSettings settings = ParseSerialSettings(connection, names_);
   device_name_ = settings.name;
@@ -52,22 +73,10 @@ void tSio::Open(const TSerialSettings& settings) {
     diagnostics_.Add(prefix + " is not a serial port.");
     return;
   }
-  TUniqueFd port(::open(device_name_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  std::string why;
+  TUniqueFd port = OpenSerialNode(device_name_, why);
   if (!port.Valid()) {
-    int error = errno;
-    std::string line = prefix + " cannot be opened: " + ErrnoText(error);
-    if (error == EACCES || error == EPERM) line += " (is the user in the group that owns the port, e.g. dialout?)";
-    diagnostics_.Add(line);
-    return;
-  }
-  termios current{};
-  if (::tcgetattr(port.Get(), &current) != 0) {
-    diagnostics_.Add(prefix + " is not a serial port.");
-    return;
-  }
-  // No sharing: a port that another program holds is not taken over.
-  if (::flock(port.Get(), LOCK_EX | LOCK_NB) != 0) {
-    diagnostics_.Add(prefix + " is in use by another program.");
+    diagnostics_.Add(prefix + why);
     return;
   }
   ::ioctl(port.Get(), TIOCEXCL);

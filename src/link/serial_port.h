@@ -14,6 +14,12 @@
 
 namespace ostrel {
 
+// Opens a terminal node as a serial port: read and write, not as the controlling terminal,
+// non-blocking, and only when no other program holds it (an advisory lock that every port
+// and the port probe take). On failure the descriptor is empty and `why` ends the sentence
+// that begins with the port's name (" is in use by another program.").
+TUniqueFd OpenSerialNode(const std::string& path, std::string& why);
+
 class tSio : public TPort {
  public:
   // Parses the string, opens NAME and applies the line settings. Never throws: a port
