@@ -4,19 +4,20 @@
 
 #include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/error.h"
-#include "temp_dir.h"
+#include "support/temporary_folder.h"
+#include "support/test_files.h"
 
 namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
-using ostrel::testing::TempDir;
+using ostrel::testing::TemporaryFolder;
+using ostrel::testing::WriteFileText;
 
 std::string Pattern(std::size_t size) {
   std::string bytes(size, '\0');
@@ -61,9 +62,9 @@ TEST(CompareFilesTest, ReportsDifferences) {
   };
   for (const CompareCase& c : cases) {
     SCOPED_TRACE(c.label);
-    TempDir dir;
-    const fs::path first = dir.Write("first.bin", c.first);
-    const fs::path second = dir.Write("second.bin", c.second);
+    TemporaryFolder dir;
+    const fs::path first = WriteFileText(dir / "first.bin", c.first);
+    const fs::path second = WriteFileText(dir / "second.bin", c.second);
     const fs::file_time_type time = fs::last_write_time(first);
     fs::last_write_time(second, c.second_newer ? time + std::chrono::seconds(2) : time);
     EXPECT_EQ(CompareFiles(first, second, c.ignore_time), c.expected);
@@ -71,29 +72,29 @@ TEST(CompareFilesTest, ReportsDifferences) {
 }
 
 TEST(CompareFilesTest, MissingFilesAreNamed) {
-  TempDir dir;
-  const fs::path present = dir.Write("present.h", "x");
+  TemporaryFolder dir;
+  const fs::path present = WriteFileText(dir / "present.h", "x");
   const fs::path missing = dir / "missing.h";
   const fs::path other_missing = dir / "other.h";
   EXPECT_EQ(CompareFiles(missing, present, false), missing.string() + " does not exist!");
   EXPECT_EQ(CompareFiles(present, missing, false), missing.string() + " does not exist!");
   EXPECT_EQ(CompareFiles(other_missing, missing, true), other_missing.string() + " does not exist!");
-  EXPECT_EQ(CompareFiles(dir.path(), present, true), dir.path().string() + " does not exist!")
+  EXPECT_EQ(CompareFiles(dir.Path(), present, true), dir.Path() + " does not exist!")
       << "a folder is no file";
 }
 
 TEST(CompareFilesTest, UnreadableFileRaisesInsteadOfReportingEquality) {
-  TempDir dir;
-  const fs::path first = dir.Write("first", "same");
-  const fs::path second = dir.Write("second", "same");
+  TemporaryFolder dir;
+  const fs::path first = WriteFileText(dir / "first", "same");
+  const fs::path second = WriteFileText(dir / "second", "same");
   fs::permissions(second, fs::perms::none);
   if (::access(second.c_str(), R_OK) == 0) GTEST_SKIP() << "running with rights that read any file";
   EXPECT_THROW(CompareFiles(first, second, true), IoError);
 }
 
 TEST(CompareFilesTest, FileWithoutSizeRaises) {
-  TempDir dir;
-  const fs::path file = dir.Write("file", "");
+  TemporaryFolder dir;
+  const fs::path file = WriteFileText(dir / "file", "");
   const fs::path pipe = dir / "pipe";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   EXPECT_THROW(CompareFiles(file, pipe, true), IoError);

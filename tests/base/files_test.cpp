@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "base/error.h"
-#include "temp_dir.h"
+#include "support/temporary_folder.h"
+#include "support/test_files.h"
 
 namespace ostrel {
 namespace {
 
-using ostrel::testing::TempDir;
+using ostrel::testing::ReadFileText;
+using ostrel::testing::TemporaryFolder;
+using ostrel::testing::WriteFileText;
 
 std::string ErrorText(const std::function<void()>& action) {
   try {
@@ -37,9 +40,9 @@ TEST(TTextFileTest, BlankNameAndUnknownModeRaise) {
   for (const char* name : {"", " ", "\t "}) {
     EXPECT_EQ(ErrorText([&] { TTextFile file(name); }), "BASE_00.TBaseFile.Create") << '"' << name << '"';
   }
-  TempDir dir;
+  TemporaryFolder dir;
   for (int mode : {-1, 3, 7}) {
-    TTextFile file((dir / "x.txt").string(), mode);
+    TTextFile file(dir / "x.txt", mode);
     EXPECT_EQ(ErrorText([&] { file.POpen(); }), "BASE_00.TTextFile.POpen") << mode;
     EXPECT_FALSE(file.IsOpen());
   }
@@ -61,9 +64,9 @@ TEST(TTextFileTest, ReadsLinesWithAnyLineEnd) {
       {"a\r", {"a"}},
       {"tab\there \"q\"\n", {"tab\there \"q\""}},
   };
-  TempDir dir;
+  TemporaryFolder dir;
   for (const Case& c : cases) {
-    TTextFile file(dir.Write("lines.txt", c.content).string());
+    TTextFile file(WriteFileText(dir / "lines.txt", c.content));
     ASSERT_TRUE(file.POpen());
     EXPECT_EQ(ReadLines(file), c.lines) << ::testing::PrintToString(c.content);
     EXPECT_TRUE(file.Eof());
@@ -71,13 +74,13 @@ TEST(TTextFileTest, ReadsLinesWithAnyLineEnd) {
 }
 
 TEST(TTextFileTest, CreateAppendAndImmediateFlush) {
-  TempDir dir;
-  const std::string path = (dir / "log.txt").string();
+  TemporaryFolder dir;
+  const std::string path = dir / "log.txt";
   {
     TTextFile file(path, kModeAppend);
     ASSERT_TRUE(file.POpen()) << "append creates a missing file";
     EXPECT_TRUE(file.WriteLine("first"));
-    EXPECT_EQ(TempDir::Read(path), "first\n") << "written text reaches the disk at once";
+    EXPECT_EQ(ReadFileText(path), "first\n") << "written text reaches the disk at once";
   }
   {
     TTextFile file(path, kModeAppend);
@@ -85,21 +88,21 @@ TEST(TTextFileTest, CreateAppendAndImmediateFlush) {
     EXPECT_TRUE(file.WriteText("second"));
     EXPECT_EQ(file.Size(), 12u);
   }
-  EXPECT_EQ(TempDir::Read(path), "first\nsecond");
+  EXPECT_EQ(ReadFileText(path), "first\nsecond");
   {
     TTextFile file(path, kModeCreate);
     ASSERT_TRUE(file.POpen());
-    EXPECT_EQ(TempDir::Read(path), "") << "create anew empties the file";
+    EXPECT_EQ(ReadFileText(path), "") << "create anew empties the file";
     EXPECT_TRUE(file.WriteText("new"));
     file.Close();
     EXPECT_FALSE(file.IsOpen());
   }
-  EXPECT_EQ(TempDir::Read(path), "new");
+  EXPECT_EQ(ReadFileText(path), "new");
 }
 
 TEST(TTextFileTest, FailuresGoToTheResultCode) {
-  TempDir dir;
-  TTextFile missing((dir / "missing.txt").string());
+  TemporaryFolder dir;
+  TTextFile missing(dir / "missing.txt");
   EXPECT_FALSE(missing.POpen());
   EXPECT_EQ(missing.Result(), ENOENT);
   EXPECT_FALSE(missing.CheckResult());
@@ -110,31 +113,31 @@ TEST(TTextFileTest, FailuresGoToTheResultCode) {
   EXPECT_EQ(missing.Result(), EBADF);
   EXPECT_TRUE(missing.Eof());
 
-  TTextFile folder(dir.path().string());
+  TTextFile folder(dir.Path());
   EXPECT_FALSE(folder.POpen()) << "a folder is no text file";
   EXPECT_NE(folder.Result(), 0);
 
-  TTextFile reader(dir.Write("r.txt", "data").string());
+  TTextFile reader(WriteFileText(dir / "r.txt", "data"));
   ASSERT_TRUE(reader.POpen());
   EXPECT_FALSE(reader.WriteText("x"));
   EXPECT_EQ(reader.Result(), EBADF);
   EXPECT_TRUE(reader.ReadLine(line));
   EXPECT_TRUE(reader.CheckResult()) << "a successful operation clears the result code";
 
-  TTextFile writer((dir / "w.txt").string(), kModeCreate);
+  TTextFile writer(dir / "w.txt", kModeCreate);
   ASSERT_TRUE(writer.POpen());
   EXPECT_FALSE(writer.ReadLine(line));
   EXPECT_EQ(writer.Result(), EBADF);
 
-  TTextFile no_folder((dir / "no" / "such" / "file.txt").string(), kModeCreate);
+  TTextFile no_folder(dir / "no/such/file.txt", kModeCreate);
   EXPECT_FALSE(no_folder.POpen());
   EXPECT_EQ(no_folder.Result(), ENOENT);
 }
 
 TEST(TTextFileTest, BlocksPositionsAndWholeContent) {
-  TempDir dir;
+  TemporaryFolder dir;
   const std::string content = std::string("line1\r\nline2\n") + std::string(3, '\0') + "\xFF";
-  TTextFile file(dir.Write("b.bin", content).string());
+  TTextFile file(WriteFileText(dir / "b.bin", content));
   ASSERT_TRUE(file.POpen());
   EXPECT_EQ(file.Size(), content.size());
 

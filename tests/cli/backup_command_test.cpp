@@ -11,32 +11,24 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "env/operation_status.h"
 #include "operations/image_check.h"
 #include "support/temporary_folder.h"
+#include "support/test_files.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using ostrel::testing::ReadFileText;
 
 struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
 };
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class CommandTest : public ::testing::Test {
  protected:
@@ -52,8 +44,8 @@ class CommandTest : public ::testing::Test {
     RunResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadText(out);
-    result.err = ReadText(err);
+    result.out = ReadFileText(out);
+    result.err = ReadFileText(err);
     return result;
   }
 
@@ -107,14 +99,12 @@ INSTANTIATE_TEST_SUITE_P(Links, FlashCommandTest,
 
 TEST_F(CommandTest, ReadOnlyTargetIsKeptWithoutATerminalUnlessYesIsGiven) {
   const std::string file = File("kept.bin");
-  {
-    std::ofstream(file) << "old";
-  }
+  ostrel::testing::WriteFileText(file, "old");
   ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
 
   const RunResult declined = Run("backup-flash " + file + " --simulate");
   EXPECT_NE(declined.status, 0);
-  EXPECT_EQ(ReadText(file), "old");
+  EXPECT_EQ(ReadFileText(file), "old");
   EXPECT_NE(declined.err.find("is readonly!"), std::string::npos) << declined.err;
 
   const RunResult accepted = Run("--yes backup-flash " + file + " --simulate");
@@ -146,14 +136,14 @@ TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
   ASSERT_GT(pid, 0);
   // Interrupt once the transfer is under way (generous limit for a loaded machine).
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (ReadText(File("stderr.txt")).find("Progress: 10%") == std::string::npos &&
+  while (ReadFileText(File("stderr.txt")).find("Progress: 10%") == std::string::npos &&
          std::chrono::steady_clock::now() < limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_EQ(::kill(pid, SIGINT), 0);
   int raw = 0;
   ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
-  const std::string err = ReadText(File("stderr.txt"));
+  const std::string err = ReadFileText(File("stderr.txt"));
 
   ASSERT_TRUE(WIFEXITED(raw)) << err;
   EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
@@ -163,7 +153,7 @@ TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
             std::string::npos)
       << err;
   EXPECT_NE(err.find("Warning: Manually cancelled!"), std::string::npos) << err;
-  EXPECT_NE(ReadText(File("stdout.txt")).find("Verification: FILESIZE_ERROR"), std::string::npos);
+  EXPECT_NE(ReadFileText(File("stdout.txt")).find("Verification: FILESIZE_ERROR"), std::string::npos);
 }
 
 TEST_F(CommandTest, CablesExcludeEachOther) {

@@ -11,8 +11,8 @@ namespace ostrel {
 namespace {
 
 using testing::AppEnvFixture;
-using testing::ReadTextFile;
-using testing::WriteTextFile;
+using testing::ReadFileText;
+using testing::WriteFileText;
 
 class AppEnvTest : public AppEnvFixture {};
 
@@ -61,12 +61,12 @@ class PrecedenceTest : public AppEnvFixture, public ::testing::WithParamInterfac
 TEST_P(PrecedenceTest, FirstSourceWins) {
   const PrecedenceCase& c = GetParam();
   std::string ini = tmp / "settings/test.INI";
-  WriteTextFile(ini, "[PROGRAM]\nCABLE=1\n[AppEnv]\n" + c.app_env_section);
+  WriteFileText(ini, "[PROGRAM]\nCABLE=1\n[AppEnv]\n" + c.app_env_section);
   auto expand = [&](std::string line) { return ReplaceAll(line, "<INI>", ini); };
   if (!c.parameter_file.empty()) {
     std::string text;
     for (const auto& line : c.parameter_file) text += expand(line) + "\r\n";
-    WriteTextFile(ConfigDir() + "/ostrel_PARAMETER.TXT", text);
+    WriteFileText(ConfigDir() + "/ostrel_PARAMETER.TXT", text);
   }
   std::vector<std::string> arguments;
   for (const auto& a : c.arguments) arguments.push_back(expand(a));
@@ -117,7 +117,7 @@ TEST_F(AppEnvTest, SlashWordsWordsWithoutEqualsAndBlankValuesAreIgnored) {
 }
 
 TEST_F(AppEnvTest, ProgramDirParameterNamesSettingsFileBesideTheProgram) {
-  WriteTextFile(ProgramDir() + "/other.ini", "[AppEnv]\nOS_MJV=77\nCD=@CURRENTDIR@/sub\n");
+  WriteFileText(ProgramDir() + "/other.ini", "[AppEnv]\nOS_MJV=77\nCD=@CURRENTDIR@/sub\n");
   Start({"IF=@PROGRAMDIR@/other.ini"});
   EXPECT_EQ(Value("IF"), ProgramDir() + "/other.ini") << "the default does not replace it";
   EXPECT_EQ(Value("OS_MJV"), "77") << "its AppEnv section is applied";
@@ -161,7 +161,7 @@ TEST_F(AppEnvTest, UnregisteredAndDoubleRegisteredIdsFailWithTheirTexts) {
 
 TEST_F(AppEnvTest, RegistryFileAnswersWhenTheEnvironmentIsBlank) {
   std::string registry = tmp / "registry.ini";
-  WriteTextFile(registry, "[SoftWare\\ostrel]\nDEVELOP=1\nAPPDATA=/reg/appdata\n[SoftWare\\other]\nOS=Nope\n");
+  WriteFileText(registry, "[SoftWare\\ostrel]\nDEVELOP=1\nAPPDATA=/reg/appdata\n[SoftWare\\other]\nOS=Nope\n");
   environment["OSTREL_REGISTRY"] = registry;
   environment["DEVELOP"] = "  ";
   Start();
@@ -180,25 +180,25 @@ TEST_F(AppEnvTest, RegistryFileAnswersWhenTheEnvironmentIsBlank) {
 TEST_F(AppEnvTest, ParameterFileIsConsumedOnce) {
   std::string fresh = ConfigDir() + "/ostrel_PARAMETER.TXT";
   std::string consumed = ConfigDir() + "/ostrel_PARAMETER.OLD";
-  WriteTextFile(fresh, "OS=Once\n");
+  WriteFileText(fresh, "OS=Once\n");
   Start();
   EXPECT_EQ(Value("OS"), "Once");
   EXPECT_FALSE(std::filesystem::exists(fresh));
-  EXPECT_EQ(ReadTextFile(consumed), "OS=Once\n");
+  EXPECT_EQ(ReadFileText(consumed), "OS=Once\n");
 
   Start();
   EXPECT_EQ(Value("OS"), "Linux 6.1") << "a consumed file is not read again";
 
-  WriteTextFile(fresh, "OS=Twice\n");
+  WriteFileText(fresh, "OS=Twice\n");
   Start();
   EXPECT_EQ(Value("OS"), "Twice") << "a new file replaces the old consumed one";
-  EXPECT_EQ(ReadTextFile(consumed), "OS=Twice\n");
+  EXPECT_EQ(ReadFileText(consumed), "OS=Twice\n");
 }
 
 TEST_F(AppEnvTest, ParameterFileNamedByTheEnvironmentIsReadAndKept) {
   std::string named = tmp / "params.txt";
-  WriteTextFile(named, "OS=Named\r\nUD=/named\r\n");
-  WriteTextFile(ConfigDir() + "/ostrel_PARAMETER.TXT", "OS=Default\n");
+  WriteFileText(named, "OS=Named\r\nUD=/named\r\n");
+  WriteFileText(ConfigDir() + "/ostrel_PARAMETER.TXT", "OS=Default\n");
   environment["ostrel_PARAMETER"] = named;
   Start({"OS=Args"});
   EXPECT_EQ(Value("OS"), "Named");
@@ -211,7 +211,7 @@ TEST_F(AppEnvTest, SettingsFileFollowsIf) {
   std::string ini = tmp / "s/settings.INI";
   Start({"IF=" + ini});
   SettingsFile().WriteString("PROGRAM", "COMPORT", "/dev/ttyUSB1");
-  EXPECT_EQ(ReadTextFile(ini), "[PROGRAM]\nCOMPORT=/dev/ttyUSB1\n");
+  EXPECT_EQ(ReadFileText(ini), "[PROGRAM]\nCOMPORT=/dev/ttyUSB1\n");
 }
 
 struct OsCase {

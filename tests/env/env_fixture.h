@@ -10,30 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "env/app_env.h"
 #include "env/logger.h"
 #include "support/temporary_folder.h"
+#include "support/test_files.h"
 
 namespace ostrel::testing {
-
-using EnvTempDir = TemporaryFolder;
-
-inline void WriteTextFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-inline std::string ReadTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 inline std::vector<std::string> ReadFileLines(const std::string& path) {
   std::vector<std::string> lines;
@@ -94,7 +79,7 @@ class AppEnvFixture : public ::testing::Test {
   std::string ConfigDir() const { return tmp / "home/.config/ostrel"; }
   std::string ProgramDir() const { return tmp / "bin"; }
 
-  EnvTempDir tmp;
+  TemporaryFolder tmp;
   std::map<std::string, std::string> environment;
 };
 

@@ -14,16 +14,16 @@
 namespace ostrel {
 namespace {
 
-using testing::EnvTempDir;
 using testing::FolderEntries;
-using testing::ReadTextFile;
-using testing::WriteTextFile;
+using testing::ReadFileText;
+using testing::TemporaryFolder;
+using testing::WriteFileText;
 using Strings = std::vector<std::string>;
 
 class IniFileTest : public ::testing::Test {
  protected:
   std::string Path(const std::string& name = "test.INI") const { return tmp / name; }
-  EnvTempDir tmp;
+  TemporaryFolder tmp;
 };
 
 TEST_F(IniFileTest, MissingFileSectionOrKeyReadsAsDefault) {
@@ -33,7 +33,7 @@ TEST_F(IniFileTest, MissingFileSectionOrKeyReadsAsDefault) {
   EXPECT_TRUE(missing.ReadSections().empty());
   EXPECT_FALSE(missing.SectionExists("PROGRAM"));
 
-  WriteTextFile(Path(), "[PROGRAM]\nCABLE=0\n");
+  WriteFileText(Path(), "[PROGRAM]\nCABLE=0\n");
   TIniFile ini(Path());
   EXPECT_EQ(ini.ReadString("PROGRAM", "COMPORT", "COM1"), "COM1");
   EXPECT_EQ(ini.ReadString("WINDOW", "LEFT", "x"), "x");
@@ -43,7 +43,7 @@ TEST_F(IniFileTest, MissingFileSectionOrKeyReadsAsDefault) {
 }
 
 TEST_F(IniFileTest, NamesCompareWithoutCaseAndValuesStandAsWritten) {
-  WriteTextFile(Path(),
+  WriteFileText(Path(),
                 "; a comment\r\n[Program]\r\n  ComPort = /dev/ttyS0 \r\nURL=a=b=c\r\nEMPTY=\r\n"
                 "[LCD_CONTRAST]\nANY_MACHINE=150\n");
   TIniFile ini(Path());
@@ -55,13 +55,13 @@ TEST_F(IniFileTest, NamesCompareWithoutCaseAndValuesStandAsWritten) {
 }
 
 TEST_F(IniFileTest, WritesKeepOrderSpellingAndOtherLines) {
-  WriteTextFile(Path(), "; keep me\n[WINDOW]\nLEFT=1\n\n[PROGRAM]\nCable=1\n");
+  WriteFileText(Path(), "; keep me\n[WINDOW]\nLEFT=1\n\n[PROGRAM]\nCable=1\n");
   TIniFile ini(Path());
   ini.WriteString("program", "CABLE", "0");
   ini.WriteString("WINDOW", "TOP", "2");
   ini.WriteInteger("AppEnv", "OS_MJV", -3);
   ini.WriteString("PROGRAM", "COMPORT", "/dev/ttyUSB0");
-  EXPECT_EQ(ReadTextFile(Path()),
+  EXPECT_EQ(ReadFileText(Path()),
             "; keep me\n[WINDOW]\nLEFT=1\nTOP=2\n\n[PROGRAM]\nCable=0\nCOMPORT=/dev/ttyUSB0\n\n[AppEnv]\nOS_MJV=-3\n");
   EXPECT_EQ(ini.ReadSections(), (Strings{"WINDOW", "PROGRAM", "AppEnv"}));
   EXPECT_EQ(ini.ReadSection("Program"), (Strings{"Cable", "COMPORT"}));
@@ -69,7 +69,7 @@ TEST_F(IniFileTest, WritesKeepOrderSpellingAndOtherLines) {
 }
 
 TEST_F(IniFileTest, FirstOccurrenceOfARepeatedSectionOrKeyCounts) {
-  WriteTextFile(Path(), "[A]\nK=first\nK=second\n[B]\nX=1\n[a]\nK=third\nL=only in the repeat\n");
+  WriteFileText(Path(), "[A]\nK=first\nK=second\n[B]\nX=1\n[a]\nK=third\nL=only in the repeat\n");
   TIniFile ini(Path());
   EXPECT_EQ(ini.ReadString("A", "K", ""), "first");
   EXPECT_EQ(ini.ReadString("A", "L", "none"), "none");
@@ -82,7 +82,7 @@ TEST_F(IniFileTest, FirstOccurrenceOfARepeatedSectionOrKeyCounts) {
   EXPECT_FALSE(ini.ValueExists("A", "K")) << "every occurrence of the key in the section goes";
   ini.EraseSection("A");
   EXPECT_FALSE(ini.SectionExists("A")) << "the repeated header goes too";
-  EXPECT_EQ(ReadTextFile(Path()), "[B]\nX=1\n");
+  EXPECT_EQ(ReadFileText(Path()), "[B]\nX=1\n");
 }
 
 TEST_F(IniFileTest, SectionNamesMayHoldClosingBrackets) {
@@ -98,19 +98,19 @@ TEST_F(IniFileTest, SectionNamesMayHoldClosingBrackets) {
   EXPECT_EQ(ini.ReadSections(), Strings{"a]b"});
 
   // A header followed by other text still ends at its first bracket.
-  WriteTextFile(Path("comment.INI"), "[PROGRAM] ; note\nCABLE=0\n");
+  WriteFileText(Path("comment.INI"), "[PROGRAM] ; note\nCABLE=0\n");
   EXPECT_EQ(TIniFile(Path("comment.INI")).ReadInteger("PROGRAM", "CABLE", 1), 0);
 }
 
 TEST_F(IniFileTest, EraseAndDeleteOnlyWhatIsNamed) {
-  WriteTextFile(Path(), "[ONE]\nA=1\nB=2\n[TWO]\nA=3\n");
+  WriteFileText(Path(), "[ONE]\nA=1\nB=2\n[TWO]\nA=3\n");
   TIniFile ini(Path());
   ini.DeleteKey("one", "a");
   ini.DeleteKey("ONE", "MISSING");
   ini.EraseSection("MISSING");
-  EXPECT_EQ(ReadTextFile(Path()), "[ONE]\nB=2\n[TWO]\nA=3\n");
+  EXPECT_EQ(ReadFileText(Path()), "[ONE]\nB=2\n[TWO]\nA=3\n");
   ini.EraseSection("two");
-  EXPECT_EQ(ReadTextFile(Path()), "[ONE]\nB=2\n");
+  EXPECT_EQ(ReadFileText(Path()), "[ONE]\nB=2\n");
   TIniFile(Path("absent.INI")).EraseSection("ONE");
   EXPECT_FALSE(std::filesystem::exists(Path("absent.INI"))) << "erasing in a missing file creates nothing";
 }
@@ -118,14 +118,14 @@ TEST_F(IniFileTest, EraseAndDeleteOnlyWhatIsNamed) {
 TEST_F(IniFileTest, EveryAccessReadsTheFileAnew) {
   TIniFile ini(Path());
   ini.WriteString("PROGRAM", "CABLE", "1");
-  WriteTextFile(Path(), "[PROGRAM]\nCABLE=0\n");
+  WriteFileText(Path(), "[PROGRAM]\nCABLE=0\n");
   EXPECT_EQ(ini.ReadInteger("PROGRAM", "CABLE", 5), 0);
 }
 
 TEST_F(IniFileTest, FirstWriteCreatesTheFolder) {
   TIniFile ini(tmp / "a/b/c/new.INI");
   ini.WriteString("PROGRAM", "LastProject", "/p/x.PRJ");
-  EXPECT_EQ(ReadTextFile(tmp / "a/b/c/new.INI"), "[PROGRAM]\nLastProject=/p/x.PRJ\n");
+  EXPECT_EQ(ReadFileText(tmp / "a/b/c/new.INI"), "[PROGRAM]\nLastProject=/p/x.PRJ\n");
   mode_t mask = ::umask(022);
   ::umask(mask);
   struct stat st {};
@@ -143,7 +143,7 @@ TEST_F(IniFileTest, LineBreaksInAValueCannotForgeOtherLines) {
 }
 
 TEST_F(IniFileTest, IntegerAndFlagReadsFallBackOnOtherText) {
-  WriteTextFile(Path(), "[S]\nN=12x\nBIG=99999999999999999999\nNEG= -7 \nF1=true\nF2=f\nF3=1\nF4=No\nF5=\n");
+  WriteFileText(Path(), "[S]\nN=12x\nBIG=99999999999999999999\nNEG= -7 \nF1=true\nF2=f\nF3=1\nF4=No\nF5=\n");
   TIniFile ini(Path());
   EXPECT_EQ(ini.ReadInteger("S", "N", -1), -1);
   EXPECT_EQ(ini.ReadInteger("S", "BIG", -1), -1);
@@ -187,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, FlagTextTest,
 // was and no temporary file behind. Works for root too, unlike a read-only folder.
 TEST_F(IniFileTest, FailedWriteLeavesTheOldFileIntact) {
   const std::string old_text = "[PROGRAM]\nCABLE=1\n";
-  WriteTextFile(Path(), old_text);
+  WriteFileText(Path(), old_text);
   TIniFile ini(Path());
 
   rlimit saved{};
@@ -207,29 +207,29 @@ TEST_F(IniFileTest, FailedWriteLeavesTheOldFileIntact) {
   ::signal(SIGXFSZ, saved_handler);
 
   EXPECT_TRUE(threw_io_error);
-  EXPECT_EQ(ReadTextFile(Path()), old_text);
+  EXPECT_EQ(ReadFileText(Path()), old_text);
   EXPECT_EQ(FolderEntries(tmp.Path()), (Strings{"test.INI"}));
 }
 
 TEST_F(IniFileTest, WriteIntoReadOnlyFolderLeavesTheOldFileIntact) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   const std::string old_text = "[PROGRAM]\nCABLE=1\n";
-  WriteTextFile(Path(), old_text);
+  WriteFileText(Path(), old_text);
   ASSERT_EQ(::chmod(tmp.Path().c_str(), 0555), 0);
   EXPECT_THROW(TIniFile(Path()).WriteString("PROGRAM", "CABLE", "0"), IoError);
   ::chmod(tmp.Path().c_str(), 0755);
-  EXPECT_EQ(ReadTextFile(Path()), old_text);
+  EXPECT_EQ(ReadFileText(Path()), old_text);
   EXPECT_EQ(FolderEntries(tmp.Path()), (Strings{"test.INI"}));
 }
 
 TEST_F(IniFileTest, WriteKeepsPermissionsAndSymbolicLinks) {
   std::string real = Path("real.INI");
-  WriteTextFile(real, "[S]\nA=1\n");
+  WriteFileText(real, "[S]\nA=1\n");
   ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
   std::filesystem::create_symlink(real, Path("link.INI"));
   TIniFile(Path("link.INI")).WriteString("S", "A", "2");
   EXPECT_TRUE(std::filesystem::is_symlink(Path("link.INI")));
-  EXPECT_EQ(ReadTextFile(real), "[S]\nA=2\n");
+  EXPECT_EQ(ReadFileText(real), "[S]\nA=2\n");
   struct stat st {};
   ASSERT_EQ(::stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);

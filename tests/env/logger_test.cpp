@@ -15,7 +15,7 @@ namespace {
 using testing::AppEnvFixture;
 using testing::FolderEntries;
 using testing::ReadFileLines;
-using testing::WriteTextFile;
+using testing::WriteFileText;
 
 class LoggerTest : public AppEnvFixture {
  protected:
@@ -27,7 +27,7 @@ class LoggerTest : public AppEnvFixture {
 TEST_F(LoggerTest, FirstLineTruncatesLaterLinesAppend) {
   Start();
   std::string file = tmp / "maint.LOG";
-  WriteTextFile(file, "an older recovery\n");
+  WriteFileText(file, "an older recovery\n");
   TMiniLogger logger;
   logger.file_name = file;
   logger.LogLine("ignored while disabled");
@@ -178,7 +178,7 @@ TEST_F(LoggerTest, ReleaseFailuresAreLoggedAndTheObjectStillGoes) {
 
 TEST_F(LoggerTest, FirstFailureOfARunReplacesTheOldLog) {
   StartWithData();
-  WriteTextFile(ReleaseLog(), "old run 1\nold run 2\n");
+  WriteFileText(ReleaseLog(), "old run 1\nold run 2\n");
   LogReleaseFailure(3, "TOne");
   LogReleaseFailure(3, "TTwo");
   auto lines = ReadFileLines(ReleaseLog());
@@ -216,7 +216,7 @@ TEST_F(LoggerTest, BlankDataDirectoryLeavesNoTrace) {
 
 TEST_F(LoggerTest, DataDirectoryWithoutSeparatorStillHoldsTheLog) {
   Start();
-  WriteTextFile(tmp / "s.INI", "[AppEnv]\nUD=" + tmp / "plain" + "\n");
+  WriteFileText(tmp / "s.INI", "[AppEnv]\nUD=" + tmp / "plain" + "\n");
   Start({"IF=" + tmp / "s.INI"});
   ASSERT_EQ(Value("UD"), tmp / "plain");
   LogReleaseFailure(3, "TX");
