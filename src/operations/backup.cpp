@@ -93,9 +93,31 @@ void ReportIfIncomplete(const TBackupDetails& details, const std::string& file, 
                 DialogButtons::OK);
 }
 
-void TakeReadOutFigures(TBackupDetails& details, const TFX9860sio& link) {
+// One backup session: opens the link, runs the read-out, takes its figures and ends the
+// session. With a result, the speed line (measured from before the link was opened) comes
+// before the end of the session and the "Backup: " line after it. The result is the
+// read-out's own.
+template <typename ReadOut>
+TBackupDetails RunReadOutSession(const std::string& file, TOptionWord options, TUserInterface ui,
+                                 const TLinkTarget& target, bool posts_session_flag, ReadOut read_out) {
+  TBackupDetails details;
+  const auto start = Clock::now();
+  TLinkSession session(options, ui, target, posts_session_flag);
+  details.stage = BackupStage::NotConnected;
+  if (!session.Start()) return details;
+  details.stage = BackupStage::ReadOut;
+  TFX9860sio& link = session.Link();
+
+  details.result = read_out(link);
   details.bytes_written = link.BytesWritten();
   details.image_size = link.ImageSize();
+  if (details.result != 0) {
+    details.bytes_per_second = BytesPerSecond(link.TransferredTotal(), Clock::now() - start);
+    link.Report(TransferSpeedText(details.bytes_per_second));
+  }
+  session.End();
+  if (details.result != 0) link.Report("Backup: " + file);
+  return details;
 }
 
 }  // namespace
@@ -108,34 +130,18 @@ std::string TransferSpeedText(double bytes_per_second) {
 
 TBackupDetails BackupFlashDetails(const std::string& file, TOptionWord options, TUserInterface ui,
                                   const TLinkTarget& target) {
-  TBackupDetails details;
   ui.Notify(nfStatus, std::string("Backing up the flash..."));  // lets pending messages run
-  if (!ConfirmWritableTarget(file, ui)) return details;
+  if (!ConfirmWritableTarget(file, ui)) return {};
 
-  const auto start = Clock::now();
-  TLinkSession session(options, ui, target, true);
-  details.stage = BackupStage::NotConnected;
-  if (!session.Start()) return details;
-  details.stage = BackupStage::ReadOut;
-  TFX9860sio& link = session.Link();
-
-  TDeviceInfoRecord record{};
-  if (link.GetDeviceInfo(record) == 0) ui.Notify(nfCalcData, DeviceInfoText(record));
-
-  const int read = link.ReceiveFlashImage(kStorageName, file, options);
-  TakeReadOutFigures(details, link);
-  if (read == 0) {
-    session.End();
-    ReportIfIncomplete(details, file, ui);
-    return details;
+  TBackupDetails details = RunReadOutSession(file, options, ui, target, true, [&](TFX9860sio& link) {
+    TDeviceInfoRecord record{};
+    if (link.GetDeviceInfo(record) == 0) ui.Notify(nfCalcData, DeviceInfoText(record));
+    return link.ReceiveFlashImage(kStorageName, file, options);
+  });
+  if (details.result != 0) {
+    details.result = 1;  // any read-out that ran to its end, also one that was stopped
+    if (options & OPT_IGNORE_ID) BlankCalculatorId(file);
   }
-
-  details.bytes_per_second = BytesPerSecond(link.TransferredTotal(), Clock::now() - start);
-  link.Report(TransferSpeedText(details.bytes_per_second));
-  details.result = 1;
-  session.End();
-  link.Report("Backup: " + file);
-  if (options & OPT_IGNORE_ID) BlankCalculatorId(file);
   ReportIfIncomplete(details, file, ui);
   return details;
 }
@@ -146,28 +152,10 @@ int BackupFlash(const std::string& file, TOptionWord options, TUserInterface ui,
 
 TBackupDetails BackupRAMDetails(const std::string& file, TOptionWord options, TUserInterface ui,
                                 const TLinkTarget& target) {
-  TBackupDetails details;
   ui.Notify(nfStatus, std::string("Backing up the RAM..."));  // lets pending messages run
-
-  const auto start = Clock::now();
-  TLinkSession session(options, ui, target, false);
-  details.stage = BackupStage::NotConnected;
-  if (!session.Start()) return details;
-  details.stage = BackupStage::ReadOut;
-  TFX9860sio& link = session.Link();
-
-  details.result = link.ReceiveRamImage(kStorageName, file);
-  TakeReadOutFigures(details, link);
-  if (details.result == 0) {
-    session.End();
-    ReportIfIncomplete(details, file, ui);
-    return details;
-  }
-
-  details.bytes_per_second = BytesPerSecond(link.TransferredTotal(), Clock::now() - start);
-  link.Report(TransferSpeedText(details.bytes_per_second));
-  session.End();
-  link.Report("Backup: " + file);
+  TBackupDetails details = RunReadOutSession(file, options, ui, target, false, [&](TFX9860sio& link) {
+    return link.ReceiveRamImage(kStorageName, file);
+  });
   ReportIfIncomplete(details, file, ui);
   return details;
 }
