@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -26,21 +27,14 @@ constexpr std::uint8_t kSessionRequestType = 0x41;
 constexpr std::uint8_t kSessionRequest = 0x01;
 constexpr unsigned kSessionRequestTimeoutMs = 300;
 
+// The four hex digits after the marker in the upper-cased text.
 std::optional<std::uint16_t> HexAfter(std::string_view upper, std::string_view marker) {
   std::size_t at = upper.find(marker);
   if (at == std::string_view::npos || at + marker.size() + 4 > upper.size()) return std::nullopt;
+  const char* digits = upper.data() + at + marker.size();
   std::uint16_t value = 0;
-  for (char c : upper.substr(at + marker.size(), 4)) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    value = static_cast<std::uint16_t>(value * 16 + digit);
-  }
+  const auto [stop, error] = std::from_chars(digits, digits + 4, value, 16);
+  if (error != std::errc() || stop != digits + 4) return std::nullopt;
   return value;
 }
 

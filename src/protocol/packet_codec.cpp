@@ -1,5 +1,9 @@
 #include "protocol/packet_codec.h"
 
+#include <charconv>
+
+#include "base/text.h"
+
 namespace ostrel {
 
 namespace {
@@ -46,37 +50,22 @@ std::vector<std::uint8_t> UnescapeData(std::span<const std::uint8_t> escaped) {
 }
 
 std::string HexDigits(std::uint32_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text(static_cast<std::size_t>(digits), '0');
-  for (int i = digits - 1; i >= 0; --i) {
-    text[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
-    value >>= 4;
-  }
-  return text;
+  const std::string text = IntToHex(value, digits);
+  return text.substr(text.size() - static_cast<std::size_t>(digits));
 }
 
 std::optional<std::uint32_t> ParseHexField(std::span<const std::uint8_t> field) {
-  if (field.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  for (std::uint8_t c : field) {
-    std::uint32_t digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else {
-      return std::nullopt;
-    }
-    value = value * 16 + digit;
-  }
-  return value;
+  return ParseHexField(std::string_view(reinterpret_cast<const char*>(field.data()), field.size()));
 }
 
 std::optional<std::uint32_t> ParseHexField(std::string_view field) {
-  return ParseHexField(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(field.data()),
-                                                     field.size()));
+  // from_chars takes no sign, blank or "0x" prefix: only the digits themselves.
+  if (field.empty()) return std::nullopt;
+  std::uint32_t value = 0;
+  const char* end = field.data() + field.size();
+  const auto [stop, error] = std::from_chars(field.data(), end, value, 16);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
 }
 
 }  // namespace ostrel

@@ -23,6 +23,8 @@ TEST(VendorId, ParsesBothIdsWithoutRegardToCase) {
       {"VID_07CF", std::nullopt},
       {"VID_07C&PID_6101", std::nullopt},
       {"VID_07XF&PID_6101", std::nullopt},
+      {"VID_+7CF&PID_6101", std::nullopt},
+      {"VID_07CF&PID_-101", std::nullopt},
       {"VID_07CF&PID_61", std::nullopt},
       {"", std::nullopt},
   };

@@ -56,6 +56,8 @@ TEST(ParseHexField, AcceptsBothCasesAndRejectsOtherCharacters) {
   EXPECT_EQ(ParseHexField("00G4"), std::nullopt);
   EXPECT_EQ(ParseHexField(" 1"), std::nullopt);
   EXPECT_EQ(ParseHexField(""), std::nullopt);
+  // Only digits: no sign and no "0x" prefix.
+  for (const char* field : {"+1", "-1", "0x1", "1 "}) EXPECT_EQ(ParseHexField(field), std::nullopt) << field;
 }
 
 TEST(HexDigits, WritesUpperCaseWithFixedWidth) {
