@@ -82,7 +82,6 @@ int TFX9860sio::SendCommand(std::string_view subtype, const std::uint8_t* data, 
 int TFX9860sio::SendParameterCommand(std::string_view subtype, int overwrite_code, int data_type,
                                      std::uint32_t file_size, const std::array<std::string_view, 6>& texts) {
   EnsureOpen();
-  RequireSubtype(subtype);
   std::string field = HexDigits(static_cast<std::uint32_t>(overwrite_code), 2) +
                       HexDigits(static_cast<std::uint32_t>(data_type), 2) + HexDigits(file_size, 8);
   std::string joined;
@@ -92,14 +91,10 @@ int TFX9860sio::SendParameterCommand(std::string_view subtype, int overwrite_cod
     joined += text;
   }
   field += joined;
-  if (field.size() > kMaxDataField) {
-    throw Error("packet data too long: " + std::to_string(field.size()) + " bytes");
-  }
-  StartPacket(std::string(1, static_cast<char>(kTypeCommand)) + std::string(subtype) + "1");
-  AppendText(HexDigits(static_cast<std::uint32_t>(field.size()), 4));
-  AppendText(field);
-  AppendChecksum();
-  return SendPacket(true);
+  // The block is ASCII throughout and goes unescaped; it is never empty, so the packet
+  // always carries a data field.
+  return SendCommand(subtype, reinterpret_cast<const std::uint8_t*>(field.data()), static_cast<int>(field.size()),
+                     kTypeCommand, false, false);
 }
 
 int TFX9860sio::ReceiveAnswer() {
