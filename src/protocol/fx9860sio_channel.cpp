@@ -42,11 +42,9 @@ std::string TFX9860sio::SerialConnection(int baud_rate) const {
 }
 
 std::string TFX9860sio::UsbConnection() const {
+  // The system's string ends with ";", so a device name is simply appended.
   std::string connection(kSystemUsbConnection);
-  if (target_.usb_device) {
-    if (!connection.empty() && connection.back() != ';') connection += ';';
-    connection += "DEVICENAME=" + *target_.usb_device;
-  }
+  if (target_.usb_device) connection += "DEVICENAME=" + *target_.usb_device;
   return connection;
 }
 
