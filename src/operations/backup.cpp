@@ -30,10 +30,6 @@ using Clock = std::chrono::steady_clock;
 // Both read-outs name the calculator's storage device.
 constexpr const char* kStorageName = "fls0";
 
-// The calculator ID field of a flash image and what erases it.
-constexpr off_t kCalcIdOffset = 0xFFD0;
-constexpr std::array<std::uint8_t, 8> kIdBlank = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
 const std::string kLineBreak = "\r\n";
 
 // Asks before a read-only target is overwritten. False when the user keeps the file.
@@ -67,17 +63,20 @@ void BlankCalculatorId(const std::string& file) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) throw IoError("Cannot open file " + file + ": " + std::strerror(errno));
 
+  std::array<std::uint8_t, kCalcIdLength> blank;
+  blank.fill(0xFF);
+  const auto offset = static_cast<off_t>(kCalcIdOffset);
   int error = 0;
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     error = errno;
-  } else if (st.st_size >= kCalcIdOffset + static_cast<off_t>(kIdBlank.size())) {
+  } else if (st.st_size >= offset + static_cast<off_t>(blank.size())) {
     ssize_t written;
     do {
-      written = ::pwrite(fd, kIdBlank.data(), kIdBlank.size(), kCalcIdOffset);
+      written = ::pwrite(fd, blank.data(), blank.size(), offset);
     } while (written < 0 && errno == EINTR);
     if (written < 0) error = errno;
-    else if (written != static_cast<ssize_t>(kIdBlank.size())) error = ENOSPC;
+    else if (written != static_cast<ssize_t>(blank.size())) error = ENOSPC;
   }
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) throw IoError("Cannot write file " + file + ": " + std::strerror(error));

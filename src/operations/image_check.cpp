@@ -53,7 +53,6 @@ constexpr const char* kLineEnd = "\r\n";
 constexpr std::uint32_t kTypeInfo1Offset = 0x300;
 constexpr std::uint32_t kTypeInfo2Offset = 0x304;
 constexpr std::uint32_t kBiosDateOffset = 0xFFB0;
-constexpr std::uint32_t kCalcIdOffset = 0xFFD0;
 constexpr std::uint32_t kBiosChecksumOffset = 0xFFFC;
 constexpr std::uint32_t kSignatureOffset = 0x10000;
 constexpr std::uint32_t kOsVersionOffset = 0x10020;
@@ -298,7 +297,7 @@ void ImageCheck::ReadImage(ImageReader& file) {
   Log(2, FieldText(signature.data(), signature.size()));
 
   const auto bios_date = file.Read<kBiosDateLength>(kBiosDateOffset);
-  const auto calc_id = file.Read<8>(kCalcIdOffset);
+  const auto calc_id = file.Read<kCalcIdLength>(kCalcIdOffset);
   const std::uint32_t bios_checksum = BigEndian(file.Read<4>(kBiosChecksumOffset).data());
   const std::uint32_t type_info1 = BigEndian(file.Read<4>(kTypeInfo1Offset).data());
   const std::uint32_t type_info2 = BigEndian(file.Read<4>(kTypeInfo2Offset).data());

@@ -5,6 +5,7 @@
 // A flash image is a byte-for-byte copy of the calculator's flash (file offset = flash
 // offset; flash address = offset + 0xA0000000); numbers in it are big-endian.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +36,9 @@ std::string ImageCheckResultName(std::uint8_t code);
 inline constexpr std::uint32_t kFlashBaseAddress = 0xA0000000;
 // Every flash image is at least this long.
 inline constexpr std::uint32_t kMinimumImageSize = 0x200000;
+// The calculator ID: eight bytes at this image offset, all 0xFF when erased.
+inline constexpr std::uint32_t kCalcIdOffset = 0xFFD0;
+inline constexpr std::size_t kCalcIdLength = 8;
 
 // Where the OS of one layout class lies in an image.
 struct OsLayout {
