@@ -48,6 +48,13 @@ std::vector<std::uint8_t> ReadCount(int fd, std::size_t count) {
   return bytes;
 }
 
+// CPU time the calling thread has used, in microseconds.
+std::int64_t ThreadCpuMicros() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 }  // namespace
 
 TPtyPair::TPtyPair() {
@@ -114,10 +121,25 @@ void TSocketEndpoint::CloseConnection() {
   connection_ = -1;
 }
 
-std::int64_t ThreadCpuMicros() {
-  timespec now{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+bool Contains(const std::vector<std::string>& lines, const std::string& part) {
+  for (const auto& line : lines) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TReadCost MeasureReads(TPort& port, int reads) {
+  TReadCost cost;
+  const auto wall_start = std::chrono::steady_clock::now();
+  const std::int64_t cpu_start = ThreadCpuMicros();
+  for (int i = 0; i < reads; ++i) {
+    std::uint8_t byte = 0;
+    cost.bytes += port.ReadByte(byte);
+  }
+  cost.cpu_us = ThreadCpuMicros() - cpu_start;
+  cost.wall_us =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - wall_start).count();
+  return cost;
 }
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {

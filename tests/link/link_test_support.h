@@ -1,14 +1,14 @@
 #pragma once
-// Test peers for the link channels: a pseudo-terminal pair, a Unix-domain socket
-// endpoint, and the calling thread's CPU time.
+// Test peers for the link channels (a pseudo-terminal pair, a Unix-domain socket
+// endpoint) and helpers that read from a port and measure what its reads cost.
 
 #include <termios.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "link/hardware.h"
 #include "support/temporary_folder.h"
 
 namespace ostrel::testing {
@@ -58,9 +58,29 @@ class TSocketEndpoint {
   int connection_ = -1;
 };
 
-// CPU time the calling thread has used, in microseconds.
-std::int64_t ThreadCpuMicros();
-
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values);
+
+// Reads `count` bytes from a port or channel, giving up after a generous number of empty reads.
+template <typename Channel>
+std::vector<std::uint8_t> ReadBytes(Channel& channel, std::size_t count) {
+  std::vector<std::uint8_t> bytes;
+  for (int attempts = 0; bytes.size() < count && attempts < 2000; ++attempts) {
+    std::uint8_t byte = 0;
+    if (channel.ReadByte(byte) == 1) bytes.push_back(byte);
+  }
+  return bytes;
+}
+
+// True when one of the lines holds the text.
+bool Contains(const std::vector<std::string>& lines, const std::string& part);
+
+// What a run of reads cost: the calling thread's CPU time and the wall time, in
+// microseconds, and the bytes the reads delivered.
+struct TReadCost {
+  std::int64_t cpu_us = 0;
+  std::int64_t wall_us = 0;
+  int bytes = 0;
+};
+TReadCost MeasureReads(TPort& port, int reads);
 
 }  // namespace ostrel::testing

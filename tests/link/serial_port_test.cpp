@@ -4,7 +4,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
-#include <chrono>
 #include <fstream>
 
 #include "link/connection_string.h"
@@ -16,25 +15,9 @@ namespace ostrel {
 namespace {
 
 using testing::Bytes;
+using testing::Contains;
+using testing::ReadBytes;
 using testing::TPtyPair;
-
-// Reads `count` bytes from the channel, giving up after a generous number of empty reads.
-template <typename Channel>
-std::vector<std::uint8_t> ReadBytes(Channel& channel, std::size_t count) {
-  std::vector<std::uint8_t> bytes;
-  for (int attempts = 0; bytes.size() < count && attempts < 2000; ++attempts) {
-    std::uint8_t byte = 0;
-    if (channel.ReadByte(byte) == 1) bytes.push_back(byte);
-  }
-  return bytes;
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& part) {
-  for (const auto& line : lines) {
-    if (line.find(part) != std::string::npos) return true;
-  }
-  return false;
-}
 
 TEST(SerialPort, BytesPassBothWaysUnchangedEvenFromATerminalsDefaults) {
   TPtyPair pty;
@@ -165,16 +148,10 @@ TEST(SerialPort, ReadingASilentLineReturnsAtOnceWithoutSpinning) {
   TPtyPair pty;
   tSio port(SystemSerialConnection(pty.SlavePath(), 115200));
   ASSERT_GE(port.Handle(), 0);
-  auto wall_start = std::chrono::steady_clock::now();
-  std::int64_t cpu_start = testing::ThreadCpuMicros();
-  for (int i = 0; i < 30; ++i) {
-    std::uint8_t byte = 0;
-    EXPECT_EQ(port.ReadByte(byte), 0);
-  }
-  std::int64_t cpu = testing::ThreadCpuMicros() - cpu_start;
-  auto wall = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - wall_start);
+  const testing::TReadCost cost = testing::MeasureReads(port, 30);
+  EXPECT_EQ(cost.bytes, 0);
   // A busy poll burns the whole time on the CPU; a wait for input burns almost none.
-  EXPECT_LT(cpu * 4, wall.count()) << "cpu " << cpu << " us, wall " << wall.count() << " us";
+  EXPECT_LT(cost.cpu_us * 4, cost.wall_us) << "cpu " << cost.cpu_us << " us, wall " << cost.wall_us << " us";
 }
 
 TEST(SerialPort, APortThatCannotBeOpenedReadsAndWritesNothing) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -14,25 +13,12 @@ namespace ostrel {
 namespace {
 
 using testing::Bytes;
+using testing::Contains;
+using testing::ReadBytes;
 using testing::TSocketEndpoint;
 
 std::string Connection(const std::string& device_name) {
   return std::string(kSystemUsbConnection) + "DEVICENAME=" + device_name;
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& part) {
-  for (const auto& line : lines) {
-    if (line.find(part) != std::string::npos) return true;
-  }
-  return false;
-}
-
-// The first byte after waiting generously; 0 with `got` false when none came.
-std::uint8_t FirstByte(TPort& port, bool& got) {
-  std::uint8_t byte = 0;
-  got = false;
-  for (int attempts = 0; attempts < 2000 && !got; ++attempts) got = port.ReadByte(byte) == 1;
-  return byte;
 }
 
 TEST(UsbDevice, StreamSocketCarriesBytesBothWays) {
@@ -54,9 +40,7 @@ TEST(UsbDevice, ABlockIsHandedOutByteByByteThenTheNextBlockIsRead) {
   ASSERT_TRUE(calculator.Accept());
 
   calculator.Send(Bytes({0xA1, 0xB2, 0xC3}));
-  bool got = false;
-  EXPECT_EQ(FirstByte(usb, got), 0xA1);
-  ASSERT_TRUE(got);
+  ASSERT_EQ(ReadBytes(usb, 1), Bytes({0xA1}));
   // The rest of the block comes at once, without another read of the device.
   std::uint8_t byte = 0;
   ASSERT_EQ(usb.ReadByte(byte), 1);
@@ -67,8 +51,7 @@ TEST(UsbDevice, ABlockIsHandedOutByteByByteThenTheNextBlockIsRead) {
   EXPECT_EQ(usb.ReadByte(byte), 0);
 
   calculator.Send(Bytes({0xD4, 0xE5}));
-  EXPECT_EQ(FirstByte(usb, got), 0xD4);
-  ASSERT_TRUE(got);
+  ASSERT_EQ(ReadBytes(usb, 1), Bytes({0xD4}));
   ASSERT_EQ(usb.ReadByte(byte), 1);
   EXPECT_EQ(byte, 0xE5);
 }
@@ -156,8 +139,7 @@ TEST(UsbDevice, APseudoTerminalServesAsStreamEndpoint) {
   EXPECT_EQ(usb.Write(out.data(), static_cast<std::uint32_t>(out.size())), out.size());
   EXPECT_EQ(pty.Receive(out.size()), out);
   pty.Send(Bytes({0x0D, 0x13}));
-  bool got = false;
-  EXPECT_EQ(FirstByte(usb, got), 0x0D);
+  ASSERT_EQ(ReadBytes(usb, 1), Bytes({0x0D}));
   std::uint8_t byte = 0;
   ASSERT_EQ(usb.ReadByte(byte), 1);
   EXPECT_EQ(byte, 0x13);
@@ -168,8 +150,7 @@ TEST(UsbDevice, APeerThatGoesAwayLeavesASilentLineSaidOnce) {
   TUSB usb(Connection(calculator.Path()));
   ASSERT_TRUE(calculator.Accept());
   calculator.Send(Bytes({0x42}));
-  bool got = false;
-  EXPECT_EQ(FirstByte(usb, got), 0x42);
+  ASSERT_EQ(ReadBytes(usb, 1), Bytes({0x42}));
   calculator.CloseConnection();
   std::uint8_t byte = 0;
   for (int i = 0; i < 5; ++i) EXPECT_EQ(usb.ReadByte(byte), 0);
@@ -188,13 +169,9 @@ TEST(UsbDevice, ReadingASilentDeviceDoesNotSpin) {
   ASSERT_TRUE(calculator.Accept());
   TUSB absent(Connection("/nonexistent/calculator.sock"));
   for (TUSB* device : {&usb, &absent}) {
-    auto wall_start = std::chrono::steady_clock::now();
-    std::int64_t cpu_start = testing::ThreadCpuMicros();
-    std::uint8_t byte = 0;
-    for (int i = 0; i < 30; ++i) EXPECT_EQ(device->ReadByte(byte), 0);
-    std::int64_t cpu = testing::ThreadCpuMicros() - cpu_start;
-    auto wall = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - wall_start);
-    EXPECT_LT(cpu * 4, wall.count()) << "cpu " << cpu << " us, wall " << wall.count() << " us";
+    const testing::TReadCost cost = testing::MeasureReads(*device, 30);
+    EXPECT_EQ(cost.bytes, 0);
+    EXPECT_LT(cost.cpu_us * 4, cost.wall_us) << "cpu " << cost.cpu_us << " us, wall " << cost.wall_us << " us";
   }
 }
 
