@@ -1,6 +1,7 @@
 #include "cli/cable_options.h"
 
 #include "env/operation_status.h"
+#include "operations/finish_operation.h"
 
 namespace ostrel::cli {
 
@@ -44,6 +45,21 @@ TCableChoice::~TCableChoice() = default;
 int LinkCommandExitStatus(bool succeeded, std::uint8_t stop_reason) {
   if (succeeded) return kExitSuccess;
   return stop_reason == stopByUser ? kExitInterrupted : kExitFailure;
+}
+
+int RunLinkOperation(TTerminalUi& terminal, const std::function<bool()>& operation) {
+  StopRequest() = stopNone;
+  terminal.StartOperation();
+  bool succeeded = false;
+  try {
+    succeeded = operation();
+  } catch (...) {
+    terminal.FinishProgress();
+    FinishOperation(terminal.Ui());
+    throw;
+  }
+  terminal.FinishProgress();
+  return LinkCommandExitStatus(succeeded, FinishOperation(terminal.Ui()));
 }
 
 }  // namespace ostrel::cli

@@ -5,15 +5,18 @@
 //   --device PATH  USB through this device file (a usbfs node or a simulator endpoint)
 //   --simulate     a simulated calculator for the length of the command, over USB;
 //                  --simulate=serial over its serial line
-// Also the exit status every link command ends with.
+// Also the frame every link command runs its operation in, and the exit status it ends
+// with.
 
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "cli/simulated_calculator.h"
+#include "cli/terminal_ui.h"
 #include "env/options.h"
 #include "protocol/fx9860sio.h"
 
@@ -56,5 +59,10 @@ inline constexpr int kExitInterrupted = 130;  // stopped with Ctrl-C
 
 // 0 for a successful operation; otherwise 130 when the user stopped it, else 1.
 int LinkCommandExitStatus(bool succeeded, std::uint8_t stop_reason);
+
+// Runs one link operation (true when it succeeded) in the frame every operation has: a
+// fresh stop request and start time before; after it, also when an error leaves it, the
+// progress line ended and a stop reported. Gives the command's exit status.
+int RunLinkOperation(TTerminalUi& terminal, const std::function<bool()>& operation);
 
 }  // namespace ostrel::cli

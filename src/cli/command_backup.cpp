@@ -13,7 +13,6 @@
 #include "cli/cable_options.h"
 #include "cli/cli_common.h"
 #include "operations/backup.h"
-#include "operations/finish_operation.h"
 
 namespace {
 
@@ -40,32 +39,19 @@ void PrintReadOutSummary(const ostrel::TBackupDetails& backup, const std::string
   std::cout << "Backup: " << file << " (" << backup.bytes_written << " of " << backup.image_size << " bytes)\n";
 }
 
-// Runs one backup in the frame every operation has: a fresh stop request before, the
-// stop reported after (also when an error leaves the operation).
+// Runs one backup with the chosen cable in the frame of a link operation.
 template <typename Operation>
-void RunInFrame(TCliContext& context, const ostrel::cli::TCableOptions& cable_options, Operation operation) {
+void RunBackup(TCliContext& context, const ostrel::cli::TCableOptions& cable_options, Operation operation) {
   ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
   ostrel::cli::TCableChoice cable(cable_options);
   if (const auto* simulator = cable.Simulator(); simulator && !context.quiet) {
     std::cerr << "Simulated calculator at " << simulator->Endpoint() << '\n';
   }
-  ostrel::StopRequest() = ostrel::stopNone;
-  terminal.StartOperation();
-  bool succeeded = false;
-  try {
-    succeeded = operation(cable, terminal);
-  } catch (...) {
-    terminal.FinishProgress();
-    ostrel::FinishOperation(terminal.Ui());
-    throw;
-  }
-  terminal.FinishProgress();
-  const std::uint8_t stop = ostrel::FinishOperation(terminal.Ui());
-  context.exit_status = ostrel::cli::LinkCommandExitStatus(succeeded, stop);
+  context.exit_status = ostrel::cli::RunLinkOperation(terminal, [&] { return operation(cable, terminal); });
 }
 
 void RunFlashCommand(const BackupOptions& options, TCliContext& context) {
-  RunInFrame(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
+  RunBackup(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
     ostrel::TOptionWord word = cable.CableBits();
     if (options.include_smem) word |= ostrel::OPT_INCLUDE_SMEM;
     if (options.ignore_id) word |= ostrel::OPT_IGNORE_ID;
@@ -79,7 +65,7 @@ void RunFlashCommand(const BackupOptions& options, TCliContext& context) {
 }
 
 void RunRamCommand(const BackupOptions& options, TCliContext& context) {
-  RunInFrame(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
+  RunBackup(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
     const ostrel::TRamBackupOutcome outcome =
         ostrel::RunRamBackup(options.file, cable.CableBits(), terminal.Ui(), cable.Target());
     terminal.FinishProgress();

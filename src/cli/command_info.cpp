@@ -4,36 +4,30 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/text.h"
 #include "cli/cable_options.h"
 #include "cli/cli_common.h"
 #include "operations/device_query.h"
-#include "operations/finish_operation.h"
 
 namespace {
 
 void RunInfo(const ostrel::cli::TCableOptions& cable_options, ostrel::cli::TCliContext& context) {
   ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
   ostrel::cli::TCableChoice cable(cable_options);
-  ostrel::StopRequest() = ostrel::stopNone;
-  terminal.StartOperation();
-  std::optional<std::string> text;
-  try {
-    text = ostrel::ReadDeviceInformation(cable.CableBits(), terminal.Ui(), cable.Target());
-  } catch (...) {
-    ostrel::FinishOperation(terminal.Ui());
-    throw;
-  }
-  terminal.FinishProgress();
-  if (text) {
-    std::cout << ostrel::ReplaceAll(*text, "\r\n", "\n");
-  } else {
-    std::cerr << "ostrel: no device information from the calculator\n";
-  }
-  const std::uint8_t stop = ostrel::FinishOperation(terminal.Ui());
-  context.exit_status = ostrel::cli::LinkCommandExitStatus(text.has_value(), stop);
+  context.exit_status = ostrel::cli::RunLinkOperation(terminal, [&] {
+    const std::optional<std::string> text =
+        ostrel::ReadDeviceInformation(cable.CableBits(), terminal.Ui(), cable.Target());
+    terminal.FinishProgress();
+    if (text) {
+      std::cout << ostrel::ReplaceAll(*text, "\r\n", "\n");
+    } else {
+      std::cerr << "ostrel: no device information from the calculator\n";
+    }
+    return text.has_value();
+  });
 }
 
 const ostrel::cli::TCommandRegistration registration{
