@@ -7,10 +7,8 @@
 // OS image with a known BIOS build, so a backup of it passes the image check. RAM and the
 // device information are the simulator's defaults.
 
-#include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace fxsim {
 class Simulator;
@@ -28,15 +26,10 @@ class TSimulatedCalculator {
   TSimulatedCalculator(const TSimulatedCalculator&) = delete;
   TSimulatedCalculator& operator=(const TSimulatedCalculator&) = delete;
 
-  SimulatedLink Link() const { return link_; }
   // The socket path (USB) or the pty path (serial) to connect to.
   const std::string& Endpoint() const { return endpoint_; }
 
-  // The flash contents every simulated calculator gets.
-  static std::vector<std::uint8_t> GeneratedFlash();
-
  private:
-  SimulatedLink link_;
   std::unique_ptr<fxsim::Simulator> simulator_;
   std::string endpoint_;
 };

@@ -45,10 +45,8 @@ std::string XdgDir(const TStartupContext& context, const char* xdg_variable, con
   return WithoutTrailingSlash(base) + "/ostrel";
 }
 
-std::string ConfigDir(const TStartupContext& context) {
-  if (!context.config_dir.empty()) return WithoutTrailingSlash(context.config_dir);
-  return XdgDir(context, "XDG_CONFIG_HOME", ".config");
-}
+// Folder of the default settings file and of the parameter file.
+std::string ConfigDir(const TStartupContext& context) { return XdgDir(context, "XDG_CONFIG_HOME", ".config"); }
 
 std::string DataDir(const TStartupContext& context) { return XdgDir(context, "XDG_DATA_HOME", ".local/share"); }
 

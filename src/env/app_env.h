@@ -17,9 +17,6 @@ struct TStartupContext {
   std::string current_dir;      // the current directory at start
   // The process environment: the variable's value, or the empty text when unset.
   std::function<std::string(const std::string&)> environment;
-  // Folder of the default settings file and of the parameter file; empty:
-  // ${XDG_CONFIG_HOME:-$HOME/.config}/ostrel.
-  std::string config_dir;
   // Operating system name and release as uname() gives them ("Linux", "6.1.0-18-amd64").
   std::string os_name;
   std::string os_release;

@@ -61,8 +61,6 @@ std::string FormatTimestamp(const TTimestamp& stamp, bool with_milliseconds) {
 
 }  // namespace
 
-TMiniLogger::TMiniLogger() = default;
-
 void TMiniLogger::LogLine(const std::string& text) {
   if (!enabled) return;
   try {

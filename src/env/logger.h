@@ -13,7 +13,6 @@ namespace ostrel {
 
 class TMiniLogger : public TObject {
  public:
-  TMiniLogger();
   // Writes one line "<program> dd.mm.yyyy hh:nn:ss <text>" when enabled; the first line
   // truncates the file, later ones append. Failures are ignored: logging never interrupts
   // an operation.
