@@ -66,7 +66,11 @@ std::ostream& TTerminalUi::Out() { return streams_.out ? *streams_.out : std::ce
 
 void TTerminalUi::StartOperation() {
   start_ = std::chrono::steady_clock::now();
-  progress_max_ = 0;
+  StartProgressRun(0);
+}
+
+void TTerminalUi::StartProgressRun(std::int64_t maximum) {
+  progress_max_ = maximum;
   progress_pos_ = 0;
   last_reported_step_ = -1;
   flash_address_.reset();
@@ -155,13 +159,7 @@ void TTerminalUi::UpdateProgress() {
 int TTerminalUi::Notify(NotifyCode code, std::int64_t value) {
   switch (code) {
     case nfProgressMax:
-      // A new progress run: what the previous one showed no longer applies.
-      progress_max_ = value;
-      progress_pos_ = 0;
-      last_reported_step_ = -1;
-      flash_address_.reset();
-      ram_address_.reset();
-      speed_.clear();
+      StartProgressRun(value);
       break;
     case nfProgressPos:
       progress_pos_ = value;

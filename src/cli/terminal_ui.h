@@ -77,6 +77,8 @@ class TTerminalUi : public TNotifier, public TDialogs {
   std::ostream& Out();
   void PrintLine(const std::string& text);
   void PrintText(const std::string& text);
+  // A new progress run: what the previous one showed no longer applies.
+  void StartProgressRun(std::int64_t maximum);
   void UpdateProgress();
   void DrawProgressBar();
   void ShowTransientLine(const std::string& text);

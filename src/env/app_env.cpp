@@ -129,20 +129,20 @@ TAppEnv::TAppEnv(TStartupContext context) : context_(std::move(context)) {
   StoreValue("CD", WithoutTrailingSlash(context_.current_dir));
 }
 
-bool TAppEnv::IsRegistered(const std::string& name) const {
+const std::string* TAppEnv::RegisteredSpelling(const std::string& name) const {
   for (const std::string& id : registered_) {
-    if (SameText(id, name)) return true;
+    if (SameText(id, name)) return &id;
   }
-  return false;
+  return nullptr;
 }
 
 void TAppEnv::RegisterID(const std::string& name) {
-  if (IsRegistered(name)) throw Error("BASE_00.TAppEnv.RegisterID: " + name + " already registered!");
+  if (RegisteredSpelling(name)) throw Error("BASE_00.TAppEnv.RegisterID: " + name + " already registered!");
   registered_.push_back(name);
 }
 
 void TAppEnv::PSetValue(const std::string& name, const std::string& value) {
-  if (!IsRegistered(name)) throw Error("BASE_00.TAppEnv.PSetValue: " + name + " not registered!");
+  if (!RegisteredSpelling(name)) throw Error("BASE_00.TAppEnv.PSetValue: " + name + " not registered!");
   if (IsLocked(name)) return;
   std::string expanded = ReplaceAll(value, "@PROGRAMDIR@", PGetValue("PD"));
   expanded = ReplaceAll(expanded, "@CURRENTDIR@", PGetValue("CD"));
@@ -159,11 +159,8 @@ std::string TAppEnv::PGetValue(const std::string& name) const {
 bool TAppEnv::IsLocked(const std::string& name) const { return ListIndex(PGetValue("PL"), name, ",") > 0; }
 
 void TAppEnv::Lock(const std::string& name) {
-  std::string id = name;
-  for (const std::string& registered : registered_) {
-    if (SameText(registered, name)) id = registered;
-  }
-  StoreValue("PL", ListAdd(PGetValue("PL"), id, ","));
+  const std::string* registered = RegisteredSpelling(name);
+  StoreValue("PL", ListAdd(PGetValue("PL"), registered ? *registered : name, ","));
 }
 
 std::vector<std::string> TAppEnv::Lines() const {
@@ -179,11 +176,8 @@ void TAppEnv::StoreValue(const std::string& name, const std::string& value) {
       return;
     }
   }
-  std::string id = name;
-  for (const std::string& registered : registered_) {
-    if (SameText(registered, name)) id = registered;
-  }
-  values_.emplace_back(id, value);
+  const std::string* registered = RegisteredSpelling(name);
+  values_.emplace_back(registered ? *registered : name, value);
 }
 
 TAppEnv& AppEnv() {

@@ -47,7 +47,8 @@ class TAppEnv {
   const TStartupContext& Context() const { return context_; }
 
  private:
-  bool IsRegistered(const std::string& name) const;
+  // The ID as it was registered, or null when it is not.
+  const std::string* RegisteredSpelling(const std::string& name) const;
   // Stores without the lock and the replacements (creation, the lock list itself).
   void StoreValue(const std::string& name, const std::string& value);
 

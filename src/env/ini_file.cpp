@@ -196,6 +196,16 @@ TLine KeyLine(const std::string& key, const std::string& value) {
   return ClassifyLine(key + "=" + OneLine(value));
 }
 
+// Adds the name unless the list holds it already (compared without regard to case); true
+// when it was added. A repeated section or key counts once, at its first occurrence.
+bool AddFirstOccurrence(std::vector<std::string>& names, const std::string& name) {
+  for (const std::string& known : names) {
+    if (SameText(known, name)) return false;
+  }
+  names.push_back(name);
+  return true;
+}
+
 }  // namespace
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
@@ -251,10 +261,7 @@ void TIniFile::WriteInteger(const std::string& section, const std::string& key, 
 std::vector<std::string> TIniFile::ReadSections() const {
   std::vector<std::string> names;
   for (const TLine& line : LoadLines(path_)) {
-    if (line.kind != TLine::Section) continue;
-    bool seen = false;
-    for (const std::string& name : names) seen = seen || SameText(name, line.name);
-    if (!seen) names.push_back(line.name);
+    if (line.kind == TLine::Section) AddFirstOccurrence(names, line.name);
   }
   return names;
 }
@@ -265,10 +272,7 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
   auto range = FindSection(lines, section);
   if (!range) return keys;
   for (std::size_t i = range->begin + 1; i < range->end; ++i) {
-    if (lines[i].kind != TLine::Key) continue;
-    bool seen = false;
-    for (const std::string& key : keys) seen = seen || SameText(key, lines[i].name);
-    if (!seen) keys.push_back(lines[i].name);
+    if (lines[i].kind == TLine::Key) AddFirstOccurrence(keys, lines[i].name);
   }
   return keys;
 }
@@ -280,12 +284,9 @@ std::vector<std::string> TIniFile::ReadSectionValues(const std::string& section)
   if (!range) return result;
   std::vector<std::string> keys;
   for (std::size_t i = range->begin + 1; i < range->end; ++i) {
-    if (lines[i].kind != TLine::Key) continue;
-    bool seen = false;
-    for (const std::string& key : keys) seen = seen || SameText(key, lines[i].name);
-    if (seen) continue;
-    keys.push_back(lines[i].name);
-    result.push_back(lines[i].name + "=" + lines[i].value);
+    if (lines[i].kind == TLine::Key && AddFirstOccurrence(keys, lines[i].name)) {
+      result.push_back(lines[i].name + "=" + lines[i].value);
+    }
   }
   return result;
 }
