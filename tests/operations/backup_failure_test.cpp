@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "backup_fixture.h"
 #include "base/error.h"
 #include "operations/backup.h"
@@ -39,7 +41,7 @@ TEST_F(BackupTest, CancelledFlashBackupKeepsThePartialFileAndFails) {
   EXPECT_EQ(outcome.backup.result, 1);
   EXPECT_FALSE(outcome.backup.Complete());
   EXPECT_FALSE(outcome.Succeeded());
-  const Bytes written = ReadBytes(file);
+  const Bytes written = ReadFileBytes(file);
   EXPECT_GT(written.size(), 0u);
   EXPECT_LT(written.size(), 0x270000u);
   EXPECT_EQ(written.size(), outcome.backup.bytes_written);
@@ -90,7 +92,7 @@ TEST_F(BackupTest, CancelBeforeTheIdFieldArrivedLeavesTheShortFileAsItIs) {
 
   const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB | OPT_IGNORE_ID, ui_.Ui(), target);
 
-  const Bytes written = ReadBytes(file);
+  const Bytes written = ReadFileBytes(file);
   ASSERT_GT(written.size(), 0u);
   ASSERT_LT(written.size(), 0xFFD0u);
   EXPECT_EQ(written, Prefix(sim.Flash(), written.size()));
@@ -117,7 +119,7 @@ TEST_F(BackupTest, RefusedRequestIsReportedWithoutVerification) {
   EXPECT_EQ(boxes.size(), 2u) << "no verification message";
   EXPECT_EQ(LineIndex(ui_.LogLines(), "FXCheckImage"), -1);
   EXPECT_EQ(LineIndex(ui_.LogLines(), "Transfer-speed: "), -1);
-  EXPECT_TRUE(ReadBytes(file).empty()) << "no ID blank on a failed read-out";
+  EXPECT_TRUE(ReadFileBytes(file).empty()) << "no ID blank on a failed read-out";
   EXPECT_EQ(ui_.Values(nfSessionActive), (std::vector<std::int64_t>{1, 0}));
 }
 
@@ -153,7 +155,7 @@ TEST_P(BrokenLinkTest, BackupEndsWithTheIncompleteMessage) {
   EXPECT_EQ(backup.result, 0);
   EXPECT_EQ(backup.bytes_written, c.held);
   const Bytes source = c.flash ? sim.Flash() : sim.Ram();
-  EXPECT_EQ(ReadBytes(file), Prefix(source, c.held));
+  EXPECT_EQ(ReadFileBytes(file), Prefix(source, c.held));
   EXPECT_EQ(ui_.BoxTexts(), std::vector<std::string>{IncompleteText(file, c.held, expected)});
 }
 
@@ -175,7 +177,7 @@ TEST_P(ReadOnlyTargetTest, AsksBeforeOverwriting) {
   const TLinkTarget target = UsbTarget(sim);
   const std::string file = File("kept.bin");
   const Bytes original = {'o', 'l', 'd'};
-  WriteBytes(file, original);
+  WriteImageFile(original, file);
   ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
   ui_.answers.push_back(GetParam().answer);
 
@@ -187,7 +189,7 @@ TEST_P(ReadOnlyTargetTest, AsksBeforeOverwriting) {
   EXPECT_EQ(ui_.dialogs[0].buttons, DialogButtons::YesNo);
   if (GetParam().answer == mrYes) {
     EXPECT_TRUE(outcome.Succeeded());
-    EXPECT_EQ(ReadBytes(file), Prefix(sim.Flash(), 0x270000));
+    EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), 0x270000));
     EXPECT_EQ(ModeOf(file), 0644u);
     EXPECT_EQ(ui_.dialogs.size(), 1u);
   } else {
@@ -195,7 +197,7 @@ TEST_P(ReadOnlyTargetTest, AsksBeforeOverwriting) {
     EXPECT_EQ(outcome.backup.stage, BackupStage::Declined);
     EXPECT_TRUE(sim.ReceivedPackets().empty()) << "no link may be opened";
     EXPECT_EQ(sim.GetCounters().connections, 0u);
-    EXPECT_EQ(ReadBytes(file), original);
+    EXPECT_EQ(ReadFileBytes(file), original);
     EXPECT_EQ(ModeOf(file), 0444u);
     EXPECT_EQ(ui_.dialogs.size(), 1u);
   }
@@ -218,7 +220,7 @@ TEST_F(BackupTest, BothCableBitsChooseTheSerialLink) {
   ASSERT_FALSE(packets.empty());
   for (const auto& p : packets) EXPECT_EQ(p.endpoint, fxsim::Endpoint::kSerial);
   EXPECT_EQ(sim.GetCounters().connections, 0u);
-  EXPECT_EQ(ReadBytes(file), sim.Ram());
+  EXPECT_EQ(ReadFileBytes(file), sim.Ram());
 }
 
 TEST_F(BackupTest, NoCableBitIsACableError) {

@@ -1,15 +1,10 @@
 #pragma once
-// Shared pieces of the backup tests: a temp folder, short link waits, a valid generated
-// flash for the simulator, and helpers to read files and diagnostics lines.
+// Shared pieces of the backup tests: a temp folder, links to the simulator with short
+// waits, a valid generated flash for it, and helpers for diagnostics lines and dialogs.
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,13 +19,6 @@
 namespace ostrel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes ReadBytes(const std::string& path) { return ReadFileBytes(path); }
-
-inline void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 inline Bytes Prefix(const Bytes& bytes, std::size_t size) {
   return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(size, bytes.size())));

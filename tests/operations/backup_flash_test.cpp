@@ -41,7 +41,7 @@ TEST_P(FlashBackupTest, CopiesTheFlashAndVerifiesIt) {
   EXPECT_EQ(*outcome.check, icrOK);
   EXPECT_TRUE(outcome.Succeeded());
   EXPECT_EQ(outcome.backup.bytes_written, c.expected_size);
-  EXPECT_EQ(ReadBytes(file), Prefix(sim.Flash(), c.expected_size));
+  EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), c.expected_size));
   EXPECT_TRUE(ui_.dialogs.empty()) << ui_.dialogs.front().text;
 
   EXPECT_EQ(ui_.Texts(nfStatus).front(), "Backing up the flash...");
@@ -94,7 +94,7 @@ TEST_P(RamBackupTest, CopiesTheRamAndLeavesItAsReceived) {
 
   EXPECT_NE(outcome.backup.result, 0);
   EXPECT_TRUE(outcome.Succeeded());
-  EXPECT_EQ(ReadBytes(file), sim.Ram());
+  EXPECT_EQ(ReadFileBytes(file), sim.Ram());
   EXPECT_TRUE(ui_.dialogs.empty());
   EXPECT_TRUE(ui_.Values(nfSessionActive).empty());
   EXPECT_TRUE(ui_.Texts(nfCalcData).empty());
@@ -122,7 +122,7 @@ TEST_F(BackupTest, ExtraBlocksAreCutAndTheTransferTerminated) {
   const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim));
 
   EXPECT_TRUE(outcome.Succeeded());
-  EXPECT_EQ(ReadBytes(file), sim.Flash());
+  EXPECT_EQ(ReadFileBytes(file), sim.Flash());
   const auto packets = sim.ReceivedPackets();
   int acknowledges = 0;
   bool terminated = false;
@@ -144,8 +144,8 @@ TEST_F(BackupTest, IgnoreIdBlanksOnlyTheCalculatorId) {
   ASSERT_TRUE(RunFlashBackup(plain, OPT_USB, ui_.Ui(), target).Succeeded());
   ASSERT_TRUE(RunFlashBackup(blanked, OPT_USB | OPT_IGNORE_ID, ui_.Ui(), target).Succeeded());
 
-  const Bytes a = ReadBytes(plain);
-  const Bytes b = ReadBytes(blanked);
+  const Bytes a = ReadFileBytes(plain);
+  const Bytes b = ReadFileBytes(blanked);
   ASSERT_EQ(a.size(), 0x270000u);
   ASSERT_EQ(b.size(), a.size());
   EXPECT_EQ(a, Prefix(sim.Flash(), 0x270000));

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <fstream>
 
 #include "env/ini_file.h"
 #include "operations/image_check.h"

@@ -1,11 +1,9 @@
 #pragma once
-// Test helpers for the image check and the image repository: a temporary folder that is
-// removed with everything in it, and small text helpers.
+// Test helpers for the image check and the image repository: a temporary folder that
+// writes generated images, and small text helpers.
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
