@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
 #include <functional>
 
 #include "base/error.h"
@@ -248,19 +249,7 @@ TEST_F(PacketsTest, DeviceInformationIsUnescapedIntoTheRecord) {
   const std::string hardware = "Gy363000", user = "A\\B\x1F";
   std::copy(hardware.begin(), hardware.end(), sent.begin());
   std::copy(user.begin(), user.end(), sent.begin() + 148);
-  ByteVector escaped;
-  for (std::uint8_t b : sent) {
-    if (b < 0x20) {
-      escaped.push_back(0x5C);
-      escaped.push_back(static_cast<std::uint8_t>(b + 0x20));
-    } else if (b == 0x5C) {
-      escaped.push_back(0x5C);
-      escaped.push_back(0x5C);
-    } else {
-      escaped.push_back(b);
-    }
-  }
-  peer_.AddReply(MakePacket(kTypeAck, "02", escaped));
+  peer_.AddReply(MakePacket(kTypeAck, "02", EscapeBytes(sent)));
 
   TDeviceInfoRecord record{};
   EXPECT_EQ(sio_->GetDeviceInfo(record), 0);

@@ -3,13 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-
-#include <unistd.h>
 
 #include "protocol/fx9860sio.h"
 #include "support/link_test_helpers.h"

@@ -8,18 +8,15 @@
 #include "fxsim/simulator.h"
 #include "protocol/fx9860sio.h"
 #include "protocol_fixture.h"
+#include "support/scripted_peer.h"
 
 namespace ostrel::testing {
 namespace {
 
-using ByteVector = std::vector<std::uint8_t>;
-
-ByteVector Bytes(std::string_view text) { return ByteVector(text.begin(), text.end()); }
-
 const ByteVector kCheck = {0x05, 0x30, 0x30, 0x30, 0x37, 0x30};
 const ByteVector kCheckAfterBaudChange = {0x05, 0x30, 0x31, 0x30, 0x36, 0x46};
-const ByteVector kLinkSettings115200 = Bytes("\x01" "0210023" "000000000000060401000000" "115200NONE1" "93");
-const ByteVector kLinkSettings9600 = Bytes("\x01" "0210021" "000000000000040401000000" "9600NONE1" "F1");
+const ByteVector kLinkSettings115200 = BytesOf("\x01" "0210023" "000000000000060401000000" "115200NONE1" "93");
+const ByteVector kLinkSettings9600 = BytesOf("\x01" "0210021" "000000000000040401000000" "9600NONE1" "F1");
 
 std::vector<ByteVector> PacketBytes(const fxsim::Simulator& sim) {
   std::vector<ByteVector> result;

@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <filesystem>
 #include <regex>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "fxsim/simulator.h"
 #include "env/options.h"
 #include "protocol/fx9860sio.h"
@@ -17,12 +18,6 @@ namespace ostrel::testing {
 namespace {
 
 const ByteVector kTerminate = {0x18, 0x30, 0x30, 0x30, 0x37, 0x30};
-
-std::string HexDigitsForTest(std::size_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04zX", value);
-  return text;
-}
 
 int BlocksReceived(const RecordingUi& ui) {
   int count = 0;
@@ -45,11 +40,8 @@ ByteVector Prefix(const std::vector<std::uint8_t>& bytes, std::size_t size) {
 
 class TransferTest : public ProtocolTest {
  protected:
-  // A USB session with the simulator, started.
-  std::unique_ptr<TFX9860sio> Connect(fxsim::Simulator& sim, TLinkTimings timings = QuickTimings()) {
-    auto sio = OpenUsb(sim.StartUsb(), timings);
-    return sio;
-  }
+  // A USB link to the simulator, opened (no session start: the calculator answers at once).
+  std::unique_ptr<TFX9860sio> Connect(fxsim::Simulator& sim) { return OpenUsb(sim.StartUsb()); }
 };
 
 TEST_F(TransferTest, SmallFlashImageIsCopiedAndTerminated) {
@@ -157,17 +149,12 @@ TEST_F(TransferTest, LastPayloadIsCutToTheImageSize) {
   peer.AddReply(MakePacket(kTypeAck, "00"));                     // request
   peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));  // role swap
   for (std::size_t block = 1; block <= blocks; ++block) {
-    ByteVector data = BytesOf(HexDigitsForTest(blocks) + HexDigitsForTest(block));
-    for (std::size_t i = 0; i < payload; ++i) {
-      const auto value = static_cast<std::uint8_t>((block * 7 + i) & 0xFF);
-      ram.push_back(value);
-      if (value < 0x20 || value == 0x5C) {
-        data.push_back(0x5C);
-        data.push_back(value == 0x5C ? 0x5C : static_cast<std::uint8_t>(value + 0x20));
-      } else {
-        data.push_back(value);
-      }
-    }
+    ByteVector data = BytesOf(IntToHex(blocks, 4) + IntToHex(block, 4));
+    ByteVector raw;
+    for (std::size_t i = 0; i < payload; ++i) raw.push_back(static_cast<std::uint8_t>((block * 7 + i) & 0xFF));
+    ram.insert(ram.end(), raw.begin(), raw.end());
+    const ByteVector escaped = EscapeBytes(raw);
+    data.insert(data.end(), escaped.begin(), escaped.end());
     peer.AddReply(MakePacket(kTypeData, "30", data));
   }
   peer.AddReply(MakePacket(kTypeAck, "00"));  // terminate

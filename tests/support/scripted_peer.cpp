@@ -56,6 +56,22 @@ void WriteAll(int fd, const ByteVector& bytes) {
 
 ByteVector BytesOf(std::string_view text) { return ByteVector(text.begin(), text.end()); }
 
+ByteVector EscapeBytes(std::span<const std::uint8_t> raw) {
+  ByteVector wire;
+  for (std::uint8_t b : raw) {
+    if (b < 0x20) {
+      wire.push_back(0x5C);
+      wire.push_back(static_cast<std::uint8_t>(b + 0x20));
+    } else if (b == 0x5C) {
+      wire.push_back(0x5C);
+      wire.push_back(0x5C);
+    } else {
+      wire.push_back(b);
+    }
+  }
+  return wire;
+}
+
 ByteVector MakePacket(std::uint8_t type, std::string_view subtype, std::span<const std::uint8_t> data,
                       int checksum_delta) {
   ByteVector packet;

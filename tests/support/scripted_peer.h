@@ -30,6 +30,8 @@ ByteVector MakePacket(std::uint8_t type, std::string_view subtype, std::span<con
                       int checksum_delta = 0);
 ByteVector MakePacket(std::uint8_t type, std::string_view subtype, std::string_view data, int checksum_delta = 0);
 ByteVector BytesOf(std::string_view text);
+// Binary data as it goes on the wire: a byte below 0x20 as 5C, byte + 0x20; 5C as 5C 5C.
+ByteVector EscapeBytes(std::span<const std::uint8_t> raw);
 
 class ScriptedPeer {
  public:
