@@ -22,18 +22,17 @@ struct CheckOptions {
 };
 
 // The information holds the failure message directly followed by the KEY=value lines
-// (CR LF ended); printed as a line each.
+// (CR LF ended); printed as a line each. A missing file has the message alone.
 void PrintImageInfo(const std::string& info, ostrel::ImageCheckResult result, std::ostream& out) {
-  std::string lines = info;
-  if (result != ostrel::icrFileDoesNotExist) {
-    const std::size_t first_key = info.find("FILESIZE=");
-    if (first_key != std::string::npos && first_key > 0) {
-      out << info.substr(0, first_key) << '\n';
-      lines = info.substr(first_key);
-    }
-  } else {
+  if (result == ostrel::icrFileDoesNotExist) {
     out << info << '\n';
     return;
+  }
+  std::string lines = info;
+  const std::size_t first_key = info.find("FILESIZE=");
+  if (first_key != std::string::npos && first_key > 0) {
+    out << info.substr(0, first_key) << '\n';
+    lines = info.substr(first_key);
   }
   std::size_t start = 0;
   while (start < lines.size()) {
