@@ -80,13 +80,21 @@ TEST_F(LoggerTest, UnwritableProgramDirectoryMovesTheLogToTheDataDirectory) {
   EXPECT_EQ(ReadFileLines(logger.file_name).size(), 1u);
 }
 
-TEST_F(LoggerTest, UnwritableFileIsIgnored) {
+TEST_F(LoggerTest, UnwritableFileLosesOnlyItsLines) {
   Start();
+  const std::string folder = tmp / "no/such/folder";
   TMiniLogger logger;
   logger.enabled = true;
-  logger.file_name = tmp / "no/such/folder/x.LOG";
+  logger.file_name = folder + "/x.LOG";
   EXPECT_NO_THROW(logger.LogLine("lost"));
   EXPECT_NO_THROW(logger.LogLine("lost too"));
+  EXPECT_EQ(logger.file_name, folder + "/x.LOG");
+
+  std::filesystem::create_directories(folder);
+  logger.LogLine("kept");
+  auto lines = ReadFileLines(logger.file_name);
+  ASSERT_EQ(lines.size(), 1u) << "the logger goes on once the file can be written";
+  EXPECT_TRUE(lines[0].ends_with(" kept"));
 }
 
 // Objects whose release fails in the ways FreeAndNil3 has to absorb; each counts its
