@@ -31,8 +31,6 @@ std::vector<Step> Start(std::vector<Step> rest) {
   return steps;
 }
 
-const Bytes kAckBytes = {0x06, 0x30, 0x30, 0x30, 0x37, 0x30};
-
 std::vector<FaultCase> Cases() {
   return {
       {"NoAnswer", {"no-answer"}, {{CheckPacket(), "nothing"}, {ReadoutRequest("4F"), "nothing"}}},
@@ -42,7 +40,7 @@ std::vector<FaultCase> Cases() {
       {"CorruptByte", {"corrupt@packet:2"},
        {{CheckPacket(), "06000"}, {CheckPacket(), "", {0x06, 0x30, 0x30, 0x31, 0x37, 0x30}}}},
       {"BadChecksum", {"bad-checksum@packet:1"},
-       {{CheckPacket(), "", {0x06, 0x30, 0x30, 0x30, 0x37, 0x31}}, {CheckPacket(), "", kAckBytes}}},
+       {{CheckPacket(), "", {0x06, 0x30, 0x30, 0x30, 0x37, 0x31}}, {CheckPacket(), "", kAckWire}}},
       {"ErrorAtRequest", {"error:04@request"},
        {{ReadoutRequest("4F"), "", {0x15, 0x30, 0x34, 0x30, 0x36, 0x43}}, {RoleSwapPacket(), "06000"}}},
       {"ErrorWithDataAtRequest", {"error+data:05@request"},
@@ -69,7 +67,7 @@ std::vector<FaultCase> Cases() {
               {AckPacket(), "03000"}})},
       {"RoleSwapForAnnouncement", {"roleswap-announce"},
        {{ReadoutRequest("4F"), "06000"},
-        {RoleSwapPacket(), "", {0x03, 0x30, 0x30, 0x30, 0x37, 0x30}},
+        {RoleSwapPacket(), "", kRoleSwapWire},
         {AckPacket(), "02501 00020001"}}},
       {"StallAtBlock", {"stall@block:2"},
        Start({{AckPacket(), "02501 00020001"}, {AckPacket(), "nothing"}, {CheckPacket(), "nothing"}})},
@@ -156,7 +154,7 @@ TEST(Faults, StallAndDisconnectLastOnlyForTheirSession) {
     Client pc(ConnectUsb(path));
     const auto answer = pc.Exchange(CheckPacket());
     ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->bytes, kAckBytes);
+    EXPECT_EQ(answer->bytes, kAckWire);
   }
 }
 
@@ -178,12 +176,12 @@ TEST(Faults, PacketFaultHitsOnceAcrossSessions) {
     Client pc(ConnectUsb(path));
     const auto answer = pc.Exchange(CheckPacket());
     ASSERT_TRUE(answer);
-    EXPECT_NE(answer->bytes, kAckBytes);
+    EXPECT_NE(answer->bytes, kAckWire);
   }
   Client pc(ConnectUsb(path));
   const auto answer = pc.Exchange(CheckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAckBytes);
+  EXPECT_EQ(answer->bytes, kAckWire);
 }
 
 struct ParseCase {

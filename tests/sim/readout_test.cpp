@@ -8,11 +8,6 @@
 namespace fxsim::testing {
 namespace {
 
-constexpr std::uint8_t kRoleSwapBytes[] = {0x03, 0x30, 0x30, 0x30, 0x37, 0x30};
-constexpr std::uint8_t kAckBytes[] = {0x06, 0x30, 0x30, 0x30, 0x37, 0x30};
-
-Bytes Of(const std::uint8_t (&bytes)[6]) { return Bytes(bytes, bytes + 6); }
-
 struct ReadoutCase {
   const char* name;
   const char* request;       // "4F" or "2F"
@@ -33,10 +28,10 @@ TEST_P(ReadoutTest, SendsTheWholeImageBlockByBlockThenSwapsRoles) {
 
   auto answer = pc.Exchange(CheckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, Of(kAckBytes));
+  EXPECT_EQ(answer->bytes, kAckWire);
   answer = pc.Exchange(ReadoutRequest(c.request));
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, Of(kAckBytes));
+  EXPECT_EQ(answer->bytes, kAckWire);
   answer = pc.Exchange(RoleSwapPacket());
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->Header(), c.announcement);
@@ -58,7 +53,7 @@ TEST_P(ReadoutTest, SendsTheWholeImageBlockByBlockThenSwapsRoles) {
 
   answer = pc.Exchange(AckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, Of(kRoleSwapBytes));
+  EXPECT_EQ(answer->bytes, kRoleSwapWire);
   EXPECT_EQ(sim.GetCounters().blocks_sent, static_cast<std::uint64_t>(total));
 }
 
@@ -113,14 +108,14 @@ TEST(ReadoutWire, TerminateEndsTheTransferAndReturnsToIdle) {
   ASSERT_TRUE(pc.Exchange(AckPacket()));
   auto answer = pc.Exchange(TerminatePacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, Of(kAckBytes));
+  EXPECT_EQ(answer->bytes, kAckWire);
   // Idle again: an acknowledge no longer fetches a block, a role swap is acknowledged.
   answer = pc.Exchange(AckPacket());
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->Header(), "15000");
   answer = pc.Exchange(RoleSwapPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, Of(kAckBytes));
+  EXPECT_EQ(answer->bytes, kAckWire);
   EXPECT_EQ(sim.GetCounters().blocks_sent, 2u);
 }
 

@@ -12,8 +12,6 @@
 namespace fxsim::testing {
 namespace {
 
-const Bytes kAck = {0x06, 0x30, 0x30, 0x30, 0x37, 0x30};
-
 // Sends at the current speed a packet that the calculator at another speed must drop, and
 // checks that nothing comes back.
 void ExpectIgnored(const Simulator& sim, Client& pc, const Bytes& packet) {
@@ -33,26 +31,26 @@ TEST(Serial, FollowsTheLinkSettingsUpAndDownAndIgnoresOtherSpeeds) {
   SetSerialBaud(pc.fd(), 9600);
   auto answer = pc.Exchange(CheckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
   answer = pc.Exchange(LinkSettings("115200"));  // acknowledged at the old speed
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
   ASSERT_TRUE(WaitUntil([&] { return sim.CurrentBaud() == 115200; }));
   ExpectIgnored(sim, pc, CheckPacket("01"));
 
   SetSerialBaud(pc.fd(), 115200);
   answer = pc.Exchange(CheckPacket("01"));
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
   answer = pc.Exchange(LinkSettings("9600"));
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
   ASSERT_TRUE(WaitUntil([&] { return sim.CurrentBaud() == 9600; }));
 
   SetSerialBaud(pc.fd(), 9600);
   answer = pc.Exchange(CheckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
   // Only what arrived at the right speed reached the calculator.
   EXPECT_EQ(sim.ReceivedPackets().size(), 5u);
 }
@@ -69,7 +67,7 @@ TEST(Serial, CalculatorLeftAt115200AnswersOnlyAt115200AcrossReopens) {
   Client pc(OpenSerial(path, 115200));
   const auto answer = pc.Exchange(CheckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
 }
 
 TEST(Serial, UnsupportedSpeedIsRefusedAndKeepsTheSpeed) {
@@ -132,7 +130,7 @@ TEST(Serial, NotInReceiveModeIgnoresTheLine) {
   sim.EnterReceiveMode();
   const auto answer = pc.Exchange(CheckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
 }
 
 }  // namespace

@@ -18,6 +18,10 @@ std::string HexDump(const Bytes& bytes);
 // type + subtype + flag [+ size + data] + checksum, computed independently here.
 Bytes Frame(std::uint8_t type, std::string_view subtype, const Bytes& data = {});
 
+// The calculator's acknowledge and role swap exactly as they must arrive.
+inline const Bytes kAckWire = {0x06, 0x30, 0x30, 0x30, 0x37, 0x30};
+inline const Bytes kRoleSwapWire = {0x03, 0x30, 0x30, 0x30, 0x37, 0x30};
+
 // The PC's fixed packets.
 Bytes CheckPacket(std::string_view subtype = "00");
 Bytes AckPacket();

@@ -20,8 +20,6 @@
 namespace fxsim::testing {
 namespace {
 
-const Bytes kAck = {0x06, 0x30, 0x30, 0x30, 0x37, 0x30};
-
 TEST(UsbSession, RefusesConnectionsUntilReceiveMode) {
   SimConfig config;
   config.receive_mode_delay_ms = -1;
@@ -37,7 +35,7 @@ TEST(UsbSession, RefusesConnectionsUntilReceiveMode) {
   Client pc(ConnectUsb(path));
   const auto answer = pc.Exchange(CheckPacket());
   ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes, kAck);
+  EXPECT_EQ(answer->bytes, kAckWire);
 }
 
 TEST(UsbSession, EntersReceiveModeAfterTheDelay) {
@@ -125,7 +123,7 @@ TEST(UsbSession, DamagedPacketGetsAResendRequest) {
   // The damaged request was not acted on.
   const auto next = pc.Exchange(RoleSwapPacket());
   ASSERT_TRUE(next);
-  EXPECT_EQ(next->bytes, kAck);
+  EXPECT_EQ(next->bytes, kAckWire);
   const auto log = sim.ReceivedPackets();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_FALSE(log[0].checksum_ok);
