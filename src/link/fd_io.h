@@ -72,7 +72,7 @@ std::uint32_t WriteAll(int fd, const std::uint8_t* data, std::uint32_t length, i
 // character device passes.
 bool IsTerminalNode(const struct stat& status);
 
-// "text (strerror)" for an errno value.
+// The operating system's text for an errno value (strerror).
 std::string ErrnoText(int error);
 
 }  // namespace ostrel
