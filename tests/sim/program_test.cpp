@@ -8,12 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "support/temporary_folder.h"
 #include "test_client.h"
 
 extern char** environ;
@@ -77,8 +77,8 @@ class Program {
 };
 
 TEST(Program, ServesBothEndpointsAndWritesTheLogOnSigterm) {
-  std::string log = ::testing::TempDir() + "fxsim_program_log_XXXXXX";
-  close(mkstemp(log.data()));
+  const ostrel::testing::TemporaryFolder folder;
+  const std::string log = folder.File("packets.log");
   Program program({"--usb", "--serial", "--fault", "bad-checksum@packet:2", "--log", log});
   const std::string usb = program.ReadLine();
   const std::string serial = program.ReadLine();
@@ -102,7 +102,6 @@ TEST(Program, ServesBothEndpointsAndWritesTheLogOnSigterm) {
   std::stringstream text;
   text << in.rdbuf();
   EXPECT_EQ(text.str(), "usb 05 30 30 30 37 30\nserial 05 30 31 30 36 46\n");
-  std::remove(log.c_str());
 }
 
 TEST(Program, HelpNamesEveryOption) {

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -15,6 +14,7 @@
 
 #include "fxsim/simulator.h"
 #include "sim_test_util.h"
+#include "support/temporary_folder.h"
 #include "test_client.h"
 
 namespace fxsim::testing {
@@ -50,9 +50,8 @@ TEST(UsbSession, EntersReceiveModeAfterTheDelay) {
 }
 
 TEST(UsbSession, GivenPathAndRemovalOnStop) {
-  std::string dir = ::testing::TempDir() + "fxsim_usb_path_XXXXXX";
-  ASSERT_NE(mkdtemp(dir.data()), nullptr);
-  const std::string path = dir + "/calc";
+  const ostrel::testing::TemporaryFolder folder;
+  const std::string path = folder.File("calc");
   {
     Simulator sim(SimConfig{});
     EXPECT_EQ(sim.StartUsb(path), path);
@@ -79,7 +78,6 @@ TEST(UsbSession, GivenPathAndRemovalOnStop) {
     Client pc(ConnectUsb(path));
     EXPECT_TRUE(pc.Exchange(CheckPacket()));
   }
-  rmdir(dir.c_str());
 }
 
 TEST(UsbSession, NextConnectionStartsAFreshSession) {
