@@ -10,6 +10,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "fxsim/packet.h"
 #include "fxsim/simulator.h"
 
 namespace {
@@ -26,10 +27,9 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
 void WritePacketLog(const std::string& path, const std::vector<fxsim::Packet>& packets) {
   std::ofstream out(path);
   if (!out) throw std::runtime_error("cannot write " + path);
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   for (const fxsim::Packet& p : packets) {
     out << (p.endpoint == fxsim::Endpoint::kUsb ? "usb" : "serial");
-    for (std::uint8_t b : p.bytes) out << ' ' << kDigits[b >> 4] << kDigits[b & 0xF];
+    for (std::uint8_t b : p.bytes) out << ' ' << fxsim::Hex(b, 2);
     if (p.trailing_nul) out << " 00";
     if (!p.checksum_ok) out << " (bad checksum)";
     out << '\n';
