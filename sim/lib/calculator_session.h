@@ -62,7 +62,6 @@ class CalculatorSession {
 
   int Baud() const { return baud_; }
   void SetBaud(int baud) { baud_ = baud; }
-  bool Stalled() const { return stalled_; }
 
  private:
   enum class State { kIdle, kAwaitRoleSwap, kSending };
