@@ -5,7 +5,6 @@
 #include <set>
 
 #include "base/error.h"
-#include "base/text.h"
 #include "env/app_env.h"
 
 namespace ostrel::cli {

@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <typeinfo>
 #include <utility>
 
