@@ -158,19 +158,38 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-// Replaces the file in one step: the lines go to a temporary file in the same folder,
-// which is flushed to the disk and then renamed over the old file. On any failure the
-// temporary file is removed and the old file stays as it was.
 void StoreLines(const std::string& path, const TLines& lines) {
+  std::string content;
+  for (const TLine& line : lines) content += line.text + "\n";
+  ReplaceFileContent(path, content);
+}
+
+TLine KeyLine(const std::string& key, const std::string& value) {
+  return ClassifyLine(key + "=" + OneLine(value));
+}
+
+// Adds the name unless the list holds it already (compared without regard to case); true
+// when it was added. A repeated section or key counts once, at its first occurrence.
+bool AddFirstOccurrence(std::vector<std::string>& names, const std::string& name) {
+  for (const std::string& known : names) {
+    if (SameText(known, name)) return false;
+  }
+  names.push_back(name);
+  return true;
+}
+
+}  // namespace
+
+// The content goes to a temporary file in the same folder, which is flushed to the disk
+// and then renamed over the old file. On any failure the temporary file is removed and the
+// old file stays as it was.
+void ReplaceFileContent(const std::string& path, const std::string& content) {
   std::string target = WriteTarget(path);
   std::filesystem::path folder = std::filesystem::path(target).parent_path();
   if (!folder.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
   }
-
-  std::string content;
-  for (const TLine& line : lines) content += line.text + "\n";
 
   std::string temp = target + ".tmpXXXXXX";
   int fd = ::mkstemp(temp.data());
@@ -191,22 +210,6 @@ void StoreLines(const std::string& path, const TLines& lines) {
     ::close(dir_fd);
   }
 }
-
-TLine KeyLine(const std::string& key, const std::string& value) {
-  return ClassifyLine(key + "=" + OneLine(value));
-}
-
-// Adds the name unless the list holds it already (compared without regard to case); true
-// when it was added. A repeated section or key counts once, at its first occurrence.
-bool AddFirstOccurrence(std::vector<std::string>& names, const std::string& name) {
-  for (const std::string& known : names) {
-    if (SameText(known, name)) return false;
-  }
-  names.push_back(name);
-  return true;
-}
-
-}  // namespace
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
 

@@ -45,6 +45,12 @@ class TIniFile {
   std::string path_;
 };
 
+// Replaces the whole content of a text file in one step, as a settings write does
+// (temporary file, then rename; a symbolic link is followed, an existing file's mode is
+// kept, a missing folder is created). Raises IoError "Unable to write to <path>", leaving
+// the old file as it was.
+void ReplaceFileContent(const std::string& path, const std::string& content);
+
 // "TRUE"/"T"/"1" → true, "FALSE"/"F"/"0" → false (any letter case); other text → default.
 bool ParseFlagText(const std::string& text, bool default_value);
 

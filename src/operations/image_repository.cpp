@@ -18,10 +18,8 @@
 #include "operations/image_repository.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <vector>
 
 #include "base/error.h"
@@ -165,53 +163,6 @@ bool SortKeyLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-// Writes a text file safely: a temporary file beside it, renamed over the old one.
-class SafeTextFile {
- public:
-  explicit SafeTextFile(std::string path) : path_(std::move(path)), temp_(path_ + ".tmp") {
-    file_.reset(std::fopen(temp_.c_str(), "wb"));
-    if (!file_) throw IoError("Unable to write to " + path_);
-  }
-  SafeTextFile(const SafeTextFile&) = delete;
-  SafeTextFile& operator=(const SafeTextFile&) = delete;
-  ~SafeTextFile() {
-    if (file_) {
-      file_.reset();
-      std::remove(temp_.c_str());
-    }
-  }
-
-  void Write(const std::string& text) {
-    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) Fail();
-  }
-
-  void Commit() {
-    std::FILE* f = file_.release();
-    if (std::fclose(f) != 0) {
-      std::remove(temp_.c_str());
-      throw IoError("Unable to write to " + path_);
-    }
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
-      std::remove(temp_.c_str());
-      throw IoError("Unable to write to " + path_);
-    }
-  }
-
- private:
-  [[noreturn]] void Fail() {
-    file_.reset();  // closed before the error leaves
-    std::remove(temp_.c_str());
-    throw IoError("Unable to write to " + path_);
-  }
-
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::string path_;
-  std::string temp_;
-  std::unique_ptr<std::FILE, Closer> file_;
-};
-
 struct SortedCopy {
   const char* file_name;
   const char* first_key;
@@ -236,20 +187,20 @@ void WriteSortedCopy(const SortedCopy& copy, const std::string& folder, const st
 
   const std::string path = folder + copy.file_name;
   ui.Notify(nfLogLine, path);
-  SafeTextFile file(path);
   ui.Notify(nfProgressMax, static_cast<std::int64_t>(keys.size()));
+  std::string text;
   std::int64_t i = 0;
   for (const std::string& key : keys) {
     ui.Notify(nfProgressPos, ++i);
     // The name is the third ";" field, so a name holding ";" is cut there.
     const std::string name = GetToken(key, 3, ";");
-    file.Write("[" + name + "]" + kLineEnd);
+    text += "[" + name + "]" + kLineEnd;
     if (const std::vector<std::string>* lines = values_of(name)) {
-      for (const std::string& line : *lines) file.Write(line + kLineEnd);
+      for (const std::string& line : *lines) text += line + kLineEnd;
     }
-    file.Write(kLineEnd);
+    text += kLineEnd;
   }
-  file.Commit();
+  ReplaceFileContent(path, text);
 }
 
 // Step 8.

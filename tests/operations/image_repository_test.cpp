@@ -59,7 +59,14 @@ TEST_F(ImageRepository, FirstRegistrationWritesTheFullEntryAndBothSortedCopies) 
   EXPECT_EQ(SortedByOsDate(), Block("a.fls", expected));
   EXPECT_EQ(SortedByBiosDate(), Block("a.fls", expected));
   EXPECT_EQ(SaveImageInfo(folder_.File("a.fls"), Info("a.fls"), true, {}), "");
-  EXPECT_FALSE(std::filesystem::exists(folder_.File("IMAGEINFO_SORT_OSDATE.INI.tmp")));
+  // Nothing but the image and the three repository files: no temporary file is left.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"IMAGEINFO.INI", "IMAGEINFO_SORT_BIOSDATE.INI",
+                                             "IMAGEINFO_SORT_OSDATE.INI", "a.fls"}));
 }
 
 TEST_F(ImageRepository, ImageNamesWithBracketsAreRegistered) {
