@@ -15,7 +15,7 @@ namespace ostrel {
 namespace {
 
 using testing::CrLfLines;
-using testing::ReadTextFile;
+using testing::ReadFileText;
 using testing::RecordingUi;
 using testing::TempFolder;
 
@@ -36,8 +36,8 @@ class ImageRepository : public ::testing::Test {
   }
   TIniFile Repository() const { return TIniFile(folder_.File("IMAGEINFO.INI")); }
   std::vector<std::string> Section(const std::string& name) const { return Repository().ReadSectionValues(name); }
-  std::string SortedByOsDate() const { return ReadTextFile(folder_.File("IMAGEINFO_SORT_OSDATE.INI")); }
-  std::string SortedByBiosDate() const { return ReadTextFile(folder_.File("IMAGEINFO_SORT_BIOSDATE.INI")); }
+  std::string SortedByOsDate() const { return ReadFileText(folder_.File("IMAGEINFO_SORT_OSDATE.INI")); }
+  std::string SortedByBiosDate() const { return ReadFileText(folder_.File("IMAGEINFO_SORT_BIOSDATE.INI")); }
 
   TempFolder folder_;
   RecordingUi ui_;

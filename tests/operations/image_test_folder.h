@@ -2,13 +2,12 @@
 // Test helpers for the image check and the image repository: a temporary folder that
 // writes generated images, and small text helpers.
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "imagegen/image_generator.h"
 #include "support/temporary_folder.h"
+#include "support/test_files.h"
 
 namespace ostrel::testing {
 
@@ -22,11 +21,6 @@ class TempFolder : public TemporaryFolder {
     return File(name);
   }
 };
-
-inline std::string ReadTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The lines of a text whose lines end with CR LF (the line ends removed).
 inline std::vector<std::string> CrLfLines(const std::string& text) {
