@@ -1,0 +1,57 @@
+// `ostrel bugfix SCRIPT`: applies a patch script in console mode. The script's report
+// lines go to standard output, the summary last. The exit status is 0 only when the run
+// ended without an error; otherwise the last line, on standard error, says where the
+// script stopped and why.
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "base/error.h"
+#include "cli/cli_common.h"
+#include "patch/fx9860g_file.h"
+
+namespace {
+
+std::string ScriptName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Advice for the exceptions a script raises most often.
+std::string Advice(const std::string& text) {
+  if (text == "TargetFile not open") return ": a TARGETFILE line must open the target before this line";
+  if (text.starts_with("Not a number") || text.starts_with("Number beyond 32 bits")) {
+    return ": write the number in decimal or with a hex prefix ($, 0x, x)";
+  }
+  return {};
+}
+
+int RunBugfixCommand(const std::string& script) {
+  const ostrel::TFX9860GFile bugfix(script);
+  int line_no = 0;
+  try {
+    if (bugfix.RunBugfix({}, true, &line_no)) return 0;
+  } catch (const std::exception& error) {
+    std::cout.flush();
+    std::cerr << "ostrel: " << error.what();
+    if (line_no > 0) std::cerr << " (line " << line_no << " of " << ScriptName(script) << ")";
+    std::cerr << Advice(error.what()) << '\n';
+    return 1;
+  }
+  std::cout.flush();
+  std::cerr << "ostrel: the script stopped at line " << line_no << " of " << ScriptName(script)
+            << " (error above); a target it made by copying was deleted, a target patched in place "
+               "keeps the changes of the lines before\n";
+  return 1;
+}
+
+const ostrel::cli::TCommandRegistration registration{
+    "bugfix", "Apply a patch script (.PSC) to its target file; the report goes to standard output",
+    [](CLI::App& command, ostrel::cli::TCliContext& context) {
+      auto script = std::make_shared<std::string>();
+      command.add_option("SCRIPT", *script, "Patch script")->required();
+      command.callback([script, &context] { context.exit_status = RunBugfixCommand(*script); });
+    }};
+
+}  // namespace
