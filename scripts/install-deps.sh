@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libusb-1.0-0-dev libcli11-dev
+  umockdev libumockdev-dev
   libgtest-dev libgmock-dev
 )
 
