@@ -56,6 +56,7 @@ struct GObjectUnref {
   }
 };
 using DataRef = std::unique_ptr<UMockdevIoctlData, GObjectUnref>;
+using ClientRef = std::unique_ptr<UMockdevIoctlClient, GObjectUnref>;
 
 // Makes a pointer inside the client's argument point at a local copy of what it points to.
 DataRef Resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t length) {
@@ -92,6 +93,7 @@ struct Urb {
 
 // One opened file descriptor of the node.
 struct Client {
+  ClientRef client;         // held, so that its address is not reused while it is known
   std::deque<Urb> waiting;  // bulk IN transfers waiting for the calculator's bytes
   std::deque<Urb> done;     // finished transfers, to be reaped in order
 };
@@ -153,9 +155,14 @@ class UsbCalculator::Impl {
 
  private:
   static gboolean OnIoctlSignal(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
-  static void OnVanishedSignal(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
 
   void AddDevice();
+  void Teardown();
+  // Starts following a client (a program's open file descriptor) until it closes.
+  Client& Track(UMockdevIoctlClient* client);
+  // Drops the clients whose program closed the node (or ended) since the last request.
+  // umockdev 0.17 does not report a closing client, so this is asked before every request.
+  void ForgetClosedClients();
   Outcome Serve(UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg);
   Outcome Claim(UMockdevIoctlClient* client, unsigned int interface);
   Outcome Release(UMockdevIoctlClient* client, unsigned int interface);
@@ -217,7 +224,7 @@ UsbCalculator::Impl::Impl(UsbCalculatorConfig config)
   try {
     AddDevice();
   } catch (...) {
-    g_object_unref(testbed_);
+    Teardown();
     throw;
   }
 }
@@ -265,7 +272,6 @@ void UsbCalculator::Impl::AddDevice() {
   }
   handler_ = umockdev_ioctl_base_new();
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&Impl::OnIoctlSignal), this);
-  g_signal_connect(handler_, "client-vanished", G_CALLBACK(&Impl::OnVanishedSignal), this);
   if (!umockdev_testbed_attach_ioctl(testbed_, node_path_.c_str(), handler_, &error)) {
     const std::string why = error != nullptr ? error->message : "unknown reason";
     if (error != nullptr) g_error_free(error);
@@ -274,7 +280,9 @@ void UsbCalculator::Impl::AddDevice() {
   plugged_ = true;
 }
 
-UsbCalculator::Impl::~Impl() {
+UsbCalculator::Impl::~Impl() { Teardown(); }
+
+void UsbCalculator::Impl::Teardown() {
   if (handler_ != nullptr) {
     umockdev_testbed_detach_ioctl(testbed_, node_path_.c_str(), nullptr);
     g_signal_handlers_disconnect_by_data(handler_, this);
@@ -295,6 +303,8 @@ gboolean UsbCalculator::Impl::OnIoctlSignal(UMockdevIoctlBase*, UMockdevIoctlCli
   Outcome outcome;
   {
     std::lock_guard lock(impl.mutex_);
+    impl.ForgetClosedClients();
+    impl.Track(client);
     impl.Pump();
     outcome = impl.Serve(client, request, arg);
     impl.Pump();
@@ -303,12 +313,24 @@ gboolean UsbCalculator::Impl::OnIoctlSignal(UMockdevIoctlBase*, UMockdevIoctlCli
   return TRUE;
 }
 
-void UsbCalculator::Impl::OnVanishedSignal(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-  auto& impl = *static_cast<Impl*>(self);
-  std::lock_guard lock(impl.mutex_);
-  // Closing the node releases what the program held, as the kernel does.
-  if (impl.owner_ == client) impl.EndSession();
-  impl.clients_.erase(client);
+void UsbCalculator::Impl::ForgetClosedClients() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (umockdev_ioctl_client_get_connected(it->first)) {
+      ++it;
+      continue;
+    }
+    // Closing the node releases what the program held, as the kernel does.
+    if (owner_ == it->first) EndSession();
+    it = clients_.erase(it);
+  }
+}
+
+Client& UsbCalculator::Impl::Track(UMockdevIoctlClient* client) {
+  const auto known = clients_.find(client);
+  if (known != clients_.end()) return known->second;
+  Client& state = clients_[client];
+  state.client.reset(static_cast<UMockdevIoctlClient*>(g_object_ref(client)));
+  return state;
 }
 
 Outcome UsbCalculator::Impl::Serve(UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg) {
@@ -428,7 +450,7 @@ Outcome UsbCalculator::Impl::SubmitUrb(UMockdevIoctlClient* client, UMockdevIoct
   const auto length = static_cast<std::size_t>(request.buffer_length);
   urb.buffer = Resolve(urb.data.get(), offsetof(usbdevfs_urb, buffer), length);
   if (length > 0 && !urb.buffer) return Fail(EFAULT);
-  Client& state = clients_[client];
+  Client& state = clients_.at(client);
 
   if (request.type == USBDEVFS_URB_TYPE_CONTROL) {
     if (length < kSetupSize || request.endpoint != 0) return Fail(EINVAL);
@@ -463,7 +485,7 @@ Outcome UsbCalculator::Impl::DiscardUrb(UMockdevIoctlClient* client, UMockdevIoc
   // The argument is the transfer's address in the client, not a pointer to resolve.
   unsigned long address = 0;
   std::memcpy(&address, arg->data, std::min(sizeof address, static_cast<std::size_t>(arg->data_len)));
-  Client& state = clients_[client];
+  Client& state = clients_.at(client);
   const auto found = std::find_if(state.waiting.begin(), state.waiting.end(),
                                   [&](const Urb& urb) { return urb.client_address == address; });
   if (found == state.waiting.end()) return Fail(EINVAL);
@@ -476,7 +498,7 @@ Outcome UsbCalculator::Impl::DiscardUrb(UMockdevIoctlClient* client, UMockdevIoc
 
 Outcome UsbCalculator::Impl::ReapUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   ++counters_.reap_calls;
-  Client& state = clients_[client];
+  Client& state = clients_.at(client);
   if (state.done.empty()) return Fail(plugged_ ? EAGAIN : ENODEV);
   DataRef slot = Resolve(arg, 0, sizeof(void*));
   if (!slot) return Fail(EFAULT);
@@ -571,7 +593,7 @@ void UsbCalculator::Impl::Queue(const Reaction& reaction) {
 
 void UsbCalculator::Impl::Pump() {
   if (owner_ == nullptr) return;
-  Client& owner = clients_[owner_];
+  Client& owner = clients_.at(owner_);
   const Clock::time_point now = Clock::now();
   while (!out_.empty() && out_.front().due <= now) {
     Chunk& chunk = out_.front();

@@ -90,6 +90,24 @@ TEST(UsbDevice, ASecondProgramCannotTakeTheCalculatorWhileTheFirstHoldsIt) {
   EXPECT_EQ(Exchange(third, kCheckPacket, kAcknowledgePacket.size()), kAcknowledgePacket);
 }
 
+TEST(UsbDevice, AProgramThatEndsWithoutLettingGoFreesTheCalculator) {
+  fxsim::UsbCalculator calculator(QuickUsbCalculator());
+  const pid_t child = fork();
+  if (child == 0) {
+    // Opens the calculator and ends at once, as a program that crashes: no release.
+    auto* abandoned = new TUSB(UsbConnection());
+    _exit(abandoned->Handle() >= 0 ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(IndexOf(calculator.Requests(), Kind::kRelease), -1);
+
+  TUSB usb{UsbConnection()};
+  ASSERT_GE(usb.Handle(), 0) << ::testing::PrintToString(usb.TakeDiagnostics());
+  EXPECT_EQ(Exchange(usb, kCheckPacket, kAcknowledgePacket.size()), kAcknowledgePacket);
+}
+
 TEST(UsbDevice, ABoundKernelDriverIsDetachedForTheSessionAndAttachedAgain) {
   fxsim::UsbCalculatorConfig config = QuickUsbCalculator();
   config.kernel_driver = "usbserial_generic";
