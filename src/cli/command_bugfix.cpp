@@ -41,8 +41,8 @@ int RunBugfixCommand(const std::string& script) {
   }
   std::cout.flush();
   std::cerr << "ostrel: the script stopped at line " << line_no << " of " << ScriptName(script)
-            << " (error above); a target it made by copying was deleted, a target patched in place "
-               "keeps the changes of the lines before\n";
+            << " (see the error above): a target made by copying was not written, a target patched in "
+               "place keeps what the lines before did\n";
   return 1;
 }
 

@@ -144,6 +144,7 @@ bool TPatcher::RunPatchScript(const std::string& script_path) {
     if (!script.CheckResult()) {
       throw IoError("Cannot read the script " + script_path + ": " + std::strerror(script.Result()));
     }
+    if (IsBlank(error_text_)) CommitCopy();
   } catch (...) {
     script.Close();
     DeleteTargetMadeByCopy();
@@ -282,9 +283,19 @@ void TPatcher::RequireTarget() const {
 
 void TPatcher::CloseTarget(bool delete_file) {
   const std::string path = FilePath(target_file_);
+  const bool copy_pending = !pending_copy_.empty();
   if (target_) {
     std::unique_ptr<TTargetFile> target = std::move(target_);
+    if (delete_file && copy_pending) {
+      // The copy goes; a file that had the target's name before the run stays as it was.
+      target.reset();
+      std::remove(pending_copy_.c_str());
+      pending_copy_.clear();
+      target_made_by_copy_ = false;
+      return;
+    }
     target->Close();
+    if (copy_pending) CommitCopy();
     if (unlock_target_ && target_was_read_only_) lock_target_ = true;
     if (lock_target_) {
       const auto now = FilePermissions(path);
@@ -299,6 +310,7 @@ void TPatcher::CloseTarget(bool delete_file) {
 
 std::string TPatcher::OpenTarget() {
   const std::string path = FilePath(target_file_);
+  const bool copy = !IsBlank(source_file_);
   target_made_by_copy_ = false;
   target_was_read_only_ = false;
   const auto permissions = FilePermissions(path);
@@ -308,59 +320,66 @@ std::string TPatcher::OpenTarget() {
     if (IsReadOnlyMode(*permissions)) {
       if (!unlock_target_) return Fail("Target readonly! Not unlocked!" + std::string(kLineEnd) + target_file_);
       target_was_read_only_ = true;
-      RemoveReadOnly(path);  // a failure shows when the target is opened for writing
+      // A copy replaces the file as a whole; only a target patched in place needs the
+      // write permission (a failure shows when it is opened for writing).
+      if (!copy) RemoveReadOnly(path);
     }
-  } else if (IsBlank(source_file_)) {
+  } else if (!copy) {
     return Fail("Target missing and Source not defined!" + std::string(kLineEnd) + target_file_);
   } else if (!FilePermissions(FilePath(source_file_))) {
     return Fail("Target and Source missing!" + std::string(kLineEnd) + target_file_ + std::string(kLineEnd) +
                 source_file_);
   }
 
-  const bool copy = !IsBlank(source_file_);
   try {
-    if (copy) CopySourceToTarget(path);
-    target_ = std::make_unique<TTargetFile>(path, TTargetFile::Access::ReadWrite);
+    target_ = copy ? CopySource(path) : std::make_unique<TTargetFile>(path, TTargetFile::Access::ReadWrite);
   } catch (const Error& error) {
-    // The target stays as it was: the copy goes to a new file that replaces it only
-    // when complete.
     return Fail("Target not opened!" + std::string(kLineEnd) + error.Text());
   }
   target_made_by_copy_ = copy;
   return std::string(kLineEnd) + (copy ? " copy " : " reset ") + target_file_;
 }
 
-// Copies at most MAXSIZE bytes of the source into a new file beside the target, then
-// puts it in the target's place: a copy that fails leaves an existing target untouched
-// and no partial copy behind.
-void TPatcher::CopySourceToTarget(const std::string& target_path) {
+// Copies at most MAXSIZE bytes of the source into a new file beside the target and
+// gives it open for patching. The copy takes the target's name only when the run has
+// ended without error (CommitCopy): until then a file of that name stays as it was,
+// and a failed copy or run leaves nothing behind.
+std::unique_ptr<TTargetFile> TPatcher::CopySource(const std::string& target_path) {
   TTargetFile source(FilePath(source_file_), TTargetFile::Access::ReadOnly);
   const std::string temporary = target_path + ".ostrel-" + std::to_string(::getpid()) + ".tmp";
   std::remove(temporary.c_str());
   try {
-    TTargetFile copy(temporary, TTargetFile::Access::CreateNewReadWrite);
+    auto copy = std::make_unique<TTargetFile>(temporary, TTargetFile::Access::CreateNewReadWrite);
     std::int64_t left = std::max<std::int32_t>(max_size_, 0);
     std::vector<std::uint8_t> chunk(kCopyChunk);
     while (left > 0) {
       const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyChunk));
       const std::size_t got = source.Read(std::span(chunk.data(), wanted));
       if (got == 0) break;
-      copy.Write(std::span(chunk.data(), got));
+      copy->Write(std::span(chunk.data(), got));
       left -= static_cast<std::int64_t>(got);
     }
-    copy.Close();
-    if (const auto permissions = FilePermissions(target_path)) {
-      if (::chmod(temporary.c_str(), static_cast<mode_t>(*permissions)) != 0) {
-        throw IoError("Cannot set the permissions of " + temporary + ": " + std::strerror(errno));
-      }
+    copy->Seek(0);
+    if (target_existed_ && ::chmod(temporary.c_str(), static_cast<mode_t>(target_mode_ | S_IWUSR)) != 0) {
+      throw IoError("Cannot set the permissions of " + temporary + ": " + std::strerror(errno));
     }
-    if (std::rename(temporary.c_str(), target_path.c_str()) != 0) {
-      throw IoError("Cannot replace " + target_path + ": " + std::strerror(errno));
-    }
+    pending_copy_ = temporary;
+    return copy;
   } catch (...) {
     std::remove(temporary.c_str());
     throw;
   }
+}
+
+// Puts the finished copy in the target's place. When that fails the copy stays
+// pending, so that the run's clean-up removes it.
+void TPatcher::CommitCopy() {
+  if (pending_copy_.empty()) return;
+  const std::string path = FilePath(target_file_);
+  if (std::rename(pending_copy_.c_str(), path.c_str()) != 0) {
+    throw IoError("Cannot replace " + path + ": " + std::strerror(errno));
+  }
+  pending_copy_.clear();
 }
 
 // ---- commands that set state or move the position

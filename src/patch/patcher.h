@@ -13,9 +13,11 @@
 //
 // Errors found by commands end the run with a summary ("Error at lineNo: "); a malformed
 // strict number, "TargetFile not open" and input/output errors raise exceptions
-// (ostrel::Error and its kin) that leave RunPatchScript. Either way a target that the
-// run made by copying the source is deleted, so nothing half-patched remains that looks
-// complete; a target patched in place is left as it is.
+// (ostrel::Error and its kin) that leave RunPatchScript. A target made by copying the
+// source is patched as a new file beside it that takes the target's name only when the
+// run ends without error; after an error or an exception it is deleted, so nothing
+// half-patched remains that looks complete, and a file that had the target's name before
+// stays as it was. A target patched in place is left as it is.
 
 #include <chrono>
 #include <cstdint>
@@ -39,8 +41,9 @@ using TPatchReportCallback = std::function<void(const std::string& text, bool sh
 
 class TPatcher : public TObject {
  public:
-  // The most bytes one command may write, copy or append (INSERTCHAR, COPY, GOTO with
-  // AUTOEXPAND): far beyond any calculator image, far below a disk filled by accident.
+  // The most bytes one command may write, copy or append (INSERTCHAR, INSERTFILE, COPY,
+  // GOTO with AUTOEXPAND): far beyond any calculator image, far below a disk filled by
+  // accident.
   static constexpr std::int64_t kMaxBytesPerCommand = 64 * 1024 * 1024;
 
   // With its own parameter list. Report lines that are not written to the console go
@@ -168,7 +171,8 @@ class TPatcher : public TObject {
 
   // Target opening (TARGETFILE).
   std::string OpenTarget();
-  void CopySourceToTarget(const std::string& target_path);
+  std::unique_ptr<TTargetFile> CopySource(const std::string& target_path);
+  void CommitCopy();
   void WriteInsertList(const std::string& path, const std::vector<std::uint8_t>& bytes);
   void WriteAssemblerSource(const std::string& path, std::int32_t address, std::int32_t size);
 
@@ -188,6 +192,7 @@ class TPatcher : public TObject {
   std::uint32_t target_mode_ = 0;       // permission bits of an existing target when opened
   bool target_was_read_only_ = false;
   bool target_made_by_copy_ = false;
+  std::string pending_copy_;  // the copy being patched, until it takes the target's name
   bool unlock_target_ = false;
   bool lock_target_ = false;
   bool big_endian_ = true;

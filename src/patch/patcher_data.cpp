@@ -146,8 +146,7 @@ std::string TPatcher::CmdInsertChar(const Command& command) {
   return " -> " + std::to_string(count);
 }
 
-std::string TPatcher::CmdInsertFileSize(const Command& command) {
-  (void)command;
+std::string TPatcher::CmdInsertFileSize(const Command&) {
   std::uint32_t value = static_cast<std::uint32_t>(target_->Size()) + static_cast<std::uint32_t>(adjustment_);
   if (invert_) value = ~value;
   const std::int64_t position = target_->Position();
@@ -176,8 +175,7 @@ std::string TPatcher::CmdCopy(const Command& command) {
 }
 
 // A one-byte buffer is pasted plus ADJUSTMENT (modulo 256); a longer one as it is.
-std::string TPatcher::CmdPaste(const Command& command) {
-  (void)command;
+std::string TPatcher::CmdPaste(const Command&) {
   if (copy_buffer_.empty()) return " -> failed";
   if (adjustment_ != 0 && copy_buffer_.size() == 1) {
     const std::array<std::uint8_t, 1> byte{static_cast<std::uint8_t>(copy_buffer_[0] + adjustment_)};

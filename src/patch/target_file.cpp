@@ -81,6 +81,7 @@ void TTargetFile::Write(std::span<const std::uint8_t> bytes) {
 }
 
 void TTargetFile::WriteRepeated(std::uint8_t value, std::int64_t count) {
+  if (count <= 0) return;
   constexpr std::int64_t kBlock = 64 * 1024;
   const std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min(count, kBlock)), value);
   while (count > 0) {

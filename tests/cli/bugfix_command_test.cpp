@@ -72,8 +72,8 @@ TEST_F(BugfixCommandTest, ErrorEndsWithTheLineAndANonZeroStatus) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(LastLine(r.err),
-            "ostrel: the script stopped at line 3 of fix.psc (error above); a target it made by copying was "
-            "deleted, a target patched in place keeps the changes of the lines before");
+            "ostrel: the script stopped at line 3 of fix.psc (see the error above): a target made by copying "
+            "was not written, a target patched in place keeps what the lines before did");
   EXPECT_FALSE(std::filesystem::exists(File("t.bin")));
 }
 

@@ -121,7 +121,7 @@ TEST_P(ExceptionTest, EndsTheRunAndDeletesTheCopy) {
     EXPECT_EQ(error.Text(), GetParam().message);
   }
   EXPECT_EQ(patcher_->LineNo(), 5);
-  EXPECT_FALSE(std::filesystem::exists(File("t.bin"))) << "no half-patched copy stays behind";
+  EXPECT_THAT(FolderEntries(folder_.Path()), ElementsAre("s.bin", "script.psc")) << "no half-patched copy stays";
   EXPECT_EQ(Read("s.bin"), "0123456789");
   EXPECT_FALSE(Reports().back().starts_with("Ready!")) << "no summary";
 }
@@ -160,13 +160,37 @@ TEST_F(PatchTest, ExceptionLeavesATargetPatchedInPlace) {
 
 TEST_F(PatchTest, ErrorDeletesTheCopyButNotAnInPlaceTarget) {
   Write("s.bin", "abcd");
-  EXPECT_FALSE(Run("DIRECTORY=@DIR@\nSOURCEFILE=s.bin\nTARGETFILE=t.bin\nCHECKSTRING=0,x"));
-  EXPECT_FALSE(std::filesystem::exists(File("t.bin")));
+  EXPECT_FALSE(Run("DIRECTORY=@DIR@\nSOURCEFILE=s.bin\nTARGETFILE=t.bin\nINSERTSTRING=X\nCHECKSTRING=0,x"));
+  EXPECT_THAT(FolderEntries(folder_.Path()), ElementsAre("s.bin", "script.psc"));
 
   NewPatcher();
   Write("t.bin", "abcd");
   EXPECT_FALSE(Run("DIRECTORY=@DIR@\nTARGETFILE=t.bin\nINSERTSTRING=X\nCHECKSTRING=0,x"));
   EXPECT_EQ(Read("t.bin"), std::string("X\0cd", 4));
+}
+
+// A file that has the target's name before a failed run keeps its contents; the copy
+// takes the name only when the run ends without error.
+TEST_F(PatchTest, FailedRunLeavesAnOlderFileOfTheTargetsName) {
+  Write("s.bin", "new contents");
+  Write("t.bin", "older file");
+  EXPECT_FALSE(Run("DIRECTORY=@DIR@\nSOURCEFILE=s.bin\nTARGETFILE=t.bin\nINSERTSTRING=X\nCHECKSTRING=0,x"));
+  EXPECT_EQ(Read("t.bin"), "older file");
+
+  NewPatcher();
+  EXPECT_THROW(Run("DIRECTORY=@DIR@\nSOURCEFILE=s.bin\nTARGETFILE=t.bin\nINSERTSTRING=X\nGOTO=?"), ConversionError);
+  EXPECT_EQ(Read("t.bin"), "older file");
+  EXPECT_THAT(FolderEntries(folder_.Path()), ElementsAre("s.bin", "script.psc", "t.bin"));
+}
+
+TEST_F(PatchTest, ReadOnlyTargetReplacedByACopyStaysReadOnly) {
+  Write("s.bin", "new");
+  const std::string target = Write("t.bin", "old");
+  ::chmod(target.c_str(), 0440);
+  EXPECT_TRUE(Run("DIRECTORY=@DIR@\nSOURCEFILE=s.bin\nTARGETUNLOCK=TRUE\nTARGETFILE=t.bin\nINSERTSTRING=N"));
+  patcher_.reset();
+  EXPECT_EQ(Read("t.bin"), std::string("N\0w", 3));
+  EXPECT_EQ(Permissions(target), 0440u);
 }
 
 TEST_F(PatchTest, SourceIsCopiedUpToMaxSizeOverAnExistingTarget) {
@@ -186,6 +210,13 @@ TEST_F(PatchTest, FailedCopyLeavesTheExistingTargetAndEndsTheRun) {
   EXPECT_THAT(patcher_->ErrorText(), HasSubstr("Target not opened!\r\nCannot open " + Dir() + "folder: "));
   EXPECT_EQ(Read("t.bin"), "keep me");
   EXPECT_THAT(FolderEntries(folder_.Path()), ElementsAre("folder", "script.psc", "t.bin"));
+}
+
+TEST_F(PatchTest, TargetThatCannotBeOpenedEndsTheRun) {
+  std::filesystem::create_directory(File("folder"));
+  EXPECT_FALSE(Run("DIRECTORY=@DIR@\nTARGETFILE=folder\nINSERTSTRING=A"));
+  EXPECT_EQ(patcher_->ErrorText(), "Target not opened!\r\nCannot open " + Dir() + "folder: Is a directory");
+  EXPECT_EQ(patcher_->LineNo(), 2) << "the run stops at TARGETFILE, not at a later line";
 }
 
 TEST_F(PatchTest, ReadOnlyTargetNeedsTheUnlockAndIsLockedAgain) {
