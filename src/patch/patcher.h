@@ -88,7 +88,7 @@ class TPatcher : public TObject {
   std::int64_t TargetPosition() const;
   std::int64_t TargetSize() const;
   std::uint32_t Checksum() const { return checksum_; }
-  std::int32_t DisplayAddr() const { return display_addr_; }
+  std::int64_t DisplayAddr() const { return display_addr_; }
 
   // Prints into the display image (used by PRINTSTRING; public for the glyph tests).
   void PrintString(int x, int y, std::string_view text);
@@ -204,7 +204,7 @@ class TPatcher : public TObject {
   std::int32_t max_size_ = 0x7FFFFFFF;
   std::string delim_ = ",";
   std::uint32_t checksum_ = 0;
-  std::int32_t display_addr_ = -1;
+  std::int64_t display_addr_ = -1;
   std::vector<std::uint8_t> copy_buffer_;
   std::string list_file_;
   std::string error_text_;

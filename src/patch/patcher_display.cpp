@@ -66,7 +66,7 @@ std::string TPatcher::CmdDisplayAddr(const Command& command) {
   const std::int64_t position = StrictPosition(command.value);
   if (position >= target_->Size()) return FailWithLine("Position exceeds filesize! ");
   if (position < 0) return FailWithLine("Position below 0! ");
-  display_addr_ = static_cast<std::int32_t>(position);
+  display_addr_ = position;
   return " -> " + IntToHex(static_cast<std::uint32_t>(display_addr_), 8);
 }
 
@@ -117,7 +117,7 @@ void TPatcher::PrintChar(int& x, int& y, std::uint8_t code) {
     if (y + r >= kDisplayHeight) break;
     const std::uint16_t row_word = static_cast<std::uint16_t>(glyph[static_cast<std::size_t>(r)] << shift);
     if (row_word == 0) continue;
-    const std::int64_t address = std::int64_t{display_addr_} + kRowBytes * (y + r) + column_byte;
+    const std::int64_t address = display_addr_ + kRowBytes * (y + r) + column_byte;
     std::array<std::uint8_t, 2> bytes{};
     const std::size_t count = second_byte_inside ? 2 : 1;
     target_->Seek(address);
@@ -138,9 +138,11 @@ void TPatcher::PrintChar(int& x, int& y, std::uint8_t code) {
   if (y > kLastCharY) y = 0;
 }
 
+// A blank name writes nothing (it would name the directory itself).
 std::string TPatcher::CmdTestBitmap(const Command& command) {
-  const std::string path = directory_ + RemoveQuotes(command.value);
-  WriteTestBitmap(path);
+  const std::string name = RemoveQuotes(command.value);
+  const std::string path = directory_ + name;
+  if (!IsBlank(name)) WriteTestBitmap(path);
   return std::string(kLineEnd) + " -> " + path;
 }
 

@@ -205,6 +205,11 @@ TEST_F(DisplayTest, TestBitmapIsAOneBitBitmapBottomRowFirstComplemented) {
                                             "TESTBITMAP=\"shot.bmp\"\r\n -> @DIR@shot.bmp", "INSERTLIST=$77 -> 1"));
 }
 
+TEST_F(DisplayTest, TestBitmapWithoutANameWritesNothing) {
+  ASSERT_TRUE(Print("TESTBITMAP=\"\""));
+  EXPECT_EQ(CommandReports().back(), "TESTBITMAP=\"\"\r\n -> @DIR@");
+}
+
 TEST_F(DisplayTest, TestBitmapOfAnImagePastTheEndRaisesAndWritesNothing) {
   Write("t.bin", std::string(100, '\0'));
   EXPECT_THROW(Print("TESTBITMAP=shot.bmp"), IoError);
