@@ -1,11 +1,13 @@
 // `ostrel check IMAGE`: checks a flash image, prints its information on standard output
 // and ends with the result code of the check as the exit status (0 OK, 1 unknown OS
-// version, 3 file too short, 4 checksum error, 5 no OS signature, 6 no such file).
+// version, 3 file too short, 4 checksum error, 5 no OS signature, 6 no such file), or with
+// 7 when the file could not be read.
 
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "base/error.h"
 #include "base/text.h"
 #include "cli/cli_common.h"
 #include "operations/image_check.h"
@@ -13,6 +15,20 @@
 #include "env/options.h"
 
 namespace {
+
+// The exit status of a check that could not read the file (permission, read error); apart
+// from every result code of the check itself.
+constexpr int kReadFailureStatus = 7;
+
+constexpr const char* kStatusTable =
+    "Exit status:\n"
+    "  0  OK (or --ignore-checksum)\n"
+    "  1  OS version at 0x10020 unknown\n"
+    "  3  file too short for a flash image or for its OS\n"
+    "  4  OS checksum wrong\n"
+    "  5  no CASIOWIN signature at 0x10000\n"
+    "  6  no such file (also a folder, a FIFO or a device)\n"
+    "  7  the file could not be read (permission, I/O error)";
 
 struct CheckOptions {
   std::string image;
@@ -53,9 +69,16 @@ int RunCheck(const CheckOptions& options, ostrel::cli::TCliContext& context) {
   std::int32_t bios_image_type = ostrel::kBiosTypeUnknown;
   std::uint32_t main_memory_offset = 0;
   std::uint32_t main_memory_sectors = 0;
-  const ostrel::ImageCheckResult result =
-      ostrel::FXCheckImage(options.image, option_word, &main_memory_offset, options.repository, true, nullptr, info,
-                           bios_image_type, &main_memory_sectors, terminal.Ui());
+  ostrel::ImageCheckResult result = ostrel::icrUnknown;
+  try {
+    result = ostrel::FXCheckImage(options.image, option_word, &main_memory_offset, options.repository, true,
+                                  nullptr, info, bios_image_type, &main_memory_sectors, terminal.Ui());
+  } catch (const ostrel::IoError& e) {
+    terminal.FinishProgress();
+    std::cout.flush();
+    std::cerr << "ostrel: " << e.Text() << '\n';
+    return kReadFailureStatus;
+  }
   terminal.FinishProgress();
 
   PrintImageInfo(info, result, std::cout);
@@ -74,6 +97,7 @@ const ostrel::cli::TCommandRegistration registration{
       command.add_flag("--ignore-checksum", options->ignore_checksum, "Skip the check: the file is not read");
       command.add_flag("--ignore-main-memory", options->ignore_main_memory,
                        "Also print where the main-memory area of the image's OS lies");
+      command.footer(kStatusTable);
       command.add_flag("--repository", options->repository,
                        "Register the image, and every unregistered image beside it, in the folder's "
                        "IMAGEINFO.INI");

@@ -29,7 +29,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "base/error.h"
@@ -49,6 +48,8 @@ constexpr std::uint32_t kBlockSize = 0x10000;
 constexpr std::uint32_t kClass0GapStart = 0x230000;
 constexpr std::uint32_t kClass0GapEnd = 0x260000;
 constexpr const char* kLineEnd = "\r\n";
+// The largest flash of the family's calculators (32 MiB); a larger image is warned about.
+constexpr std::uint64_t kLargestFlashSize = 0x2000000;
 
 constexpr std::uint32_t kTypeInfo1Offset = 0x300;
 constexpr std::uint32_t kTypeInfo2Offset = 0x304;
@@ -97,19 +98,46 @@ std::string TypeInfo2Text(std::uint32_t word) {
   return Hex8(word);
 }
 
-bool IsExistingFile(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
+// What stands at a path that is not a regular file ("a folder", "a FIFO", ...); nothing for
+// a regular file. Told from the path's status alone: a FIFO or a device is never opened.
+std::optional<std::string> NotAFileKind(const struct stat& status) {
+  if (S_ISREG(status.st_mode)) return std::nullopt;
+  if (S_ISDIR(status.st_mode)) return "a folder";
+  if (S_ISFIFO(status.st_mode)) return "a FIFO";
+  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "a device";
+  if (S_ISSOCK(status.st_mode)) return "a socket";
+  return "not a regular file";
+}
+
+// The message for a path that holds no image file: nothing there, or something that is not
+// a file. Raises IoError when the path cannot even be looked at (a folder on the way that
+// may not be read).
+std::optional<std::string> MissingFileMessage(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG) return "File does not exist: " + path;
+    throw IoError("Cannot open " + path + ": " + std::strerror(error));
+  }
+  if (auto kind = NotAFileKind(status)) return "File does not exist: " + path + " (" + *kind + ", not a file)";
+  return std::nullopt;
 }
 
 // An image file open for reading only; closed on every path.
 class ImageReader {
  public:
   explicit ImageReader(const std::string& path) : path_(path) {
+    // Non-blocking, so that a FIFO put in the file's place since it was looked at cannot
+    // hold the check; it is refused below.
     do {
-      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) throw IoError("Cannot open " + path + ": " + std::strerror(errno));
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+      Close();
+      throw IoError("Cannot read " + path + ": not a regular file");
+    }
   }
   ImageReader(const ImageReader&) = delete;
   ImageReader& operator=(const ImageReader&) = delete;
@@ -227,8 +255,8 @@ class ImageCheck {
 ImageCheckResult ImageCheck::Run() {
   ui_.Notify(nfLogLine, "FXCheckImage " + file_name_);
   result_ = icrUnknown;
-  if (!IsExistingFile(file_name_)) {
-    image_info_ = "File does not exist: " + file_name_;
+  if (auto missing = MissingFileMessage(file_name_)) {
+    image_info_ = *missing;
     return icrFileDoesNotExist;
   }
   Log(0, "FX9860_transfer_protocol.FXCheckImage:entry");
@@ -288,6 +316,12 @@ void ImageCheck::ReadImage(ImageReader& file) {
     return;
   }
   Collect("FILESIZE", Hex8(size));
+  if (size > kLargestFlashSize && check_repository_) {
+    ui_.MessageBox(DialogKind::Warning,
+                   file_name_ + " is " + std::to_string(size) + " bytes, more than any calculator's flash holds (" +
+                       std::to_string(kLargestFlashSize / 0x100000) + " MiB): it is probably not a flash image.",
+                   DialogButtons::OK);
+  }
 
   const auto signature = file.Read<8>(kSignatureOffset);
   if (std::memcmp(signature.data(), "CASIOWIN", 8) != 0) {

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <functional>
 
+#include <sys/stat.h>
+
 #include "base/error.h"
 #include "base/text.h"
 #include "env/logger.h"
@@ -265,17 +267,77 @@ TEST(FXCheckImage, IgnoreChecksumSkipsAnExistingFileEvenAnEmptyOne) {
   EXPECT_EQ(run.mm_sectors, kUntouched);
 }
 
+// Something other than a file at the image's path: the Part's message, then what stands
+// there. Nothing is opened, so a FIFO without a writer cannot hold the check.
+struct NotAFileCase {
+  const char* name;
+  std::function<std::string(TempFolder&)> make;  // returns the path to check
+  const char* said;                              // the text after the Part's message
+};
+
+const NotAFileCase kNotAFileCases[] = {
+    {"missing", [](TempFolder& f) { return f.File("missing.fls"); }, ""},
+    {"through a regular file", [](TempFolder& f) { return f.WriteImage("i.fls") + "/x.fls"; }, ""},
+    {"folder",
+     [](TempFolder& f) {
+       std::filesystem::create_directory(f.File("dir.fls"));
+       return f.File("dir.fls");
+     },
+     " (a folder, not a file)"},
+    {"FIFO",
+     [](TempFolder& f) {
+       ::mkfifo(f.File("fifo.fls").c_str(), 0600);
+       return f.File("fifo.fls");
+     },
+     " (a FIFO, not a file)"},
+    {"device", [](TempFolder&) { return std::string("/dev/null"); }, " (a device, not a file)"},
+};
+
 TEST(FXCheckImage, MissingFileIsReportedWithOrWithoutIgnoreChecksum) {
-  TempFolder folder;
-  std::filesystem::create_directory(folder.File("dir.fls"));
-  for (const std::string& name : {std::string("missing.fls"), std::string("dir.fls")}) {
+  for (const NotAFileCase& c : kNotAFileCases) {
+    TempFolder folder;
+    const std::string path = c.make(folder);
     for (TOptionWord options : {TOptionWord{0}, OPT_IGNORE_CHECKSUM}) {
       CheckRun run;
-      Check(run, folder.File(name), options);
-      EXPECT_EQ(run.result, icrFileDoesNotExist);
-      EXPECT_EQ(run.info, "File does not exist: " + folder.File(name));
-      EXPECT_EQ(run.bios_type, 99);
-      EXPECT_EQ(run.ui.LogLines(), std::vector<std::string>{"FXCheckImage " + folder.File(name)});
+      Check(run, path, options);
+      EXPECT_EQ(run.result, icrFileDoesNotExist) << c.name;
+      EXPECT_EQ(run.info, "File does not exist: " + path + c.said) << c.name;
+      EXPECT_EQ(run.bios_type, 99) << c.name;
+      EXPECT_EQ(run.ui.LogLines(), std::vector<std::string>{"FXCheckImage " + path}) << c.name;
+    }
+  }
+}
+
+TEST(FXCheckImage, APathThatCannotBeLookedAtRaisesIoError) {
+  TempFolder folder;
+  std::filesystem::create_symlink("loop.fls", folder.File("loop.fls"));
+  CheckRun run;
+  try {
+    Check(run, folder.File("loop.fls"), 0);
+    ADD_FAILURE() << "no error raised";
+  } catch (const IoError& e) {
+    EXPECT_EQ(e.Text().rfind("Cannot open " + folder.File("loop.fls") + ": ", 0), 0u) << e.Text();
+  }
+}
+
+TEST(FXCheckImage, AnImageLargerThanAnyFlashIsCheckedWithAWarning) {
+  for (std::uintmax_t size : {std::uintmax_t{0x2000000}, std::uintmax_t{0x2000001}, std::uintmax_t{8} << 30}) {
+    TempFolder folder;
+    const std::string path = folder.WriteImage("big.fls");
+    std::filesystem::resize_file(path, size);  // sparse: the header and the OS stay valid
+    for (bool asked : {true, false}) {
+      CheckRun run;
+      Check(run, path, 0, asked);
+      EXPECT_EQ(run.result, icrOK) << size;
+      EXPECT_EQ(ValueOf(run.info, "FILESIZE"), IntToHex(size, 8)) << size;
+      const bool warned = asked && size > 0x2000000;
+      ASSERT_EQ(run.ui.dialogs.size(), warned ? 1u : 0u) << size;
+      if (warned) {
+        EXPECT_EQ(run.ui.dialogs[0].kind, DialogKind::Warning);
+        EXPECT_EQ(run.ui.dialogs[0].text, path + " is " + std::to_string(size) +
+                                              " bytes, more than any calculator's flash holds (32 MiB): it is "
+                                              "probably not a flash image.");
+      }
     }
   }
 }
