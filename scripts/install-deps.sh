@@ -7,6 +7,7 @@ packages=(
   libusb-1.0-0-dev libcli11-dev
   umockdev libumockdev-dev
   libgtest-dev libgmock-dev
+  gcc-sh4-linux-gnu binutils-sh4-linux-gnu qemu-user
 )
 
 missing=()
