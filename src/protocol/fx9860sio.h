@@ -23,6 +23,7 @@
 
 #include "env/operation_status.h"
 #include "link/hardware.h"
+#include "protocol/answer.h"
 
 namespace ostrel {
 
@@ -101,9 +102,14 @@ class TFX9860sio {
   // One packet; waits for the answer unless the subtype is "77" or "79".
   int SendCommand(std::string_view subtype, const std::uint8_t* data, int length, std::uint8_t type,
                   bool append_nul, bool escape);
+  // SendCommand, giving the answer itself (an empty answer for "77" and "79").
+  TAnswer Exchange(std::string_view subtype, std::span<const std::uint8_t> data, std::uint8_t type,
+                   bool append_nul, bool escape);
   // A command (type 0x01) with the parameter block: codes, file size and up to six texts.
   int SendParameterCommand(std::string_view subtype, int overwrite_code, int data_type,
                            std::uint32_t file_size, const std::array<std::string_view, 6>& texts);
+  TAnswer ExchangeParameterCommand(std::string_view subtype, int overwrite_code, int data_type,
+                                   std::uint32_t file_size, const std::array<std::string_view, 6>& texts);
 
   // ---- receiving ----
   // Bytes stored; count <= 0 waits for a quiet line instead and gives 0.
@@ -112,6 +118,9 @@ class TFX9860sio {
   // Receives and classifies one packet (kNoAnswer, kAcknowledged, kOverwriteAsked or a
   // data length). An error packet with data raises "Error: " + its subtype.
   int ReceiveAnswer();
+  // The same, giving the classified packet. The received header and data (below) follow
+  // it, so CheckAnswer tests it too.
+  TAnswer AwaitAnswer();
 
   // ---- session ----
   // 0 connected, 2 not connected, or the stop request that ended a USB start.
@@ -125,6 +134,7 @@ class TFX9860sio {
   // True when the received header starts with the expected bytes; else, with show_error,
   // an error box explains what came instead.
   bool CheckAnswer(std::string_view expected, bool show_error, bool backup_hint = false);
+  bool CheckAnswer(const TAnswer& answer, std::string_view expected, bool show_error, bool backup_hint = false);
 
   // ---- device information ----
   // 0, or 8 when the calculator did not answer with its record (an error box was shown).
@@ -154,7 +164,17 @@ class TFX9860sio {
   const TUserInterface& Ui() const { return ui_; }
 
  private:
+  enum class FieldState { Intact, Cut, Damaged };
+  bool ReceiveHeader();
+  FieldState ReceiveDataField(std::vector<std::uint8_t>& data);
+  FieldState ReceiveChecksum();
+  TAnswerKind Classify(const TAnswer& answer, std::uint32_t subtype) const;
+  void WritePacket();
+  TAnswer ExchangeControl(std::uint8_t type);
+
   struct ImageRequest;
+  struct TransferProgress;
+  void PostTransferProgress(const ImageRequest& request, TransferProgress& progress);
   int ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name);
   int SerialStart();
   int UsbStart(bool skip_check, int retries);

@@ -41,19 +41,28 @@ void TFX9860sio::AppendChecksum() {
   AppendText(HexDigits(PacketChecksum(covered.subspan(std::min<std::size_t>(1, send_length_))), 2));
 }
 
-int TFX9860sio::SendPacket(bool wait_for_answer) {
+void TFX9860sio::WritePacket() {
   EnsureOpen();
   channel_->Write(send_buffer_.data(), static_cast<std::uint32_t>(send_length_));
   sent_count_ += send_length_;
+}
+
+int TFX9860sio::SendPacket(bool wait_for_answer) {
+  WritePacket();
   return wait_for_answer ? ReceiveAnswer() : 0;
 }
 
 int TFX9860sio::SendCommand(std::string_view subtype, const std::uint8_t* data, int length, std::uint8_t type,
                             bool append_nul, bool escape) {
-  EnsureOpen();
-  RequireSubtype(subtype);
   std::span<const std::uint8_t> raw;
   if (length > 0 && data) raw = {data, static_cast<std::size_t>(length)};
+  return Exchange(subtype, raw, type, append_nul, escape).Code();
+}
+
+TAnswer TFX9860sio::Exchange(std::string_view subtype, std::span<const std::uint8_t> raw, std::uint8_t type,
+                             bool append_nul, bool escape) {
+  EnsureOpen();
+  RequireSubtype(subtype);
   std::vector<std::uint8_t> escaped;
   std::span<const std::uint8_t> field = raw;
   if (escape && !raw.empty()) {
@@ -74,13 +83,22 @@ int TFX9860sio::SendCommand(std::string_view subtype, const std::uint8_t* data, 
   }
   AppendChecksum();
   if (append_nul) AppendBytes(std::array<std::uint8_t, 1>{0});
+  WritePacket();
   // The start-up and reboot commands leave the calculator without an answer.
-  const bool wait = subtype != "77" && subtype != "79";
-  return SendPacket(wait);
+  if (subtype == "77" || subtype == "79") return {};
+  return AwaitAnswer();
 }
+
+TAnswer TFX9860sio::ExchangeControl(std::uint8_t type) { return Exchange("00", {}, type, false, false); }
 
 int TFX9860sio::SendParameterCommand(std::string_view subtype, int overwrite_code, int data_type,
                                      std::uint32_t file_size, const std::array<std::string_view, 6>& texts) {
+  return ExchangeParameterCommand(subtype, overwrite_code, data_type, file_size, texts).Code();
+}
+
+TAnswer TFX9860sio::ExchangeParameterCommand(std::string_view subtype, int overwrite_code, int data_type,
+                                             std::uint32_t file_size,
+                                             const std::array<std::string_view, 6>& texts) {
   EnsureOpen();
   std::string field = HexDigits(static_cast<std::uint32_t>(overwrite_code), 2) +
                       HexDigits(static_cast<std::uint32_t>(data_type), 2) + HexDigits(file_size, 8);
@@ -93,96 +111,99 @@ int TFX9860sio::SendParameterCommand(std::string_view subtype, int overwrite_cod
   field += joined;
   // The block is ASCII throughout and goes unescaped; it is never empty, so the packet
   // always carries a data field.
-  return SendCommand(subtype, reinterpret_cast<const std::uint8_t*>(field.data()), static_cast<int>(field.size()),
-                     kTypeCommand, false, false);
+  return Exchange(subtype, Bytes(field), kTypeCommand, false, false);
 }
 
-int TFX9860sio::ReceiveAnswer() {
+int TFX9860sio::ReceiveAnswer() { return AwaitAnswer().Code(); }
+
+// Receives one packet: header, data field when the flag says so, checksum. A packet is
+// usable only when every field is well formed and the checksum matches; a damaged packet
+// must never be taken for data (a backup would store it).
+TAnswer TFX9860sio::AwaitAnswer() {
   EnsureOpen();
   running_checksum_ = 0;
-  int result = kNoAnswer;
-
   header_.fill(0);
-  const int header_length = ReceiveBytes(4);
-  if (header_length != 4) {
-    Report("headerlength: " + std::to_string(header_length));
+  if (!ReceiveHeader()) {
     Report("...failed!");
-    return kNoAnswer;
+    return {};
   }
-  std::copy_n(receive_buffer_.begin(), 4, header_.begin());
-  for (int i = 1; i < 4; ++i) running_checksum_ = static_cast<std::uint8_t>(running_checksum_ + header_[i]);
-
-  // A packet is usable only when every field is well formed and the checksum matches; a
-  // damaged packet must never be taken for data (a backup would store it).
-  bool damaged = false;
-  bool complete = true;
   const auto subtype = ParseHexField(std::span<const std::uint8_t>(header_).subspan(1, 2));
-  if (!subtype) damaged = true;
+  FieldState state = subtype ? FieldState::Intact : FieldState::Damaged;
 
-  bool has_data = false;
+  TAnswer answer;
   if (header_[3] == '1') {
-    if (ReceiveBytes(4) != 4) {
-      complete = false;
-    } else {
-      std::copy_n(receive_buffer_.begin(), 4, size_chars_.begin());
-      for (std::uint8_t c : size_chars_) running_checksum_ = static_cast<std::uint8_t>(running_checksum_ + c);
-      const auto size = ParseHexField(std::span<const std::uint8_t>(size_chars_));
-      if (!size) {
-        damaged = true;
-      } else {
-        received_data_size_ = static_cast<int>(*size);
-        if (*size == 0) {
-          received_data_.clear();
-          has_data = true;
-        } else if (ReceiveBytes(received_data_size_) == received_data_size_) {
-          received_data_ = receive_buffer_;
-          for (std::uint8_t c : received_data_) running_checksum_ = static_cast<std::uint8_t>(running_checksum_ + c);
-          has_data = true;
-          result = received_data_size_;
-        } else {
-          complete = false;
-        }
-      }
-    }
+    const FieldState data_state = ReceiveDataField(answer.data);
+    if (state == FieldState::Intact) state = data_state;
   }
-
   // After a field that was cut off the line is silent: waiting for a checksum would only
   // add another time-out.
-  if (complete && !damaged) {
-    if (ReceiveBytes(2) != 2) {
-      complete = false;
-    } else {
-      std::copy_n(receive_buffer_.begin(), 2, checksum_chars_.begin());
-      const auto checksum = ParseHexField(std::span<const std::uint8_t>(checksum_chars_));
-      if (!checksum || *checksum != static_cast<std::uint8_t>(-running_checksum_)) damaged = true;
-    }
-  }
+  if (state == FieldState::Intact) state = ReceiveChecksum();
 
-  if (damaged || !complete) {
-    if (damaged) Report("checksum error");
+  if (state != FieldState::Intact) {
+    if (state == FieldState::Damaged) Report("checksum error");
     header_.fill(0);
     received_data_.clear();
     Report("...failed!");
-    return kNoAnswer;
+    return {};
   }
 
-  switch (header_[0]) {
-    case kTypeRoleswap:
-    case kTypeAck:
-      result = kAcknowledged;
-      break;
-    case kTypeError:
-      if (*subtype == 2) return kOverwriteAsked;
-      if (has_data) {
-        throw Error("Error: " + std::string(reinterpret_cast<const char*>(&header_[1]), 2));
-      }
-      result = kNoAnswer;
-      break;
-    default:
-      break;
+  answer.header = header_;
+  if (answer.HasDataField()) received_data_ = answer.data;
+  answer.kind = Classify(answer, *subtype);
+  if (answer.kind == TAnswerKind::OverwriteRequest) return answer;  // reported by the caller's question
+  Report(answer.Code() != kNoAnswer ? "...successful!" : "...failed!");
+  return answer;
+}
+
+// The four header bytes; the data flag and subtype characters count into the checksum.
+bool TFX9860sio::ReceiveHeader() {
+  const int header_length = ReceiveBytes(4);
+  if (header_length != 4) {
+    Report("headerlength: " + std::to_string(header_length));
+    return false;
   }
-  Report(result != kNoAnswer ? "...successful!" : "...failed!");
-  return result;
+  std::copy_n(receive_buffer_.begin(), 4, header_.begin());
+  for (int i = 1; i < 4; ++i) running_checksum_ = static_cast<std::uint8_t>(running_checksum_ + header_[i]);
+  return true;
+}
+
+// The size field and the data it announces, as they came (escaped).
+TFX9860sio::FieldState TFX9860sio::ReceiveDataField(std::vector<std::uint8_t>& data) {
+  if (ReceiveBytes(4) != 4) return FieldState::Cut;
+  std::copy_n(receive_buffer_.begin(), 4, size_chars_.begin());
+  for (std::uint8_t c : size_chars_) running_checksum_ = static_cast<std::uint8_t>(running_checksum_ + c);
+  const auto size = ParseHexField(std::span<const std::uint8_t>(size_chars_));
+  if (!size) return FieldState::Damaged;
+  received_data_size_ = static_cast<int>(*size);
+  data.clear();
+  if (*size == 0) return FieldState::Intact;
+  if (ReceiveBytes(received_data_size_) != received_data_size_) return FieldState::Cut;
+  data = receive_buffer_;
+  for (std::uint8_t c : data) running_checksum_ = static_cast<std::uint8_t>(running_checksum_ + c);
+  return FieldState::Intact;
+}
+
+TFX9860sio::FieldState TFX9860sio::ReceiveChecksum() {
+  if (ReceiveBytes(2) != 2) return FieldState::Cut;
+  std::copy_n(receive_buffer_.begin(), 2, checksum_chars_.begin());
+  const auto checksum = ParseHexField(std::span<const std::uint8_t>(checksum_chars_));
+  if (!checksum || *checksum != static_cast<std::uint8_t>(-running_checksum_)) return FieldState::Damaged;
+  return FieldState::Intact;
+}
+
+// An error answer that carries data ends the operation with its code.
+TAnswerKind TFX9860sio::Classify(const TAnswer& answer, std::uint32_t subtype) const {
+  switch (answer.Type()) {
+    case kTypeRoleswap: return TAnswerKind::RoleSwap;
+    case kTypeAck: return TAnswerKind::Acknowledge;
+    case kTypeError:
+      if (subtype == 2) return TAnswerKind::OverwriteRequest;
+      if (answer.HasDataField()) {
+        throw Error("Error: " + std::string(reinterpret_cast<const char*>(&answer.header[1]), 2));
+      }
+      return TAnswerKind::Error;
+    default: return TAnswerKind::Packet;
+  }
 }
 
 }  // namespace ostrel

@@ -1,5 +1,6 @@
 // TFX9860sio: opening and closing a session, the control packets and answer checks.
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "base/error.h"
@@ -108,11 +109,11 @@ int TFX9860sio::SendCheck(std::string_view subtype) {
   return SendCommand(subtype, nullptr, 0, kTypeCheck, false, false);
 }
 
-int TFX9860sio::SendRoleswap() { return SendCommand("00", nullptr, 0, kTypeRoleswap, false, false); }
+int TFX9860sio::SendRoleswap() { return ExchangeControl(kTypeRoleswap).Code(); }
 
-int TFX9860sio::SendAck() { return SendCommand("00", nullptr, 0, kTypeAck, false, false); }
+int TFX9860sio::SendAck() { return ExchangeControl(kTypeAck).Code(); }
 
-int TFX9860sio::SendTerminate() { return SendCommand("00", nullptr, 0, kTypeTerminate, false, false); }
+int TFX9860sio::SendTerminate() { return ExchangeControl(kTypeTerminate).Code(); }
 
 int TFX9860sio::SendLinkSettings(const std::string& baud_rate, const std::string& parity,
                                  const std::string& stop_bits) {
@@ -120,21 +121,23 @@ int TFX9860sio::SendLinkSettings(const std::string& baud_rate, const std::string
 }
 
 bool TFX9860sio::CheckAnswer(std::string_view expected, bool show_error, bool backup_hint) {
-  const std::size_t count = std::min(expected.size(), header_.size());
-  bool equal = true;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (header_[i] != static_cast<std::uint8_t>(expected[i])) equal = false;
-  }
-  if (equal) return true;
+  TAnswer last;
+  last.header = header_;
+  return CheckAnswer(last, expected, show_error, backup_hint);
+}
+
+bool TFX9860sio::CheckAnswer(const TAnswer& answer, std::string_view expected, bool show_error,
+                             bool backup_hint) {
+  if (answer.Is(expected)) return true;
   if (!show_error) return false;
 
   std::string message;
-  if (header_[0] == kTypeError) {
-    const std::string code(reinterpret_cast<const char*>(&header_[1]), 2);
+  if (answer.Type() == kTypeError) {
+    const std::string code(reinterpret_cast<const char*>(&answer.header[1]), 2);
     message = "Error " + code + ": " + ErrorAnswerText(code);
     if (code == "04" && backup_hint) message += "\r\n" + std::string(kBackupHint);
   } else {
-    message = "wrong answer on:" + std::string(expected.substr(0, count));
+    message = "wrong answer on:" + std::string(expected.substr(0, std::min(expected.size(), answer.header.size())));
   }
   ui_.MessageBox(DialogKind::Error, message, DialogButtons::OK);
   return false;

@@ -23,19 +23,22 @@ struct TFX9860sio::ImageRequest {
   std::string_view request_text;
 };
 
+struct TFX9860sio::TransferProgress {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point start;
+  long total_blocks = -1;  // unknown until the first block arrived
+  long current_block = 0;
+  bool maximum_sent = false;
+  std::uint64_t line_total = 0;  // bytes taken from the line since the first block
+  Clock::duration write_time{};  // spent writing the file
+  std::uint64_t last_block_speed = 0;
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kBlockFieldsLength = 8;  // total blocks, block number: 4 hex digits each
-constexpr std::uint8_t kDataFlag = '1';
-
-std::string PacketHeader(std::uint8_t type, std::string_view subtype, char data_flag) {
-  std::string header(1, static_cast<char>(type));
-  header += subtype;
-  header += data_flag;
-  return header;
-}
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
@@ -54,6 +57,31 @@ int TFX9860sio::ReceiveRamImage(const std::string& device, const std::string& fi
   return ReceiveImage({false, kRamImageSize, "2F", "30", "RAM transfer request..."}, device, file_name);
 }
 
+// Progress, address and (flash) the speed line "written/payload/line/last block", once the
+// total number of blocks is known.
+void TFX9860sio::PostTransferProgress(const ImageRequest& request, TransferProgress& progress) {
+  if (progress.total_blocks <= 0) return;
+  const auto now = Clock::now();
+  if (!progress.maximum_sent) {
+    const long maximum =
+        request.flash ? std::min<long>(request.size / 256, progress.total_blocks) : progress.total_blocks;
+    ui_.Notify(nfProgressMax, maximum);
+    progress.maximum_sent = true;
+  }
+  ui_.Notify(nfProgressPos, progress.current_block);
+  ui_.Notify(nfFlashAddress, static_cast<std::int64_t>(bytes_written_));
+  progress.line_total += TakeReceivedCount();
+  const double elapsed = Seconds(now - progress.start);
+  if (request.flash && elapsed > 0) {
+    const double line_seconds = elapsed - Seconds(progress.write_time);
+    ui_.Notify(nfSpeed, std::to_string(PerSecond(static_cast<double>(bytes_written_), elapsed)) + "/" +
+                            std::to_string(PerSecond(static_cast<double>(transferred_total_), elapsed)) + "/" +
+                            std::to_string(PerSecond(static_cast<double>(progress.line_total), line_seconds)) +
+                            "/" + std::to_string(progress.last_block_speed));
+  }
+  ui_.ProcessMessages();
+}
+
 int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name) {
   image_size_ = request.size;
   bytes_written_ = 0;
@@ -62,63 +90,39 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
   Report("File opened: " + file_name);
   Report(std::string(request.request_text));
 
-  SendParameterCommand(request.request_subtype, 0, 0, 0, {"", "", "", "", device, ""});
-  if (!CheckAnswer(PacketHeader(kTypeAck, "00", '0'), true, true)) {
+  const TAnswer accepted = ExchangeParameterCommand(request.request_subtype, 0, 0, 0, {"", "", "", "", device, ""});
+  if (!CheckAnswer(accepted, AnswerHeader(kTypeAck, "00", '0'), true, true)) {
     file.Close();
     return 0;
   }
   Report("Roleswap...");
-  SendRoleswap();
-  CheckAnswer(PacketHeader(kTypeCommand, request.block_subtype, '1'), true);
+  const TAnswer announcement = ExchangeControl(kTypeRoleswap);
+  CheckAnswer(announcement, AnswerHeader(kTypeCommand, request.block_subtype, '1'), true);
 
-  const std::string roleswap_header = PacketHeader(kTypeRoleswap, "00", '0');
-  const std::string block_header = PacketHeader(kTypeData, request.block_subtype, '1');
-  long total_blocks = -1;
-  long current_block = 0;
-  bool progress_max_sent = false;
-  std::uint64_t line_total = 0;
-  Clock::duration write_time{};
-  std::uint64_t last_block_speed = 0;
+  const std::string roleswap_header = AnswerHeader(kTypeRoleswap, "00", '0');
+  const std::string block_header = AnswerHeader(kTypeData, request.block_subtype, '1');
+  TransferProgress progress;
   TakeReceivedCount();  // the line total counts from the first block on
-  const auto start = Clock::now();
+  progress.start = Clock::now();
   int result = 0;
 
   for (;;) {
     const auto pass_start = Clock::now();
-    if (total_blocks > 0) {
-      if (!progress_max_sent) {
-        const long maximum = request.flash ? std::min<long>(request.size / 256, total_blocks) : total_blocks;
-        ui_.Notify(nfProgressMax, maximum);
-        progress_max_sent = true;
-      }
-      ui_.Notify(nfProgressPos, current_block);
-      ui_.Notify(nfFlashAddress, static_cast<std::int64_t>(bytes_written_));
-      line_total += TakeReceivedCount();
-      const double elapsed = Seconds(pass_start - start);
-      if (request.flash && elapsed > 0) {
-        const double line_seconds = elapsed - Seconds(write_time);
-        ui_.Notify(nfSpeed, std::to_string(PerSecond(static_cast<double>(bytes_written_), elapsed)) + "/" +
-                                std::to_string(PerSecond(static_cast<double>(transferred_total_), elapsed)) + "/" +
-                                std::to_string(PerSecond(static_cast<double>(line_total), line_seconds)) + "/" +
-                                std::to_string(last_block_speed));
-      }
-      ui_.ProcessMessages();
-    }
+    PostTransferProgress(request, progress);
 
     Report("Send acknowledge...");
-    result = SendAck();
+    const TAnswer answer = ExchangeControl(kTypeAck);
+    result = answer.Code();
     if (result == 0) break;
-    if (CheckAnswer(roleswap_header, false)) {
+    if (answer.Is(roleswap_header)) {
       Report("Received roleswap!");
       break;
     }
-    if (current_block == total_blocks) throw Error("sync error");
-    CheckAnswer(block_header, true);
+    if (progress.current_block == progress.total_blocks) throw Error("sync error");
+    CheckAnswer(answer, block_header, true);
 
-    // Only an answer that carried a data field has data to store; anything else would
-    // repeat the previous block.
-    std::span<const std::uint8_t> data;
-    if (header_[3] == kDataFlag) data = received_data_;
+    // Only an answer that carried a data field has data to store.
+    const std::span<const std::uint8_t> data = answer.data;
     Report("Received " + std::to_string(data.size()) + " bytes.");
     transferred_total_ += data.size();
 
@@ -128,7 +132,7 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     if (payload.size() > room) payload.resize(static_cast<std::size_t>(room));
     const auto write_start = Clock::now();
     file.Append(payload);
-    write_time += Clock::now() - write_start;
+    progress.write_time += Clock::now() - write_start;
     bytes_written_ += payload.size();
 
     if (bytes_written_ >= image_size_) {
@@ -140,13 +144,14 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
       const auto total = ParseHexField(data.subspan(0, 4));
       const auto current = ParseHexField(data.subspan(4, 4));
       if (total && current) {
-        total_blocks = static_cast<long>(*total);
-        current_block = static_cast<long>(*current);
+        progress.total_blocks = static_cast<long>(*total);
+        progress.current_block = static_cast<long>(*current);
       }
     }
     if (StopRequest() != stopNone) break;
     if (request.flash) {
-      last_block_speed = PerSecond(static_cast<double>(data.size()), Seconds(Clock::now() - pass_start));
+      progress.last_block_speed =
+          PerSecond(static_cast<double>(data.size()), Seconds(Clock::now() - pass_start));
     }
   }
   file.Close();

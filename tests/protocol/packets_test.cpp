@@ -158,6 +158,36 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+TEST_F(PacketsTest, ExchangeGivesTheClassifiedAnswer) {
+  struct Case {
+    const char* name;
+    ByteVector reply;
+    TAnswerKind kind;
+    std::string header;
+    ByteVector data;
+  };
+  const Case cases[] = {
+      {"acknowledge with data", MakePacket(kTypeAck, "02", "\\AB"), TAnswerKind::Acknowledge,
+       std::string("\x06" "021"), BytesOf("\\AB")},
+      {"role swap", MakePacket(kTypeRoleswap, "00"), TAnswerKind::RoleSwap, std::string("\x03" "000"), {}},
+      {"overwrite question", MakePacket(kTypeError, "02"), TAnswerKind::OverwriteRequest,
+       std::string("\x15" "020"), {}},
+      {"error answer", MakePacket(kTypeError, "04"), TAnswerKind::Error, std::string("\x15" "040"), {}},
+      {"data packet", MakePacket(kTypeData, "76", "XY"), TAnswerKind::Packet, std::string("\x02" "761"),
+       BytesOf("XY")},
+      {"damaged packet", MakePacket(kTypeData, "76", "XY", 1), TAnswerKind::None, std::string(4, '\0'), {}},
+  };
+  for (const Case& c : cases) {
+    peer_.AddReply(c.reply);
+    const TAnswer answer = sio_->Exchange("76", {}, kTypeCommand, false, false);
+    EXPECT_EQ(answer.kind, c.kind) << c.name;
+    EXPECT_TRUE(answer.Is(c.header)) << c.name;
+    EXPECT_EQ(answer.data, c.data) << c.name;
+    // The object's received header follows the answer, so CheckAnswer sees the same.
+    EXPECT_EQ(sio_->CheckAnswer(c.header, false), true) << c.name;
+  }
+}
+
 TEST_F(PacketsTest, ErrorAnswerWithDataRaisesItsCode) {
   peer_.AddReply(MakePacket(kTypeError, "05", "XYZ"));
   try {
