@@ -5,13 +5,13 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "cli/cli_common.h"
 #include "operations/image_check.h"
-#include "operations/known_bios.h"
 #include "env/options.h"
 
 namespace {
@@ -37,26 +37,10 @@ struct CheckOptions {
   bool repository = false;
 };
 
-// The information holds the failure message directly followed by the KEY=value lines
-// (CR LF ended); printed as a line each. A missing file has the message alone.
-void PrintImageInfo(const std::string& info, ostrel::ImageCheckResult result, std::ostream& out) {
-  if (result == ostrel::icrFileDoesNotExist) {
-    out << info << '\n';
-    return;
-  }
-  std::string lines = info;
-  const std::size_t first_key = info.find("FILESIZE=");
-  if (first_key != std::string::npos && first_key > 0) {
-    out << info.substr(0, first_key) << '\n';
-    lines = info.substr(first_key);
-  }
-  std::size_t start = 0;
-  while (start < lines.size()) {
-    std::size_t end = lines.find("\r\n", start);
-    if (end == std::string::npos) end = lines.size();
-    out << lines.substr(start, end - start) << '\n';
-    start = end + 2;
-  }
+// The failure message (when there is one), then a line per KEY=value.
+void PrintImageInfo(const ostrel::TImageCheckReport& report, std::ostream& out) {
+  if (!report.message.empty()) out << report.message << '\n';
+  for (const auto& line : report.lines) out << line.key << '=' << line.value << '\n';
 }
 
 int RunCheck(const CheckOptions& options, ostrel::cli::TCliContext& context) {
@@ -65,28 +49,25 @@ int RunCheck(const CheckOptions& options, ostrel::cli::TCliContext& context) {
   if (options.ignore_checksum) option_word |= ostrel::OPT_IGNORE_CHECKSUM;
   if (options.ignore_main_memory) option_word |= ostrel::OPT_IGNORE_MAIN_MEMORY;
 
-  std::string info;
-  std::int32_t bios_image_type = ostrel::kBiosTypeUnknown;
-  std::uint32_t main_memory_offset = 0;
-  std::uint32_t main_memory_sectors = 0;
-  ostrel::ImageCheckResult result = ostrel::icrUnknown;
+  std::optional<ostrel::TImageCheckReport> checked;
   try {
-    result = ostrel::FXCheckImage(options.image, option_word, &main_memory_offset, options.repository, true,
-                                  nullptr, info, bios_image_type, &main_memory_sectors, terminal.Ui());
+    checked = ostrel::CheckFlashImage({options.image, option_word, options.repository, true, nullptr}, terminal.Ui());
   } catch (const ostrel::IoError& e) {
     terminal.FinishProgress();
     std::cout.flush();
     std::cerr << "ostrel: " << e.Text() << '\n';
     return kReadFailureStatus;
   }
+  const ostrel::TImageCheckReport& report = *checked;
   terminal.FinishProgress();
 
-  PrintImageInfo(info, result, std::cout);
+  PrintImageInfo(report, std::cout);
   if (options.ignore_main_memory) {
-    std::cout << "MAINMEMORYOFFSET=" << ostrel::IntToHex(main_memory_offset, 8) << '\n'
-              << "MAINMEMORYSECTORS=" << main_memory_sectors << '\n';
+    const ostrel::TMainMemoryArea area = report.main_memory.value_or(ostrel::TMainMemoryArea{});
+    std::cout << "MAINMEMORYOFFSET=" << ostrel::IntToHex(area.offset, 8) << '\n'
+              << "MAINMEMORYSECTORS=" << area.sectors << '\n';
   }
-  return result;
+  return report.result;
 }
 
 const ostrel::cli::TCommandRegistration registration{

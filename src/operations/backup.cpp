@@ -63,9 +63,9 @@ void BlankCalculatorId(const std::string& file) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) throw IoError("Cannot open file " + file + ": " + std::strerror(errno));
 
-  std::array<std::uint8_t, kCalcIdLength> blank;
+  std::array<std::uint8_t, kCalcIdField.width> blank;
   blank.fill(0xFF);
-  const auto offset = static_cast<off_t>(kCalcIdOffset);
+  const auto offset = static_cast<off_t>(kCalcIdField.offset);
   int error = 0;
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
@@ -176,10 +176,7 @@ std::string VerificationMessage(ImageCheckResult result, const std::string& file
 }
 
 ImageCheckResult VerifyFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui) {
-  std::string image_info;
-  std::int32_t bios_image_type = -1;
-  const ImageCheckResult result =
-      FXCheckImage(file, options, nullptr, false, true, nullptr, image_info, bios_image_type, nullptr, ui);
+  const ImageCheckResult result = CheckFlashImage({file, options, false, true, nullptr}, ui).result;
   if (result != icrOK) {
     ui.MessageBox(DialogKind::Error, VerificationMessage(result, file), DialogButtons::OK);
     ui.Notify(nfStatus, std::string("Idle..."));

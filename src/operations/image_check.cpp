@@ -42,29 +42,12 @@ namespace ostrel {
 
 namespace {
 
-constexpr std::uint32_t kOsStart = 0x10000;
-constexpr std::uint32_t kBlockSize = 0x10000;
-// Class 0 keeps its main memory here; the checksum leaves it out.
-constexpr std::uint32_t kClass0GapStart = 0x230000;
-constexpr std::uint32_t kClass0GapEnd = 0x260000;
+constexpr std::uint32_t kBlockSize = kFlashSectorSize;
 constexpr const char* kLineEnd = "\r\n";
 // The largest flash of the family's calculators (32 MiB); a larger image is warned about.
 constexpr std::uint64_t kLargestFlashSize = 0x2000000;
 
-constexpr std::uint32_t kTypeInfo1Offset = 0x300;
-constexpr std::uint32_t kTypeInfo2Offset = 0x304;
-constexpr std::uint32_t kBiosDateOffset = 0xFFB0;
-constexpr std::uint32_t kBiosChecksumOffset = 0xFFFC;
-constexpr std::uint32_t kSignatureOffset = 0x10000;
-constexpr std::uint32_t kOsVersionOffset = 0x10020;
-constexpr std::uint32_t kSyscallOffset = 0x1007C;
-
 std::string Hex8(std::uint64_t value) { return IntToHex(value, 8); }
-
-std::uint32_t BigEndian(const std::uint8_t* bytes) {
-  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 |
-         std::uint32_t{bytes[3]};
-}
 
 // A fixed-width text field: one character per byte. Control characters become "." so that
 // a damaged field can never break the KEY=value line structure of the information.
@@ -190,39 +173,31 @@ class ImageReader {
 
 class ImageCheck {
  public:
-  ImageCheck(const std::string& image_file, TOptionWord options, std::uint32_t* main_memory_offset,
-             bool use_repository, bool check_repository, TMiniLogger* logger, std::string& image_info,
-             std::int32_t& bios_image_type, std::uint32_t* main_memory_sectors, TUserInterface ui)
-      : file_name_(image_file),
-        options_(options),
-        main_memory_offset_(main_memory_offset),
-        use_repository_(use_repository),
-        check_repository_(check_repository),
-        logger_(logger),
-        image_info_(image_info),
-        bios_image_type_(bios_image_type),
-        main_memory_sectors_(main_memory_sectors),
-        ui_(ui) {}
+  ImageCheck(const TImageCheckRequest& request, TUserInterface ui) : request_(request), ui_(ui) {}
 
-  ImageCheckResult Run();
+  TImageCheckReport Run();
 
  private:
   void Log(int indent, const std::string& text) {
-    if (logger_) logger_->LogLine(std::string(static_cast<std::size_t>(indent), ' ') + text);
+    if (request_.logger) request_.logger->LogLine(std::string(static_cast<std::size_t>(indent), ' ') + text);
   }
   // Appends KEY=value to the information and logs it.
   void Collect(const std::string& key, const std::string& value) {
-    collected_ += key + "=" + value + kLineEnd;
+    report_.lines.push_back({key, value});
     Log(2, key + "=" + value);
   }
   // A notification for a check the user asked for only.
   template <typename T>
   void NotifyIfAsked(NotifyCode code, const T& value) {
-    if (check_repository_) ui_.Notify(code, value);
+    if (request_.check_repository) ui_.Notify(code, value);
   }
   void Fail(ImageCheckResult result, const std::string& message) {
-    result_ = result;
-    message_ = message;
+    report_.result = result;
+    report_.message = message;
+  }
+  template <std::size_t N>
+  static std::array<std::uint8_t, N> ReadField(ImageReader& file, TImageField field) {
+    return file.Read<N>(field.offset);
   }
 
   void CheckFile();
@@ -231,20 +206,10 @@ class ImageCheck {
   void RepositoryPass();
   void Exit();
 
-  const std::string& file_name_;
-  const TOptionWord options_;
-  std::uint32_t* const main_memory_offset_;
-  const bool use_repository_;
-  const bool check_repository_;
-  TMiniLogger* const logger_;
-  std::string& image_info_;
-  std::int32_t& bios_image_type_;
-  std::uint32_t* const main_memory_sectors_;
+  const TImageCheckRequest& request_;
   const TUserInterface ui_;
 
-  ImageCheckResult result_ = icrUnknown;
-  std::string message_;
-  std::string collected_;
+  TImageCheckReport report_;
   // Filled once the whole OS has been read.
   bool os_read_ = false;
   std::uint32_t sum_ = 0;
@@ -252,44 +217,42 @@ class ImageCheck {
   std::uint32_t saved_checksum_ = 0;
 };
 
-ImageCheckResult ImageCheck::Run() {
-  ui_.Notify(nfLogLine, "FXCheckImage " + file_name_);
-  result_ = icrUnknown;
-  if (auto missing = MissingFileMessage(file_name_)) {
-    image_info_ = *missing;
-    return icrFileDoesNotExist;
+TImageCheckReport ImageCheck::Run() {
+  const std::string& file_name = request_.image_file;
+  ui_.Notify(nfLogLine, "FXCheckImage " + file_name);
+  if (auto missing = MissingFileMessage(file_name)) {
+    report_.result = icrFileDoesNotExist;
+    report_.message = *missing;
+    return report_;
   }
   Log(0, "FX9860_transfer_protocol.FXCheckImage:entry");
-  Log(0, file_name_);
-  Log(0, check_repository_ ? "CheckRepository ON" : "CheckRepository off");
-  image_info_.clear();
-  collected_.clear();
+  Log(0, file_name);
+  Log(0, request_.check_repository ? "CheckRepository ON" : "CheckRepository off");
 
   try {
-    if (options_ & OPT_IGNORE_CHECKSUM) {
-      result_ = icrOK;
+    if (request_.options & OPT_IGNORE_CHECKSUM) {
+      report_.result = icrOK;
       Log(0, "fxIgnoreChk");
     } else {
       CheckFile();
       // A damaged image is registered too, with its differing checksums.
-      if (use_repository_ && (result_ == icrOK || result_ == icrChecksumError)) RepositoryPass();
+      if (request_.use_repository && (report_.result == icrOK || report_.result == icrChecksumError)) {
+        RepositoryPass();
+      }
     }
   } catch (...) {
     Exit();
     throw;
   }
   Exit();
-  return result_;
+  return report_;
 }
 
-void ImageCheck::Exit() {
-  Log(0, "FX9860_transfer_protocol.FXCheckImage:exit");
-  image_info_ = message_ + collected_;
-}
+void ImageCheck::Exit() { Log(0, "FX9860_transfer_protocol.FXCheckImage:exit"); }
 
 void ImageCheck::CheckFile() {
   {
-    ImageReader file(file_name_);
+    ImageReader file(request_.image_file);
     try {
       ReadImage(file);
     } catch (...) {
@@ -305,8 +268,8 @@ void ImageCheck::CheckFile() {
   Collect("OSDATE", os_date_);
   Collect("OSCHKCALC", Hex8(sum_));
   Collect("OSCHKSAVE", Hex8(saved_checksum_));
-  result_ = sum_ == saved_checksum_ ? icrOK : icrChecksumError;
-  NotifyIfAsked(nfLogLine, std::string(result_ == icrOK ? "Checksum OK!" : "Checksum NOT OK!"));
+  report_.result = sum_ == saved_checksum_ ? icrOK : icrChecksumError;
+  NotifyIfAsked(nfLogLine, std::string(report_.result == icrOK ? "Checksum OK!" : "Checksum NOT OK!"));
 }
 
 void ImageCheck::ReadImage(ImageReader& file) {
@@ -316,56 +279,58 @@ void ImageCheck::ReadImage(ImageReader& file) {
     return;
   }
   Collect("FILESIZE", Hex8(size));
-  if (size > kLargestFlashSize && check_repository_) {
+  if (size > kLargestFlashSize && request_.check_repository) {
     ui_.MessageBox(DialogKind::Warning,
-                   file_name_ + " is " + std::to_string(size) + " bytes, more than any calculator's flash holds (" +
+                   request_.image_file + " is " + std::to_string(size) + " bytes, more than any calculator's flash holds (" +
                        std::to_string(kLargestFlashSize / 0x100000) + " MiB): it is probably not a flash image.",
                    DialogButtons::OK);
   }
 
-  const auto signature = file.Read<8>(kSignatureOffset);
-  if (std::memcmp(signature.data(), "CASIOWIN", 8) != 0) {
+  const auto signature = ReadField<kSignatureField.width>(file, kSignatureField);
+  if (std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size()) != kOsSignature) {
     Fail(icrCasioWinError, "CASIOWIN error");
     return;
   }
   Log(2, FieldText(signature.data(), signature.size()));
 
-  const auto bios_date = file.Read<kBiosDateLength>(kBiosDateOffset);
-  const auto calc_id = file.Read<kCalcIdLength>(kCalcIdOffset);
-  const std::uint32_t bios_checksum = BigEndian(file.Read<4>(kBiosChecksumOffset).data());
-  const std::uint32_t type_info1 = BigEndian(file.Read<4>(kTypeInfo1Offset).data());
-  const std::uint32_t type_info2 = BigEndian(file.Read<4>(kTypeInfo2Offset).data());
+  const auto bios_date = ReadField<kBiosDateField.width>(file, kBiosDateField);
+  const auto calc_id = ReadField<kCalcIdField.width>(file, kCalcIdField);
+  const std::uint32_t bios_checksum = ReadBigEndian32(ReadField<4>(file, kBiosChecksumField).data());
+  const std::uint32_t type_info1 = ReadBigEndian32(ReadField<4>(file, kTypeInfo1Field).data());
+  const std::uint32_t type_info2 = ReadBigEndian32(ReadField<4>(file, kTypeInfo2Field).data());
   Collect("BIOSDATE", FieldText(bios_date.data(), bios_date.size()));
-  const bool id_erased = std::all_of(calc_id.begin(), calc_id.end(), [](std::uint8_t b) { return b == 0xFF; });
-  Collect("CALCID", id_erased ? std::string("***deactivated***") : FieldText(calc_id.data(), calc_id.size()));
+  Collect("CALCID", IsErasedCalcId(calc_id) ? std::string("***deactivated***")
+                                            : FieldText(calc_id.data(), calc_id.size()));
   Collect("BIOSCHK", Hex8(bios_checksum));
   Collect("TYPEINFO1", TypeInfo1Text(type_info1));
   Collect("TYPEINFO2", TypeInfo2Text(type_info2));
 
   // The raw date bytes are compared, so a damaged field can never match a known build.
   const std::string raw_bios_date(bios_date.begin(), bios_date.end());
-  bios_image_type_ = FindBiosImageType(bios_checksum, raw_bios_date);
-  Collect("BIOSIMAGETYPE", BiosTypeName(static_cast<std::uint32_t>(bios_image_type_)));
+  const std::int32_t bios_image_type = FindBiosImageType(bios_checksum, raw_bios_date);
+  report_.bios_image_type = bios_image_type;
+  Collect("BIOSIMAGETYPE", BiosTypeName(static_cast<std::uint32_t>(bios_image_type)));
 
-  const auto version = file.Read<10>(kOsVersionOffset);
+  const auto version = ReadField<kOsVersionField.width>(file, kOsVersionField);
   const std::string version_text = FieldText(version.data(), version.size());
   NotifyIfAsked(nfImageData, version_text);
   Collect("OSVERSION", version_text);
-  Collect("SYSCALLADR", Hex8(BigEndian(file.Read<4>(kSyscallOffset).data())));
+  Collect("SYSCALLADR", Hex8(ReadBigEndian32(ReadField<4>(file, kSyscallAddressField).data())));
 
-  const std::optional<OsLayout> layout =
-      ChooseOsLayout(std::string_view(reinterpret_cast<const char*>(version.data()), version.size()),
-                     bios_image_type_);
+  const std::optional<OsLayout> layout = ChooseOsLayout(
+      std::string_view(reinterpret_cast<const char*>(version.data()), version.size()), bios_image_type);
   if (!layout) {
-    if (check_repository_) {
+    if (request_.check_repository) {
       ui_.MessageBox(DialogKind::Error, "OS-version at offset 0x10020 unknown!", DialogButtons::OK);
     }
-    result_ = icrOsVersionError;
+    report_.result = icrOsVersionError;
     return;
   }
-  const bool want_main_memory = (options_ & OPT_IGNORE_MAIN_MEMORY) != 0;
-  if (main_memory_offset_) *main_memory_offset_ = want_main_memory ? layout->main_memory_offset : 0;
-  if (main_memory_sectors_) *main_memory_sectors_ = want_main_memory ? layout->main_memory_sectors : 0;
+  if (request_.options & OPT_IGNORE_MAIN_MEMORY) {
+    report_.main_memory = TMainMemoryArea{layout->main_memory_offset, layout->main_memory_sectors};
+  } else {
+    report_.main_memory = TMainMemoryArea{};
+  }
 
   NotifyIfAsked(nfProgressPos, std::int64_t{0});
   Log(2, "calculate checksum:start (os:" + std::to_string(layout->os_class) + ")");
@@ -379,9 +344,9 @@ void ImageCheck::ReadImage(ImageReader& file) {
     Fail(icrFileSizeError, "Filesize error(2): " + Hex8(file.Size()));
     return;
   }
-  const auto os_date = file.Read<kBiosDateLength>(layout->os_end - 0x20);
+  const auto os_date = ReadField<kBiosDateLength>(file, layout->OsDateField());
   os_date_ = FieldText(os_date.data(), os_date.size());
-  saved_checksum_ = BigEndian(file.Read<4>(layout->os_end - 8).data());
+  saved_checksum_ = ReadBigEndian32(ReadField<4>(file, layout->OsChecksumField()).data());
   Log(2, "calculate checksum:end");
   os_read_ = true;
 }
@@ -394,14 +359,12 @@ bool ImageCheck::SumOs(ImageReader& file, const OsLayout& layout) {
   std::uint32_t sum = 0;
   while (offset < layout.os_end) {
     NotifyIfAsked(nfProgressPos, std::int64_t{offset});
-    if (layout.os_class == 0 && offset >= kClass0GapStart && offset < kClass0GapEnd) {
-      offset = kClass0GapEnd;
-    }
+    if (offset >= layout.gap_start && offset < layout.gap_end) offset = layout.gap_end;
     const std::size_t got = file.ReadAt(offset, block.data(), block.size());
     if (got < block.size()) return false;
     offset += kBlockSize;
     std::size_t count = got;
-    if (offset == layout.os_end) count -= 8;
+    if (offset == layout.os_end) count -= layout.os_end - layout.ChecksumEnd();
     for (std::size_t i = 0; i < count; ++i) sum += block[i];
   }
   sum_ = sum;
@@ -411,11 +374,12 @@ bool ImageCheck::SumOs(ImageReader& file, const OsLayout& layout) {
 // Registers the image. A check the user asked for also checks every image of the folder
 // that is not registered yet, which registers it.
 void ImageCheck::RepositoryPass() {
-  if (!check_repository_) {
-    SaveImageInfo(file_name_, collected_, false, ui_);
+  const std::string info = report_.ImageInfo();  // no message: the check got past every failure
+  if (!request_.check_repository) {
+    SaveImageInfo(request_.image_file, info, false, ui_);
     return;
   }
-  const std::string listed = SaveImageInfo(file_name_, collected_, true, ui_);
+  const std::string listed = SaveImageInfo(request_.image_file, info, true, ui_);
   std::vector<std::string> files;
   for (int i = 1, n = TokenCount(listed, kLineEnd); i <= n; ++i) {
     std::string path = GetToken(listed, i, kLineEnd);
@@ -425,12 +389,12 @@ void ImageCheck::RepositoryPass() {
   for (std::size_t i = 0; i < count; ++i) {
     ui_.Notify(nfLogLine, "Image-Repository:" + std::to_string(i + 1) + " of " + std::to_string(count));
     ui_.Notify(nfLogLine, files[i]);
-    std::string nested_info;
-    std::int32_t nested_type = kBiosTypeUnknown;
+    TImageCheckRequest nested_request = request_;
+    nested_request.image_file = files[i];
+    nested_request.check_repository = false;
     ImageCheckResult nested = icrUnknown;
     try {
-      nested = FXCheckImage(files[i], options_, nullptr, use_repository_, false, logger_, nested_info,
-                            nested_type, nullptr, ui_);
+      nested = ImageCheck(nested_request, ui_).Run().result;
     } catch (const Error& e) {
       // One unreadable neighbour must not turn the check of this image into a failure.
       ui_.Notify(nfLogLine, "Error: " + e.Text());
@@ -457,18 +421,14 @@ std::string ImageCheckResultName(std::uint8_t code) {
   }
 }
 
-std::optional<OsLayout> ChooseOsLayout(std::string_view os_version, std::int32_t bios_image_type) {
-  static constexpr std::string_view kVersions2And3[] = {"02.00.0000", "02.01.0000", "02.02.0000",
-                                                        "03.00.0000", "03.01.0000"};
-  for (std::string_view v : kVersions2And3) {
-    if (os_version == v) {
-      if (bios_image_type == kBiosTypeFx7400GII) return OsLayout{3, 0x1E0000, 0x200000, 0x1E0000, 2};
-      return OsLayout{1, 0x250000, 0x270000, 0x250000, 2};
-    }
-  }
-  if (os_version == "01.02.0000") return OsLayout{2, 0x270000, 0x270000, 0, 0};
-  if (os_version.substr(0, 2) == "01") return OsLayout{0, 0x270000, 0x270000, 0x230000, 3};
-  return std::nullopt;
+std::string TImageCheckReport::ImageInfo() const {
+  std::string info = message;
+  for (const TImageInfoLine& line : lines) info += line.key + "=" + line.value + kLineEnd;
+  return info;
+}
+
+TImageCheckReport CheckFlashImage(const TImageCheckRequest& request, TUserInterface ui) {
+  return ImageCheck(request, ui).Run();
 }
 
 ImageCheckResult FXCheckImage(const std::string& image_file, TOptionWord options,
@@ -476,9 +436,15 @@ ImageCheckResult FXCheckImage(const std::string& image_file, TOptionWord options
                               bool check_repository, TMiniLogger* logger, std::string& image_info,
                               std::int32_t& bios_image_type, std::uint32_t* main_memory_sectors,
                               TUserInterface ui) {
-  ImageCheck check(image_file, options, main_memory_offset, use_repository, check_repository, logger,
-                   image_info, bios_image_type, main_memory_sectors, ui);
-  return check.Run();
+  const TImageCheckReport report =
+      CheckFlashImage({image_file, options, use_repository, check_repository, logger}, ui);
+  image_info = report.ImageInfo();
+  if (report.bios_image_type) bios_image_type = *report.bios_image_type;
+  if (report.main_memory) {
+    if (main_memory_offset) *main_memory_offset = report.main_memory->offset;
+    if (main_memory_sectors) *main_memory_sectors = report.main_memory->sectors;
+  }
+  return report.result;
 }
 
 }  // namespace ostrel

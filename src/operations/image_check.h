@@ -2,17 +2,18 @@
 // The flash image check: reads the identification fields of a flash image, decides the OS
 // layout, recomputes the OS checksum and compares it with the stored one.
 //
-// A flash image is a byte-for-byte copy of the calculator's flash (file offset = flash
-// offset; flash address = offset + 0xA0000000); numbers in it are big-endian.
+// The image layout (fields, OS layout classes) is operations/flash_image_layout.h.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "env/operation_status.h"
 #include "env/options.h"
+#include "operations/flash_image_layout.h"
 
 namespace ostrel {
 
@@ -32,33 +33,47 @@ enum ImageCheckResult : std::uint8_t {
 // "FILE_DOES_NOT_EXIST"; "undefined" for any other code.
 std::string ImageCheckResultName(std::uint8_t code);
 
-// Image offset at which flash address 0xA0000000 lies.
-inline constexpr std::uint32_t kFlashBaseAddress = 0xA0000000;
-// Every flash image is at least this long.
-inline constexpr std::uint32_t kMinimumImageSize = 0x200000;
-// The calculator ID: eight bytes at this image offset, all 0xFF when erased.
-inline constexpr std::uint32_t kCalcIdOffset = 0xFFD0;
-inline constexpr std::size_t kCalcIdLength = 8;
-
-// Where the OS of one layout class lies in an image.
-struct OsLayout {
-  int os_class;                      // 0..3
-  std::uint32_t os_end;              // OS date at os_end - 0x20, stored checksum at os_end - 8
-  std::uint32_t minimum_size;        // the smallest image of this class
-  std::uint32_t main_memory_offset;  // image offset of the main-memory area (0: none)
-  std::uint32_t main_memory_sectors; // its number of 64 KiB sectors
+// What to check and how.
+struct TImageCheckRequest {
+  std::string image_file;
+  TOptionWord options = 0;  // OPT_IGNORE_CHECKSUM skips the check, OPT_IGNORE_MAIN_MEMORY asks for the area
+  bool use_repository = false;   // register the image in the folder's repository
+  // A check the user asked for: it turns on the notifications, the error dialog and (with
+  // use_repository) the checking of the other unregistered images of the folder.
+  bool check_repository = false;
+  TMiniLogger* logger = nullptr;  // optional
 };
 
-// The layout of an OS version (ten characters) on a BIOS image type; nothing for an
-// unknown version.
-std::optional<OsLayout> ChooseOsLayout(std::string_view os_version, std::int32_t bios_image_type);
+struct TImageInfoLine {
+  std::string key;
+  std::string value;
+};
 
-// Checks an image. See the notes in image_check.cpp for the steps. Returns the result code;
-// `image_info` receives the failure message (if any) followed by the KEY=value lines read.
-// `bios_image_type` and the optional main-memory outs are written only when the check gets
-// that far, so callers initialise them. `check_repository` marks a check the user asked
-// for: it turns on the notifications, the error dialog and (with `use_repository`) the
-// checking of the other unregistered images of the folder. I/O failures raise IoError.
+// An image offset and a number of 64 KiB sectors.
+struct TMainMemoryArea {
+  std::uint32_t offset = 0;
+  std::uint32_t sectors = 0;
+};
+
+struct TImageCheckReport {
+  ImageCheckResult result = icrUnknown;
+  std::string message;               // the failure message, empty when there is none
+  std::vector<TImageInfoLine> lines;  // KEY=value, in the order they were read
+  // Set once the check got that far: the BIOS image type after the BIOS fields were read,
+  // the main-memory area after the OS layout was chosen (zero without OPT_IGNORE_MAIN_MEMORY).
+  std::optional<std::int32_t> bios_image_type;
+  std::optional<TMainMemoryArea> main_memory;
+
+  // The image information: the message, then "KEY=value" + CR LF per line.
+  std::string ImageInfo() const;
+};
+
+// Checks an image. See the notes in image_check.cpp for the steps. I/O failures raise IoError.
+TImageCheckReport CheckFlashImage(const TImageCheckRequest& request, TUserInterface ui);
+
+// CheckFlashImage with the positional form of the front ends: returns the result code;
+// `image_info` receives ImageInfo(); `bios_image_type` and the optional main-memory outs
+// are written only when the check gets that far, so callers initialise them.
 ImageCheckResult FXCheckImage(const std::string& image_file, TOptionWord options,
                               std::uint32_t* main_memory_offset, bool use_repository,
                               bool check_repository, TMiniLogger* logger, std::string& image_info,

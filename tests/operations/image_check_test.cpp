@@ -175,6 +175,55 @@ TEST(FXCheckImage, FieldValueForms) {
   }
 }
 
+// The report says how far the check got: the BIOS type once the BIOS fields were read,
+// the main-memory area once the OS layout was chosen; the positional form writes only those.
+TEST(CheckFlashImage, ReportSaysHowFarTheCheckGot) {
+  struct Case {
+    const char* name;
+    std::function<std::string(TempFolder&)> make;
+    ImageCheckResult result;
+    std::size_t lines;
+    bool bios_type_set;
+    bool main_memory_set;
+  };
+  const Case cases[] = {
+      {"missing file", [](TempFolder& f) { return f.File("none.fls"); }, icrFileDoesNotExist, 0, false, false},
+      {"short file",
+       [](TempFolder& f) {
+         TestImageSpec spec;
+         spec.size = 0x1FFFFF;
+         return f.WriteImage("short.fls", spec);
+       },
+       icrFileSizeError, 0, false, false},
+      {"unknown version",
+       [](TempFolder& f) {
+         TestImageSpec spec;
+         spec.os_version = "04.00.0000";
+         spec.layout_class = 1;
+         return f.WriteImage("v4.fls", spec);
+       },
+       icrOsVersionError, 9, true, false},
+      {"good image", [](TempFolder& f) { return f.WriteImage("good.fls"); }, icrOK, 12, true, true},
+  };
+  for (const Case& c : cases) {
+    TempFolder folder;
+    const std::string path = c.make(folder);
+    RecordingUi ui;
+    const TImageCheckReport report =
+        CheckFlashImage({path, OPT_IGNORE_MAIN_MEMORY, false, false, nullptr}, ui.Ui());
+    EXPECT_EQ(report.result, c.result) << c.name;
+    EXPECT_EQ(report.lines.size(), c.lines) << c.name;
+    EXPECT_EQ(report.bios_image_type.has_value(), c.bios_type_set) << c.name;
+    EXPECT_EQ(report.main_memory.has_value(), c.main_memory_set) << c.name;
+
+    CheckRun run;
+    Check(run, path, OPT_IGNORE_MAIN_MEMORY, false);
+    EXPECT_EQ(run.info, report.ImageInfo()) << c.name;
+    EXPECT_EQ(run.bios_type != 99, c.bios_type_set) << c.name;
+    EXPECT_EQ(run.mm_offset != kUntouched, c.main_memory_set) << c.name;
+  }
+}
+
 TEST(FXCheckImage, FirstBiosDateMatchDecides) {
   struct BiosCase {
     int row;

@@ -5,44 +5,32 @@
 #include <memory>
 #include <stdexcept>
 
-#include "operations/known_bios.h"
+#include "operations/flash_image_layout.h"
 
 namespace ostrel {
 
 namespace {
 
-struct ClassLayout {
-  std::uint32_t os_end;
-  std::uint32_t minimum_size;
-  const char* default_version;
-  int default_bios_row;
+// What a class takes when the spec leaves it open.
+struct ClassDefaults {
+  const char* version;
+  int bios_row;
 };
 
-// Where the OS of each layout class ends, and the smallest file of that class.
-constexpr ClassLayout kClassLayouts[4] = {
-    {0x270000, 0x270000, "01.04.0000", 1},
-    {0x250000, 0x270000, "02.00.0000", 7},
-    {0x270000, 0x270000, "01.02.0000", 1},
-    {0x1E0000, 0x200000, "02.00.0000", 10},
+constexpr ClassDefaults kClassDefaults[4] = {
+    {"01.04.0000", 1},
+    {"02.00.0000", 7},
+    {"01.02.0000", 1},
+    {"02.00.0000", 10},
 };
-
-constexpr std::uint32_t kOsStart = 0x10000;
-constexpr std::uint32_t kClass0GapStart = 0x230000;
-constexpr std::uint32_t kClass0GapEnd = 0x260000;
 
 // An unknown BIOS build: a date and checksum that no row of the table has.
 constexpr const char* kUnknownBiosDate = "2010.0101.0000";
 constexpr std::uint32_t kUnknownBiosChecksum = 0x00123456;
 
 int ClassOfVersion(const std::string& version, std::int32_t bios_type) {
-  static const char* const kNewVersions[] = {"02.00.0000", "02.01.0000", "02.02.0000",
-                                             "03.00.0000", "03.01.0000"};
-  for (const char* v : kNewVersions) {
-    if (version == v) return bios_type == kBiosTypeFx7400GII ? 3 : 1;
-  }
-  if (version == "01.02.0000") return 2;
-  if (version.rfind("01", 0) == 0) return 0;
-  return 1;  // an unknown version: lay it out like the common class
+  const std::optional<OsLayout> layout = ChooseOsLayout(version, bios_type);
+  return layout ? layout->os_class : 1;  // an unknown version: lay it out like the common class
 }
 
 // splitmix64: small, fast and the same on every platform.
@@ -70,19 +58,6 @@ void Fill(std::vector<std::uint8_t>& bytes, std::uint64_t seed) {
   }
 }
 
-void PutText(std::vector<std::uint8_t>& bytes, std::uint32_t offset, const std::string& text,
-             std::size_t width, std::uint8_t pad) {
-  for (std::size_t i = 0; i < width; ++i) {
-    bytes[offset + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : pad;
-  }
-}
-
-void PutBigEndian(std::vector<std::uint8_t>& bytes, std::uint32_t offset, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    bytes[offset + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-  }
-}
-
 }  // namespace
 
 ResolvedTestImage ResolveTestImage(const TestImageSpec& spec) {
@@ -96,15 +71,15 @@ ResolvedTestImage ResolveTestImage(const TestImageSpec& spec) {
   // The BIOS row decides the class of a version 2/3 OS, and the class may decide the row.
   if (spec.layout_class) {
     r.layout_class = *spec.layout_class;
-    r.os_version = spec.os_version.value_or(kClassLayouts[r.layout_class].default_version);
-    r.bios_row = spec.bios_row.value_or(kClassLayouts[r.layout_class].default_bios_row);
+    r.os_version = spec.os_version.value_or(kClassDefaults[r.layout_class].version);
+    r.bios_row = spec.bios_row.value_or(kClassDefaults[r.layout_class].bios_row);
   } else {
     r.os_version = spec.os_version.value_or("02.00.0000");
     r.bios_row = spec.bios_row.value_or(7);
     const std::int32_t type = r.bios_row == 0 ? kBiosTypeUnknown : KnownBiosTable[r.bios_row - 1].type;
     r.layout_class = ClassOfVersion(r.os_version, type);
     if (!spec.bios_row && r.layout_class != 1) {
-      r.bios_row = kClassLayouts[r.layout_class].default_bios_row;
+      r.bios_row = kClassDefaults[r.layout_class].bios_row;
     }
   }
   if (r.bios_row == 0) {
@@ -116,7 +91,7 @@ ResolvedTestImage ResolveTestImage(const TestImageSpec& spec) {
   }
   if (spec.bios_date) r.bios_date = *spec.bios_date;
   if (spec.bios_checksum) r.bios_checksum = *spec.bios_checksum;
-  const ClassLayout& layout = kClassLayouts[r.layout_class];
+  const OsLayout& layout = kOsLayouts[static_cast<std::size_t>(r.layout_class)];
   r.os_end = layout.os_end;
   r.size = spec.size.value_or(layout.minimum_size);
   return r;
@@ -124,10 +99,11 @@ ResolvedTestImage ResolveTestImage(const TestImageSpec& spec) {
 
 std::uint32_t TestImageChecksum(const std::vector<std::uint8_t>& bytes, int layout_class,
                                 std::uint32_t os_end) {
+  const OsLayout& layout = kOsLayouts.at(static_cast<std::size_t>(layout_class));
   std::uint32_t sum = 0;
   const std::size_t end = std::min<std::size_t>(bytes.size(), os_end - 8);
   for (std::size_t i = kOsStart; i < end; ++i) {
-    if (layout_class == 0 && i >= kClass0GapStart && i < kClass0GapEnd) continue;
+    if (i >= layout.gap_start && i < layout.gap_end) continue;
     sum += bytes[i];
   }
   return sum;
@@ -138,27 +114,25 @@ std::vector<std::uint8_t> GenerateTestImage(const TestImageSpec& spec, ResolvedT
   // Build the whole OS even for a short file, then cut: a short file is a cut-off image.
   std::vector<std::uint8_t> bytes(std::max<std::size_t>(r.size, r.os_end));
   Fill(bytes, spec.seed);
+  const std::span<std::uint8_t> image(bytes);
+  const OsLayout& layout = kOsLayouts[static_cast<std::size_t>(r.layout_class)];
 
-  PutBigEndian(bytes, 0x300, spec.type_info1);
-  PutBigEndian(bytes, 0x304, spec.type_info2);
-  PutText(bytes, 0xFFB0, r.bios_date, kBiosDateLength, ' ');
+  WriteWordField(image, kTypeInfo1Field, spec.type_info1);
+  WriteWordField(image, kTypeInfo2Field, spec.type_info2);
+  WriteTextField(image, kBiosDateField, r.bios_date, ' ');
   if (spec.erased_calc_id) {
-    std::fill_n(bytes.begin() + 0xFFD0, 8, std::uint8_t{0xFF});
+    FillField(image, kCalcIdField, 0xFF);
   } else {
-    PutText(bytes, 0xFFD0, spec.calc_id, 8, ' ');
+    WriteTextField(image, kCalcIdField, spec.calc_id, ' ');
   }
-  PutBigEndian(bytes, 0xFFFC, r.bios_checksum);
-  if (spec.signature) {
-    PutText(bytes, kOsStart, "CASIOWIN", 8, ' ');
-  } else {
-    PutText(bytes, kOsStart, "NOTAN_OS", 8, ' ');
-  }
-  PutText(bytes, 0x10020, r.os_version, 10, ' ');
-  PutBigEndian(bytes, 0x1007C, spec.syscall_address);
-  PutText(bytes, r.os_end - 0x20, spec.os_date, 14, ' ');
+  WriteWordField(image, kBiosChecksumField, r.bios_checksum);
+  WriteTextField(image, kSignatureField, spec.signature ? kOsSignature : "NOTAN_OS", ' ');
+  WriteTextField(image, kOsVersionField, r.os_version, ' ');
+  WriteWordField(image, kSyscallAddressField, spec.syscall_address);
+  WriteTextField(image, layout.OsDateField(), spec.os_date, ' ');
 
   std::uint32_t sum = TestImageChecksum(bytes, r.layout_class, r.os_end);
-  PutBigEndian(bytes, r.os_end - 8, spec.correct_checksum ? sum : sum + 1);
+  WriteWordField(image, layout.OsChecksumField(), spec.correct_checksum ? sum : sum + 1);
   r.os_checksum = sum;
   if (resolved) *resolved = r;
 

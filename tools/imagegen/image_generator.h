@@ -3,8 +3,9 @@
 // build, with a correct or a deliberately wrong OS checksum, filled with a deterministic
 // pseudo-random pattern so that the checksum is not trivial.
 //
-// The generator knows the image layout on its own (it does not use the image check's
-// tables), so that a fault in the check cannot hide behind the same fault here.
+// Where each field lies comes from the image layout (operations/flash_image_layout.h); the
+// tests of the check and of this generator pin the offsets with literal numbers, so a
+// fault in the layout cannot hide behind both using it.
 
 #include <array>
 #include <cstdint>

@@ -1,0 +1,132 @@
+#pragma once
+// The layout of a flash image file: a byte-for-byte copy of the calculator's flash (file
+// offset = flash offset; flash address = offset + 0xA0000000), numbers big-endian, the
+// identification fields at fixed offsets, and the OS layout classes that decide where an
+// OS ends and which area holds its main memory.
+//
+// The image check reads these fields, the backups write some of them, the test-image
+// generator writes all of them; this header is the one place that says where they are.
+// Header-only, so that tools can use it without linking the operations.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "operations/known_bios.h"
+
+namespace ostrel {
+
+// Flash address of image offset 0.
+inline constexpr std::uint32_t kFlashBaseAddress = 0xA0000000;
+// The flash is erased and written in sectors of this size.
+inline constexpr std::uint32_t kFlashSectorSize = 0x10000;
+// Every flash image is at least this long.
+inline constexpr std::uint32_t kMinimumImageSize = 0x200000;
+// The OS begins here (the BIOS area lies below).
+inline constexpr std::uint32_t kOsStart = 0x10000;
+// The OS signature at kOsStart.
+inline constexpr std::string_view kOsSignature = "CASIOWIN";
+
+// A fixed-width field of an image.
+struct TImageField {
+  std::uint32_t offset;
+  std::uint32_t width;
+};
+
+inline constexpr TImageField kTypeInfo1Field{0x000300, 4};       // hardware type word
+inline constexpr TImageField kTypeInfo2Field{0x000304, 4};       // 0xFFAA.... SD model, 0x00AA.... without
+inline constexpr TImageField kBiosDateField{0x00FFB0, kBiosDateLength};  // YYYY.MMDD.hhmm
+inline constexpr TImageField kCalcIdField{0x00FFD0, 8};          // all 0xFF: the ID is erased
+inline constexpr TImageField kBiosChecksumField{0x00FFFC, 4};    // as stored, never recomputed
+inline constexpr TImageField kSignatureField{kOsStart, 8};       // "CASIOWIN"
+inline constexpr TImageField kOsVersionField{0x010020, 10};      // NN.NN.NNNN
+inline constexpr TImageField kSyscallAddressField{0x01007C, 4};  // the system-call table
+
+// Where the OS of one layout class lies in an image.
+struct OsLayout {
+  int os_class;                       // 0..3
+  std::uint32_t os_end;               // OS date at os_end - 0x20, stored checksum at os_end - 8
+  std::uint32_t minimum_size;         // the smallest image of this class
+  std::uint32_t main_memory_offset;   // image offset of the main-memory area (0: none)
+  std::uint32_t main_memory_sectors;  // its number of 64 KiB sectors
+  std::uint32_t gap_start;            // the checksum leaves [gap_start, gap_end) out (0, 0: no gap)
+  std::uint32_t gap_end;
+
+  TImageField OsDateField() const { return {os_end - 0x20, kBiosDateLength}; }
+  TImageField OsChecksumField() const { return {os_end - 8, 4}; }
+  // The OS checksum sums [kOsStart, ChecksumEnd()) without the gap.
+  std::uint32_t ChecksumEnd() const { return os_end - 8; }
+};
+
+// The layout classes, indexed by class number.
+inline constexpr std::array<OsLayout, 4> kOsLayouts = {{
+    {0, 0x270000, 0x270000, 0x230000, 3, 0x230000, 0x260000},  // versions 01.xx but 01.02
+    {1, 0x250000, 0x270000, 0x250000, 2, 0, 0},                // versions 02.00 .. 03.01
+    {2, 0x270000, 0x270000, 0, 0, 0, 0},                       // version 01.02.0000
+    {3, 0x1E0000, 0x200000, 0x1E0000, 2, 0, 0},                // 02.00 .. 03.01 on an fx-7400GII BIOS
+}};
+
+// The layout of an OS version (ten characters) on a BIOS image type; nothing for an
+// unknown version.
+inline std::optional<OsLayout> ChooseOsLayout(std::string_view os_version, std::int32_t bios_image_type) {
+  static constexpr std::string_view kVersions2And3[] = {"02.00.0000", "02.01.0000", "02.02.0000",
+                                                        "03.00.0000", "03.01.0000"};
+  for (std::string_view v : kVersions2And3) {
+    if (os_version == v) return kOsLayouts[bios_image_type == kBiosTypeFx7400GII ? 3 : 1];
+  }
+  if (os_version == "01.02.0000") return kOsLayouts[2];
+  if (os_version.substr(0, 2) == "01") return kOsLayouts[0];
+  return std::nullopt;
+}
+
+// ---- field readers and writers over bytes ----
+
+inline std::uint32_t ReadBigEndian32(const std::uint8_t* bytes) {
+  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 |
+         std::uint32_t{bytes[3]};
+}
+
+inline void WriteBigEndian32(std::uint8_t* bytes, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// The bytes of a field inside an image held in memory (the image must be long enough).
+inline std::span<const std::uint8_t> FieldBytes(std::span<const std::uint8_t> image, TImageField field) {
+  return image.subspan(field.offset, field.width);
+}
+inline std::span<std::uint8_t> FieldBytes(std::span<std::uint8_t> image, TImageField field) {
+  return image.subspan(field.offset, field.width);
+}
+
+inline std::uint32_t ReadWordField(std::span<const std::uint8_t> image, TImageField field) {
+  return ReadBigEndian32(FieldBytes(image, field).data());
+}
+
+inline void WriteWordField(std::span<std::uint8_t> image, TImageField field, std::uint32_t value) {
+  WriteBigEndian32(FieldBytes(image, field).data(), value);
+}
+
+// Writes a text into a field, cut to its width or padded with `pad`.
+inline void WriteTextField(std::span<std::uint8_t> image, TImageField field, std::string_view text,
+                           std::uint8_t pad) {
+  const auto bytes = FieldBytes(image, field);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : pad;
+  }
+}
+
+inline void FillField(std::span<std::uint8_t> image, TImageField field, std::uint8_t value) {
+  const auto bytes = FieldBytes(image, field);
+  std::fill(bytes.begin(), bytes.end(), value);
+}
+
+// True when every byte of the calculator ID is 0xFF.
+inline bool IsErasedCalcId(std::span<const std::uint8_t> id) {
+  return std::all_of(id.begin(), id.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
+}  // namespace ostrel
