@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "base/path_map.h"
@@ -92,24 +94,60 @@ std::uint32_t ExitCodeOf(int status) {
   return 0;
 }
 
-// Waits for the process, pumping messages; a stop request ends its process group.
+// True while a process of the group runs. Processes that have ended but wait for their
+// new parent to collect them (zombies) do not count.
+bool GroupHasLiveProcess(pid_t group) {
+  if (::kill(-group, 0) != 0) return false;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat_file(entry.path() / "stat");
+    std::string stat;
+    std::getline(stat_file, stat);
+    // "pid (command) state ppid pgrp ..."; the command may hold blanks and parentheses.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    char state = 0;
+    long parent = 0;
+    long process_group = 0;
+    if (fields >> state >> parent >> process_group && process_group == group && state != 'Z' && state != 'X') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Pumps messages every interval until the deadline or until no process of the group is
+// left, then kills what is left.
+void EndProcessGroup(pid_t group, std::chrono::steady_clock::time_point kill_at, const TUserInterface& ui) {
+  while (GroupHasLiveProcess(group) && std::chrono::steady_clock::now() < kill_at) {
+    ui.ProcessMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(-group, SIGKILL);
+}
+
+// Waits for the process, pumping messages. A stop request sends SIGTERM to its process
+// group; whatever of the group is still there after the grace period gets SIGKILL, also
+// when the process itself has ended (a tool it started may ignore SIGTERM).
 std::uint32_t WaitForTool(pid_t pid, const TUserInterface& ui, bool& stopped) {
   const TProcessHandle handle(pid);
   std::chrono::steady_clock::time_point kill_at{};
-  bool killed = false;
   for (;;) {
     int status = 0;
     const pid_t ended = ::waitpid(pid, &status, WNOHANG);
-    if (ended == pid) return ExitCodeOf(status);
-    if (ended < 0 && errno != EINTR) return 0;
+    if (ended == pid || (ended < 0 && errno != EINTR)) {
+      if (stopped) EndProcessGroup(pid, kill_at, ui);
+      return ended == pid ? ExitCodeOf(status) : 0;
+    }
     ui.ProcessMessages();
-    const auto now = std::chrono::steady_clock::now();
     if (!stopped && StopRequest().load() != stopNone) {
       stopped = true;
       ::kill(-pid, SIGTERM);
-      kill_at = now + kToolStopGracePeriod;
-    } else if (stopped && !killed && now >= kill_at) {
-      killed = true;
+      kill_at = std::chrono::steady_clock::now() + kToolStopGracePeriod;
+    } else if (stopped && std::chrono::steady_clock::now() >= kill_at) {
       ::kill(-pid, SIGKILL);
     }
     handle.Wait(kToolPollInterval);
