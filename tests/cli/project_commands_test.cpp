@@ -1,0 +1,109 @@
+// `ostrel build` and `ostrel bmp2cgi` as a user runs them: the built program in a
+// temporary folder, without a terminal; output, last lines and exit status.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/bitmaps.h"
+#include "support/temporary_folder.h"
+#include "support/test_files.h"
+
+namespace {
+
+using ostrel::testing::ReadFileText;
+using ostrel::testing::WriteFileText;
+
+struct CommandRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string LastLine(const std::string& text) {
+  std::string trimmed = text;
+  while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
+  const std::size_t start = trimmed.rfind('\n');
+  return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
+}
+
+class ProjectCommandsTest : public ::testing::Test {
+ protected:
+  std::string File(const std::string& name) const { return folder_.File(name); }
+
+  CommandRun Run(const std::string& arguments) const {
+    const std::string command = "cd '" + folder_.Path() + "' && '" + OSTREL_PROGRAM + "' " + arguments +
+                                " </dev/null >out.txt 2>err.txt";
+    CommandRun result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadFileText(File("out.txt"));
+    result.err = ReadFileText(File("err.txt"));
+    return result;
+  }
+
+  ostrel::testing::TemporaryFolder folder_;
+};
+
+TEST_F(ProjectCommandsTest, BuildStreamsToolOutputAndCountsFailedTools) {
+  WriteFileText(File("ok.sh"), "#!/bin/sh\necho built it\n");
+  WriteFileText(File("bad.sh"), "#!/bin/sh\necho broken\nexit 2\n");
+  ::chmod(File("ok.sh").c_str(), 0755);
+  ::chmod(File("bad.sh").c_str(), 0755);
+  WriteFileText(File("p.PRJ"), "WORKDIR=$(PROJECTDIR)\nMAKEALL=TRUE\nPROG=one\nEXECUTE=$(PROJECTDIR)/ok.sh\n"
+                               "PROG=two\nEXECUTE=$(PROJECTDIR)/bad.sh\n");
+  const CommandRun r = Run("build p.PRJ --log build.log");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("/ok.sh\" -SUB=TEMP.TXT one 00000100\nbuilt it\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("/bad.sh\" -SUB=TEMP.TXT two 00000200\nbroken\n"), std::string::npos) << r.out;
+  EXPECT_EQ(LastLine(r.out), "Build finished: 2 tool runs, 1 failed; project log: build.log");
+  EXPECT_NE(ReadFileText(File("build.log")).find("result: 0 2\r\n"), std::string::npos);
+}
+
+TEST_F(ProjectCommandsTest, BuildFailuresEndWithAReason) {
+  struct Case {
+    const char* script;
+    const char* last_error;
+  };
+  const Case cases[] = {
+      {nullptr, "ostrel: the project script p.PRJ does not exist: name an existing .PRJ file"},
+      {"TEMPLATEDIR=$(PROJECTDIR)\nMAKEALL=TRUE\nSYSCALL=1;int F(void);;\n",
+       "ostrel: Cannot open the system-call template "},
+      {"A=$(A)\nB=$(A)\n", "ostrel: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.last_error);
+    std::filesystem::remove(File("p.PRJ"));
+    if (c.script) WriteFileText(File("p.PRJ"), c.script);
+    const CommandRun r = Run("build p.PRJ --log build.log");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(LastLine(r.err).starts_with(c.last_error)) << r.err;
+  }
+}
+
+TEST_F(ProjectCommandsTest, Bmp2CgiWritesOnlyRealPictures) {
+  WriteFileText(File("logo.bmp"), ostrel::testing::MakeBitmap({}));
+  WriteFileText(File("wide.bmp"), ostrel::testing::MakeBitmap({.width = 128}));
+  CommandRun r = Run("bmp2cgi logo.bmp");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Written: LOGO.CGI\n");
+  EXPECT_EQ(ReadFileText(File("LOGO.CGI")).size(), 11776u);
+
+  r = Run("bmp2cgi 'wide.bmp;wide.cgi'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(LastLine(r.err).starts_with("ostrel: wide.bmp is not a 92x64 bitmap")) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(File("wide.cgi")));
+  EXPECT_FALSE(std::filesystem::exists(File("WIDE.CGI")));
+
+  r = Run("bmp2cgi none.bmp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.err), "ostrel: none.bmp does not exist: name an existing bitmap file");
+}
+
+}  // namespace
