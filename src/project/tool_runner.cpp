@@ -126,7 +126,13 @@ void EndProcessGroup(pid_t group, std::chrono::steady_clock::time_point kill_at,
     ui.ProcessMessages();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ::kill(-group, SIGKILL);
+  if (::kill(-group, SIGKILL) != 0) return;
+  // SIGKILL arrives asynchronously: wait (briefly) until it has taken effect, so that no
+  // process of the tool outlives the run.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (GroupHasLiveProcess(group) && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 // Waits for the process, pumping messages. A stop request sends SIGTERM to its process
