@@ -8,6 +8,7 @@ packages=(
   umockdev libumockdev-dev
   libgtest-dev libgmock-dev
   gcc-sh4-linux-gnu binutils-sh4-linux-gnu qemu-user
+  qt6-base-dev
 )
 
 missing=()

@@ -1,0 +1,120 @@
+// The operation buttons. Each handler runs in one frame: busy state, the file dialog
+// primed from the settings, the choice written back, the operation start time, the
+// operation itself through the same calls as the command line, its result boxes and
+// FinishOperation.
+
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "app/device_control_test.h"
+#include "app/main_window.h"
+#include "app/qt_text.h"
+#include "base/error.h"
+#include "env/app_env.h"
+#include "operations/backup.h"
+#include "patch/fx9860g_file.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr const char* kProgram = "PROGRAM";
+constexpr const char* kFlashImageFilter = "Flash-image|*.fls;*.G1S;*.bin";
+
+}  // namespace
+
+std::optional<std::string> TForm1::ChooseFile(TFileDialogRequest::Kind kind, const std::string& filter,
+                                              const std::string& file_name, const std::string& extension) {
+  TFileDialogRequest request;
+  request.kind = kind;
+  request.filter = filter;
+  request.file_name = file_name;
+  request.default_extension = extension;
+  std::optional<std::string> chosen = dialogs_.ChooseFile(request);
+  if (chosen) (kind == TFileDialogRequest::Kind::Save ? save_dialog_file_ : open_dialog_file_) = *chosen;
+  return chosen;
+}
+
+void TForm1::WriteCable() const { SettingsFile().WriteInteger(kProgram, "CABLE", CableItem()); }
+
+void TForm1::btnBackupClick() {
+  RunHandler([this] {
+    SetOperationState(osBusy);
+    const TOptionWord options = GetOptionWord();
+    const std::optional<std::string> file =
+        ChooseFile(TFileDialogRequest::Kind::Save, kFlashImageFilter,
+                   SettingsFile().ReadString(kProgram, "LastSavedFile", ""), "fls");
+    if (file) {
+      SettingsFile().WriteString(kProgram, "LastSavedFile", *file);
+      WriteCable();
+      StartOperationClock();
+      RunFlashBackup(*file, options, Ui(), links_.target);
+    }
+    FinishOperation();
+  });
+}
+
+void TForm1::btnBackupRAMClick() {
+  RunHandler([this] {
+    SetOperationState(osBusy);
+    const TOptionWord options = GetOptionWord();
+    // The save dialog keeps the name it had; a name without extension becomes a .RAM file.
+    const std::optional<std::string> file =
+        ChooseFile(TFileDialogRequest::Kind::Save, "RAM-image|*.RAM", save_dialog_file_, "RAM");
+    if (file) {
+      SettingsFile().WriteString(kProgram, "LastSavedFile", *file);
+      WriteCable();
+      StartOperationClock();
+      RunRamBackup(*file, options, Ui(), links_.target);
+    }
+    FinishOperation();
+  });
+}
+
+void TForm1::btnRecoverClick() {
+  RunHandler([this] {
+    SetOperationState(osBusy);
+    throw Error("Recover flash is not available in this build.");
+  });
+}
+
+void TForm1::btnUploadNRunClick() {
+  RunHandler([this] {
+    SetOperationState(osBusy);
+    throw Error("Upload'n'Run is not available in this build.");
+  });
+}
+
+void TForm1::BuildProjectClick() {
+  RunHandler([this] {
+    SetOperationState(osBuild);
+    throw Error("Build project is not available in this build.");
+  });
+}
+
+void TForm1::btnBugFixClick() {
+  RunHandler([this] {
+    SetOperationState(osBugfix);
+    const std::optional<std::string> file =
+        ChooseFile(TFileDialogRequest::Kind::Open, "bugfix script|*.PSC",
+                   SettingsFile().ReadString(kProgram, "LastBugfixFile", ""), "PSC");
+    if (file) {
+      SettingsFile().WriteString(kProgram, "LastBugfixFile", *file);
+      StartOperationClock();
+      const TFX9860GFile bugfix(*file);
+      bugfix.RunBugfix(Ui());
+    }
+    FinishOperation();
+  });
+}
+
+void TForm1::btnTestClick() {
+  RunHandler([this] {
+    SetOperationState(osBusy);
+    const std::string device = SettingsFile().ReadString(kProgram, "TESTDEVICE", links_.target.usb_device.value_or(""));
+    RunDeviceControlTest(Ui(), device);
+    FinishOperation();
+  });
+}
+
+}  // namespace ostrel

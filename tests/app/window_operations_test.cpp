@@ -1,0 +1,177 @@
+// The operation buttons against the simulated calculator: each runs the real operation
+// through its dialog, writes its settings, and leaves the window idle, also when it is
+// cancelled or raises an error.
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "app/device_control_test.h"
+#include "fxsim/simulator.h"
+#include "imagegen/image_generator.h"
+#include "support/link_test_helpers.h"
+#include "support/test_files.h"
+#include "window_fixture.h"
+
+namespace ostrel::testing {
+namespace {
+
+// A calculator whose flash holds a valid generated OS image.
+fxsim::SimConfig ValidCalculator() {
+  TestImageSpec spec;
+  spec.size = 0x400000;
+  fxsim::SimConfig config;
+  config.flash = GenerateTestImage(spec);
+  return config;
+}
+
+class WindowOperationTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    links.target.usb_device = sim.StartUsb();
+    links.target.timings = QuickTimings();
+  }
+
+  // The window is idle: the status says so, Cancel is the one disabled button.
+  void ExpectIdle() {
+    EXPECT_FALSE(window->OperationRunning());
+    EXPECT_EQ(window->lblStatus->text().toStdString(), "Idle...");
+    EXPECT_FALSE(window->btnCancel->isEnabled());
+    EXPECT_TRUE(window->btnBackup->isEnabled());
+    EXPECT_EQ(StopRequest().load(), stopNone);
+  }
+
+  bool DiagnosticsContain(const std::string& text) const {
+    return window->memDiagnostic->toPlainText().contains(QString::fromStdString(text));
+  }
+
+  fxsim::Simulator sim{ValidCalculator()};
+};
+
+TEST_F(WindowOperationTest, BackupFlashWritesAVerifiedImageAndItsSettings) {
+  TForm1& form = Open();
+  const std::string file = tmp / "flash.fls";
+  Settings().WriteString("PROGRAM", "LastSavedFile", tmp / "older.fls");
+  dialogs.files = {file};
+  form.btnBackup->click();
+
+  ASSERT_EQ(dialogs.file_requests.size(), 1u);
+  EXPECT_EQ(dialogs.file_requests[0].kind, TFileDialogRequest::Kind::Save);
+  EXPECT_EQ(dialogs.file_requests[0].filter, "Flash-image|*.fls;*.G1S;*.bin");
+  EXPECT_EQ(dialogs.file_requests[0].file_name, tmp / "older.fls");
+  const std::string image = ReadFileText(file);
+  EXPECT_EQ(image.size(), 0x270000u);
+  EXPECT_EQ(image, std::string(sim.Flash().begin(), sim.Flash().begin() + 0x270000));
+  EXPECT_EQ(Settings().ReadString("PROGRAM", "LastSavedFile", ""), file);
+  EXPECT_EQ(Settings().ReadInteger("PROGRAM", "CABLE", -1), 1);
+  EXPECT_FALSE(form.memCalcData->toPlainText().isEmpty()) << "the calculator describes itself";
+  EXPECT_FALSE(form.edSpeed->text().isEmpty());
+  EXPECT_TRUE(DiagnosticsContain("Backup: " + file));
+  EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, TheCancelButtonStopsARunningBackup) {
+  TForm1& form = Open();
+  const std::string file = tmp / "flash.fls";
+  dialogs.files = {file};
+  // Press Cancel as soon as the transfer shows progress; the operation lets the window's
+  // messages run, so the button's handler runs inside it.
+  bool pressed = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (!pressed && form.ProgressBar1->value() > 0) {
+      pressed = true;
+      EXPECT_EQ(EnabledButtons(), std::vector<std::string>{"Cancel"});
+      form.btnCancel->click();
+      EXPECT_EQ(form.lblStatus->text().toStdString(), "Cancelled!");
+    }
+  });
+  watch.start(1);
+  form.btnBackup->click();
+  watch.stop();
+
+  ASSERT_TRUE(pressed);
+  EXPECT_LT(ReadFileText(file).size(), 0x270000u);
+  EXPECT_EQ(dialogs.Texts(DialogKind::Warning).back(), "Manually cancelled!");
+  EXPECT_TRUE(DiagnosticsContain("Manually cancelled!"));
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, AnErrorInsideAnOperationIsShownOnceAndTheWindowIsIdleAgain) {
+  Settings().WriteInteger("PROGRAM", "CABLE", 7);  // no cable item selected
+  TForm1& form = Open();
+  dialogs.files = {tmp / "flash.fls", tmp / "ram.RAM"};
+  form.btnBackup->click();
+  EXPECT_EQ(dialogs.Texts(DialogKind::Error), std::vector<std::string>{"Cable error"});
+  ExpectIdle();
+  form.btnBackupRAM->click();
+  EXPECT_EQ(dialogs.Texts(DialogKind::Error).size(), 2u);
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, ACancelledFileDialogSkipsTheOperation) {
+  TForm1& form = Open();
+  form.btnBackup->click();
+  EXPECT_EQ(dialogs.file_requests.size(), 1u);
+  EXPECT_EQ(sim.ReceivedPackets().size(), 0u);
+  EXPECT_EQ(Settings().ReadString("PROGRAM", "LastSavedFile", "none"), "none");
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, BackupRamKeepsTheSaveDialogsNameAndWritesTheRam) {
+  Settings().WriteString("PROGRAM", "LastSavedFile", tmp / "flash.fls");  // primes the save dialog
+  TForm1& form = Open();
+  const std::string file = tmp / "memory.RAM";
+  dialogs.files = {file};
+  form.btnBackupRAM->click();
+  ASSERT_EQ(dialogs.file_requests.size(), 1u);
+  EXPECT_EQ(dialogs.file_requests[0].filter, "RAM-image|*.RAM");
+  EXPECT_EQ(dialogs.file_requests[0].file_name, tmp / "flash.fls");
+  EXPECT_EQ(ReadFileText(file), std::string(sim.Ram().begin(), sim.Ram().end()));
+  EXPECT_EQ(Settings().ReadString("PROGRAM", "LastSavedFile", ""), file);
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, BugfixRunsTheScriptIntoTheDiagnosticsPane) {
+  StartEnvironment(true);
+  TForm1& form = Open();
+  const std::string target = WriteFileText(tmp / "target.bin", std::string(16, '\0'));
+  const std::string script = WriteFileText(tmp / "fix.PSC", "TARGETFILE=" + target + "\r\nREPORTALL=TRUE\r\n");
+  dialogs.files = {script};
+  form.btnBugFix->click();
+  ASSERT_EQ(dialogs.file_requests.size(), 1u);
+  EXPECT_EQ(dialogs.file_requests[0].filter, "bugfix script|*.PSC");
+  EXPECT_EQ(Settings().ReadString("PROGRAM", "LastBugfixFile", ""), script);
+  EXPECT_TRUE(DiagnosticsContain("Start! ")) << form.memDiagnostic->toPlainText().toStdString();
+  EXPECT_TRUE(DiagnosticsContain("Ready! "));
+  EXPECT_FALSE(form.memCalcData->isVisible()) << "the panes stay hidden after a bugfix";
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, ABugfixScriptThatRaisesEndsInTheErrorBox) {
+  StartEnvironment(true);
+  TForm1& form = Open();
+  dialogs.files = {WriteFileText(tmp / "bad.PSC", "GOTO=0\r\n")};
+  form.btnBugFix->click();
+  EXPECT_EQ(dialogs.Texts(DialogKind::Error), std::vector<std::string>{"TargetFile not open"});
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, TestButtonCompletesWithoutAMessage) {
+  StartEnvironment(true);
+  TForm1& form = Open();
+  Settings().WriteString("PROGRAM", "TESTDEVICE", tmp / "missing-device");
+  form.btnTest->click();
+  EXPECT_TRUE(dialogs.boxes.empty());
+  ExpectIdle();
+  EXPECT_FALSE(RunDeviceControlTest({}, tmp / "missing-device"));
+}
+
+}  // namespace
+}  // namespace ostrel::testing
