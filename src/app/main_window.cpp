@@ -356,14 +356,16 @@ void TForm1::edLCDcontrastExit() {
   checking_contrast_ = false;
 }
 
-void TForm1::RunGuarded(const std::function<void()>& handler) {
+bool TForm1::RunGuarded(const std::function<void()>& handler) {
   try {
     handler();
+    return true;
   } catch (const std::exception& error) {
     ShowError(error.what());
   } catch (...) {
     ShowError("Unknown error");
   }
+  return false;
 }
 
 void TForm1::ShowError(const std::string& text) { dialogs_.MessageBox(DialogKind::Error, text, DialogButtons::OK); }
@@ -371,15 +373,7 @@ void TForm1::ShowError(const std::string& text) { dialogs_.MessageBox(DialogKind
 void TForm1::RunHandler(const std::function<void()>& handler) {
   if (operation_running_) return;
   operation_running_ = true;
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    ShowError(error.what());
-    FinishOperation();
-  } catch (...) {
-    ShowError("Unknown error");
-    FinishOperation();
-  }
+  if (!RunGuarded(handler)) FinishOperation();
   operation_running_ = false;
   if (close_pending_) {
     close_pending_ = false;

@@ -162,8 +162,12 @@ class TForm1 : public QWidget, public TNotifier {
   // Runs a button handler: one at a time; an error leaving it is shown in the error box
   // and the window returns to idle.
   void RunHandler(const std::function<void()>& handler);
-  // Runs any other handler; an error leaving it is shown in the error box.
-  void RunGuarded(const std::function<void()>& handler);
+  // Runs any other handler; an error leaving it is shown in the error box (false then).
+  bool RunGuarded(const std::function<void()>& handler);
+  // The frame of both backup buttons: busy, the save dialog, the choice and the cable
+  // written, the start time, the backup, FinishOperation.
+  void RunBackupHandler(const std::string& filter, const std::string& file_name, const std::string& extension,
+                        const std::function<void(const std::string& file, TOptionWord options)>& backup);
   void ShowError(const std::string& text);
   // The file dialog of a handler; nothing when cancelled.
   std::optional<std::string> ChooseFile(TFileDialogRequest::Kind kind, const std::string& filter,

@@ -37,37 +37,34 @@ std::optional<std::string> TForm1::ChooseFile(TFileDialogRequest::Kind kind, con
 
 void TForm1::WriteCable() const { SettingsFile().WriteInteger(kProgram, "CABLE", CableItem()); }
 
-void TForm1::btnBackupClick() {
-  RunHandler([this] {
+void TForm1::RunBackupHandler(const std::string& filter, const std::string& file_name, const std::string& extension,
+                              const std::function<void(const std::string& file, TOptionWord options)>& backup) {
+  RunHandler([&] {
     SetOperationState(osBusy);
     const TOptionWord options = GetOptionWord();
-    const std::optional<std::string> file =
-        ChooseFile(TFileDialogRequest::Kind::Save, kFlashImageFilter,
-                   SettingsFile().ReadString(kProgram, "LastSavedFile", ""), "fls");
+    const std::optional<std::string> file = ChooseFile(TFileDialogRequest::Kind::Save, filter, file_name, extension);
     if (file) {
       SettingsFile().WriteString(kProgram, "LastSavedFile", *file);
       WriteCable();
       StartOperationClock();
-      RunFlashBackup(*file, options, Ui(), links_.target);
+      backup(*file, options);
     }
     FinishOperation();
   });
 }
 
+void TForm1::btnBackupClick() {
+  RunBackupHandler(kFlashImageFilter, SettingsFile().ReadString(kProgram, "LastSavedFile", ""), "fls",
+                   [this](const std::string& file, TOptionWord options) {
+                     // The written image is checked; a failed check shows its own box.
+                     RunFlashBackup(file, options, Ui(), links_.target);
+                   });
+}
+
 void TForm1::btnBackupRAMClick() {
-  RunHandler([this] {
-    SetOperationState(osBusy);
-    const TOptionWord options = GetOptionWord();
-    // The save dialog keeps the name it had; a name without extension becomes a .RAM file.
-    const std::optional<std::string> file =
-        ChooseFile(TFileDialogRequest::Kind::Save, "RAM-image|*.RAM", save_dialog_file_, "RAM");
-    if (file) {
-      SettingsFile().WriteString(kProgram, "LastSavedFile", *file);
-      WriteCable();
-      StartOperationClock();
-      RunRamBackup(*file, options, Ui(), links_.target);
-    }
-    FinishOperation();
+  // The save dialog keeps the name it had; a name without extension becomes a .RAM file.
+  RunBackupHandler("RAM-image|*.RAM", save_dialog_file_, "RAM", [this](const std::string& file, TOptionWord options) {
+    RunRamBackup(file, options, Ui(), links_.target);
   });
 }
 
