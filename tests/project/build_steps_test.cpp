@@ -166,22 +166,22 @@ TEST_F(ProjectTest, SyscallGeneratesItsStubFromTheTemplate) {
   Write("lib/ADDIN.LIB", "lib");
   SetFileTime(Write("stamp", "x"), kOld);
   EXPECT_TRUE(Run(ToolsProject() + "CONSTANT_DEPENDENCY_FILE=@DIR@/stamp\n"
-                  "SYSCALL=0x0123;int Bdisp_Foo(int x);sys.h;20991231000000\n"
-                  "SYSCALL=0x0124;int Bdisp_Bar(void);sys.h;20000101000000\n"
-                  "SYSCALL=0x0125;int Bdisp_Baz(void);sys.h\n"));
-  EXPECT_EQ(Read("src/Bdisp_Foo.SRC"),
-            "; stub Bdisp_Foo\n  .export _Bdisp_Foo\n_Bdisp_Foo: mov #0x0123,r0 ; 0x0123\n");
-  EXPECT_FALSE(Exists("src/Bdisp_Bar.SRC"));
-  EXPECT_FALSE(Exists("src/Bdisp_Baz.SRC"));
+                  "SYSCALL=0x0123;int Display_Foo(int x);sys.h;20991231000000\n"
+                  "SYSCALL=0x0124;int Display_Bar(void);sys.h;20000101000000\n"
+                  "SYSCALL=0x0125;int Display_Baz(void);sys.h\n"));
+  EXPECT_EQ(Read("src/Display_Foo.SRC"),
+            "; stub Display_Foo\n  .export _Display_Foo\n_Display_Foo: mov #0x0123,r0 ; 0x0123\n");
+  EXPECT_FALSE(Exists("src/Display_Bar.SRC"));
+  EXPECT_FALSE(Exists("src/Display_Baz.SRC"));
   const std::vector<ToolCall> calls = Calls();
   ASSERT_EQ(calls.size(), 2u);  // the assembler and the librarian for the newer entry
-  EXPECT_THAT(calls[0].options, ElementsAre("as \"@DIR@/src/Bdisp_Foo.SRC\""));
-  EXPECT_THAT(calls[1].options, ElementsAre("add \"@DIR@/obj/Bdisp_Foo.OBJ\"", "lib \"@DIR@/lib/ADDIN.LIB\""));
-  EXPECT_EQ(Shown().at(0), "\"@DIR@/tool.sh\" -SUB=TEMP.TXT 0x0123 Bdisp_Foo 00000001");
+  EXPECT_THAT(calls[0].options, ElementsAre("as \"@DIR@/src/Display_Foo.SRC\""));
+  EXPECT_THAT(calls[1].options, ElementsAre("add \"@DIR@/obj/Display_Foo.OBJ\"", "lib \"@DIR@/lib/ADDIN.LIB\""));
+  EXPECT_EQ(Shown().at(0), "\"@DIR@/tool.sh\" -SUB=TEMP.TXT 0x0123 Display_Foo 00000001");
   EXPECT_EQ(project_->StepCounter(), 3u);
   // The older entries were never assembled: their library parts miss the object.
-  EXPECT_TRUE(ShownHas("Dependency: \"@DIR@/obj/Bdisp_Bar.OBJ\" does not exist!"));
-  EXPECT_EQ(Read("inc/sys.h.TMP"), "int Bdisp_Foo(int x);\nint Bdisp_Bar(void);\nint Bdisp_Baz(void);\n");
+  EXPECT_TRUE(ShownHas("Dependency: \"@DIR@/obj/Display_Bar.OBJ\" does not exist!"));
+  EXPECT_EQ(Read("inc/sys.h.TMP"), "int Display_Foo(int x);\nint Display_Bar(void);\nint Display_Baz(void);\n");
   EXPECT_THAT(LogText(), HasSubstr("created:" + Dir() + "/inc/sys.h.TMP\r\n"));
 }
 
