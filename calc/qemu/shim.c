@@ -1,9 +1,10 @@
 /* The command engine as a Linux user program, for running the calculator's code under a
  * user-mode emulator: the link is standard input and output, the flash is the file open
  * as descriptor 3 (with NOR rules: an erase sets 0xFF, programming only clears bits), the
- * staging area is a buffer. Usage: engine [RUN-PARAMETER [RETURN-ADDRESS]] (hex); the
- * default return address lies in the boot code, so the caller is the BIOS. Exit status
- * 10: left for the BIOS; 11: rebooted; 12: the PC closed the link. */
+ * staging area is a buffer. Usage: engine [RUN-PARAMETER [RETURN-ADDRESS [BYTES]]] (hex);
+ * the default return address lies in the boot code, so the caller is the BIOS; with BYTES
+ * the cable is pulled after that many bytes from the PC. Exit status 10: left for the
+ * BIOS; 11: rebooted; 12: the PC closed the link; 13: the cable was pulled. */
 #include "engine.h"
 
 int32_t shim_syscall(int32_t number, int32_t a, int32_t b, int32_t c);
@@ -28,6 +29,8 @@ struct link_buffer {
   uint8_t bytes[4096];
   int32_t length;
   int32_t position;
+  uint32_t received;
+  uint32_t pull_at; /* byte count at which the cable is pulled; all ones: never */
 };
 
 static struct link_buffer link;
@@ -49,6 +52,7 @@ static int receive_byte(void *context, uint32_t timeout_ms) {
       return CALC_LINK_CLOSED;
     }
   }
+  if (++in->received == in->pull_at) shim_syscall(SYS_EXIT, 13, 0, 0);
   return in->bytes[in->position++];
 }
 
@@ -155,6 +159,7 @@ int shim_main(const int32_t *stack) {
   board.leave = leave;
   board.start.run_parameter = argc > 1 ? parse_hex(argv[1]) : 0;
   board.start.return_address = argc > 2 ? parse_hex(argv[2]) : 0xA0001000u;
+  link.pull_at = argc > 3 ? parse_hex(argv[3]) : 0xFFFFFFFFu;
   calc_engine_run(&engine, &board);
   return 12;
 }

@@ -3,38 +3,27 @@
 // flash in a file with NOR rules. A PC-side script drives it with packets built by the
 // tests' own packet code, through recoveries with faults, and checks the flash file.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "calc/qemu_engine.h"
 #include "support/scripted_peer.h"
 #include "support/temporary_folder.h"
 #include "support/test_files.h"
 
-extern char** environ;
-
 namespace ostrel::testing {
 namespace {
-
-#if defined(OSTREL_CALC_QEMU_ENGINE) && defined(OSTREL_QEMU_SH4EB)
 
 constexpr std::uint32_t kFlashSize = 0x200000;  // an fx-7400GII's chip: quick to rewrite
 constexpr std::uint32_t kFlash = 0xA0000000;
 constexpr std::uint32_t kSector = 0x10000;
 constexpr std::uint32_t kStaging = 0x88030000;
-constexpr int kExitBios = 10, kExitReboot = 11, kExitLinkClosed = 12;
+constexpr int kExitBios = QemuEngine::kExitBios, kExitReboot = QemuEngine::kExitReboot,
+              kExitLinkClosed = QemuEngine::kExitLinkClosed;
 
 ByteVector Words(std::initializer_list<std::uint32_t> words) {
   ByteVector bytes;
@@ -50,110 +39,6 @@ ByteVector Command(const char* subtype, const ByteVector& raw = {}) {
 const ByteVector kAck = MakePacket(0x06, "00");
 ByteVector ErrorAnswer(const char* code) { return MakePacket(0x15, code); }
 
-// The engine under qemu, with the flash file as descriptor 3.
-class QemuEngine {
- public:
-  QemuEngine(const std::string& flash_path, std::vector<std::string> arguments = {}) {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) throw std::runtime_error("socketpair");
-    link_ = pair[0];
-    const int flash = ::open(flash_path.c_str(), O_RDWR | O_CLOEXEC);
-    if (flash < 0) throw std::runtime_error("cannot open " + flash_path);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, flash, 3);
-    std::vector<std::string> words{OSTREL_QEMU_SH4EB, OSTREL_CALC_QEMU_ENGINE};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, OSTREL_QEMU_SH4EB, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pair[1]);
-    ::close(flash);
-    if (rc != 0) throw std::runtime_error("cannot start qemu-sh4eb");
-  }
-  ~QemuEngine() {
-    if (link_ >= 0) ::close(link_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  QemuEngine(const QemuEngine&) = delete;
-  QemuEngine& operator=(const QemuEngine&) = delete;
-
-  void Send(const ByteVector& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-      const ssize_t n = ::write(link_, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) return;
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
-  // One answer packet as it came (type, header, data, checksum); empty after 5 s silence.
-  ByteVector ReceivePacket() {
-    ByteVector packet = Read(4);
-    if (packet.size() < 4) return packet;
-    if (packet[3] == '1') {
-      ByteVector size = Read(4);
-      packet.insert(packet.end(), size.begin(), size.end());
-      if (size.size() < 4) return packet;
-      const ByteVector data = Read(std::stoul(std::string(size.begin(), size.end()), nullptr, 16));
-      packet.insert(packet.end(), data.begin(), data.end());
-    }
-    const ByteVector checksum = Read(2);
-    packet.insert(packet.end(), checksum.begin(), checksum.end());
-    return packet;
-  }
-
-  ByteVector Exchange(const ByteVector& packet) {
-    Send(packet);
-    return ReceivePacket();
-  }
-
-  // Closes the PC's end of the link.
-  void Disconnect() {
-    ::close(link_);
-    link_ = -1;
-  }
-
-  // The engine's exit status; -1 when it did not end within 10 s.
-  int ExitStatus() {
-    for (int i = 0; i < 1000; ++i) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      ::usleep(10000);
-    }
-    return -1;
-  }
-
-  // True when nothing arrives for a while.
-  bool Silent() { return Read(1, 300).empty(); }
-
- private:
-  ByteVector Read(std::size_t count, int timeout_ms = 5000) {
-    ByteVector bytes;
-    while (bytes.size() < count) {
-      pollfd wait{link_, POLLIN, 0};
-      if (::poll(&wait, 1, timeout_ms) <= 0) break;
-      std::uint8_t buffer[4096];
-      const ssize_t n = ::read(link_, buffer, std::min(sizeof buffer, count - bytes.size()));
-      if (n <= 0) break;
-      bytes.insert(bytes.end(), buffer, buffer + n);
-    }
-    return bytes;
-  }
-
-  int link_ = -1;
-  pid_t pid_ = -1;
-};
-
 std::string Pattern(std::size_t size, unsigned seed) {
   std::string bytes(size, '\0');
   unsigned state = seed;
@@ -167,6 +52,7 @@ std::string Pattern(std::size_t size, unsigned seed) {
 class CalcQemuEngine : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!QemuEngineAvailable()) GTEST_SKIP() << "no SuperH cross tools or qemu-sh4eb in this build";
     old_flash_ = Pattern(kFlashSize, 1);
     // Sector 0: a known fx-7400GII boot code (date, calculator ID, checksum).
     old_flash_.replace(0xFFB0, 14, "2009.0327.1515");
@@ -274,12 +160,6 @@ TEST_F(CalcQemuEngine, APcThatGoesAwayMidBlockLeavesSectorZeroAndTheHeaderBlockA
   EXPECT_TRUE(flash.substr(2 * kSector, kSector) == image_.substr(2 * kSector, kSector));
   EXPECT_EQ(flash.substr(4 * kSector), old_flash_.substr(4 * kSector));
 }
-
-#else
-
-TEST(CalcQemuEngine, NeedsTheSuperHCrossToolsAndQemu) { GTEST_SKIP() << "no SuperH cross tools or qemu-sh4eb"; }
-
-#endif
 
 }  // namespace
 }  // namespace ostrel::testing
