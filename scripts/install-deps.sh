@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   gcc-sh4-linux-gnu binutils-sh4-linux-gnu qemu-user
   qt6-base-dev
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

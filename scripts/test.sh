@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and runs every test through CTest.
+# runs every test through CTest (the fuzz targets replay their seeds and stored findings
+# there), then gives each fuzz target a short run (FUZZ_SECONDS, default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,3 +12,5 @@ cmake --build "$build" -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+scripts/fuzz.sh "${FUZZ_SECONDS:-3}"

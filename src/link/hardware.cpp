@@ -13,6 +13,8 @@ THardware::THardware(LinkKind kind, const std::string& connection) : kind_(kind)
   }
 }
 
+THardware::THardware(LinkKind kind, std::unique_ptr<TPort> port) : kind_(kind), port_(std::move(port)) {}
+
 THardware::~THardware() = default;
 
 }  // namespace ostrel

@@ -31,6 +31,8 @@ class THardware {
  public:
   // Never throws for a port or device that cannot be opened: the handle is then invalid.
   THardware(LinkKind kind, const std::string& connection);
+  // Wraps a port made elsewhere (an in-memory line for tests and fuzzing).
+  THardware(LinkKind kind, std::unique_ptr<TPort> port);
   ~THardware();
   THardware(const THardware&) = delete;
   THardware& operator=(const THardware&) = delete;

@@ -87,6 +87,9 @@ class TFX9860sio {
   // settle and reports the channel's diagnostics. Always 0.
   int Open(const std::string& connection);
   int Close();  // always 0
+  // Takes a channel made elsewhere (an in-memory line for tests and fuzzing) in place of
+  // the current one, without the settle pause.
+  void Attach(std::unique_ptr<THardware> channel);
   bool FXClosed() const { return !channel_; }
   void EnsureOpen() const;  // "comx not assigned"
   void Report(const std::string& text) const;  // a diagnostics line (nothing without a notifier)

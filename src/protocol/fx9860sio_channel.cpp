@@ -56,6 +56,11 @@ int TFX9860sio::Open(const std::string& connection) {
   return 0;
 }
 
+void TFX9860sio::Attach(std::unique_ptr<THardware> channel) {
+  Close();
+  channel_ = std::move(channel);
+}
+
 int TFX9860sio::Close() {
   if (channel_) {
     ReportChannelDiagnostics();
