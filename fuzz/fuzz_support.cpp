@@ -1,7 +1,5 @@
 #include "fuzz_support.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -9,30 +7,9 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "support/temporary_folder.h"
+
 namespace ostrel::fuzz {
-
-namespace {
-
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-}  // namespace
 
 void Violation(const char* file, int line, const std::string& what) {
   std::fprintf(stderr, "\n%s:%d: does not hold: %s\n", file, line, what.c_str());
@@ -41,7 +18,7 @@ void Violation(const char* file, int line, const std::string& what) {
 }
 
 const std::string& ScratchFolder() {
-  static const Scratch scratch;
+  static const ostrel::testing::TemporaryFolder scratch;
   return scratch.Path();
 }
 
