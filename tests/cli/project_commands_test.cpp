@@ -4,47 +4,28 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "support/bitmaps.h"
+#include "support/program_run.h"
 #include "support/temporary_folder.h"
 #include "support/test_files.h"
 
 namespace {
 
+using ostrel::testing::LastLine;
 using ostrel::testing::ReadFileText;
 using ostrel::testing::WriteFileText;
-
-struct CommandRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
-  const std::size_t start = trimmed.rfind('\n');
-  return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
-}
+using ostrel::testing::ProgramRun;
 
 class ProjectCommandsTest : public ::testing::Test {
  protected:
   std::string File(const std::string& name) const { return folder_.File(name); }
-
-  CommandRun Run(const std::string& arguments) const {
-    const std::string command = "cd '" + folder_.Path() + "' && '" + OSTREL_PROGRAM + "' " + arguments +
-                                " </dev/null >out.txt 2>err.txt";
-    CommandRun result;
-    const int raw = std::system(command.c_str());
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadFileText(File("out.txt"));
-    result.err = ReadFileText(File("err.txt"));
-    return result;
+  ProgramRun Run(const std::string& arguments) const {
+    return ostrel::testing::RunProgramIn(folder_.Path(), OSTREL_PROGRAM, arguments);
   }
 
   ostrel::testing::TemporaryFolder folder_;
@@ -57,7 +38,7 @@ TEST_F(ProjectCommandsTest, BuildStreamsToolOutputAndCountsFailedTools) {
   ::chmod(File("bad.sh").c_str(), 0755);
   WriteFileText(File("p.PRJ"), "WORKDIR=$(PROJECTDIR)\nMAKEALL=TRUE\nPROG=one\nEXECUTE=$(PROJECTDIR)/ok.sh\n"
                                "PROG=two\nEXECUTE=$(PROJECTDIR)/bad.sh\n");
-  const CommandRun r = Run("build p.PRJ --log build.log");
+  const ProgramRun r = Run("build p.PRJ --log build.log");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_NE(r.out.find("/ok.sh\" -SUB=TEMP.TXT one 00000100\nbuilt it\n"), std::string::npos) << r.out;
@@ -81,7 +62,7 @@ TEST_F(ProjectCommandsTest, BuildFailuresEndWithAReason) {
     SCOPED_TRACE(c.last_error);
     std::filesystem::remove(File("p.PRJ"));
     if (c.script) WriteFileText(File("p.PRJ"), c.script);
-    const CommandRun r = Run("build p.PRJ --log build.log");
+    const ProgramRun r = Run("build p.PRJ --log build.log");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(LastLine(r.err).starts_with(c.last_error)) << r.err;
   }
@@ -90,7 +71,7 @@ TEST_F(ProjectCommandsTest, BuildFailuresEndWithAReason) {
 TEST_F(ProjectCommandsTest, Bmp2CgiWritesOnlyRealPictures) {
   WriteFileText(File("logo.bmp"), ostrel::testing::MakeBitmap({}));
   WriteFileText(File("wide.bmp"), ostrel::testing::MakeBitmap({.width = 128}));
-  CommandRun r = Run("bmp2cgi logo.bmp");
+  ProgramRun r = Run("bmp2cgi logo.bmp");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Written: LOGO.CGI\n");
   EXPECT_EQ(ReadFileText(File("LOGO.CGI")).size(), 11776u);
@@ -121,7 +102,7 @@ TEST_F(ProjectCommandsTest, ExampleAddinBuildsABigEndianLibraryAndThenSkipsEvery
     if (entry.path().filename() != ".gitignore") std::filesystem::remove_all(entry.path());
   }
 
-  CommandRun r = Run("build addin/addin.PRJ --log first.log");
+  ProgramRun r = Run("build addin/addin.PRJ --log first.log");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(LastLine(r.out), "Build finished: 10 tool runs, 0 failed; project log: first.log");
   EXPECT_EQ(r.out.find("Error"), std::string::npos) << r.out;
