@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that are missing.
+#   --pictures   also what scripts/screenshots.sh needs (a virtual X display)
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,9 @@ packages=(
   qt6-base-dev
   clang-14 libclang-rt-14-dev
 )
+if [ "${1:-}" = "--pictures" ]; then
+  packages+=(xvfb xauth)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

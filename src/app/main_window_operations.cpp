@@ -3,8 +3,11 @@
 // operation itself through the same calls as the command line, its result boxes and
 // FinishOperation.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+
+#include <filesystem>
 
 #include "app/device_control_test.h"
 #include "app/main_window.h"
@@ -13,6 +16,7 @@
 #include "env/app_env.h"
 #include "operations/backup.h"
 #include "patch/fx9860g_file.h"
+#include "project/project.h"
 
 namespace ostrel {
 
@@ -85,7 +89,29 @@ void TForm1::btnUploadNRunClick() {
 void TForm1::BuildProjectClick() {
   RunHandler([this] {
     SetOperationState(osBuild);
-    throw Error("Build project is not available in this build.");
+    bool run = true;
+    // An immediate build takes the last project without asking, when it still exists.
+    std::string project = SettingsFile().ReadString(kProgram, "LastProject", "");
+    std::error_code missing;
+    const bool immediate = cbxImmediateBuild->isChecked() && std::filesystem::is_regular_file(project, missing);
+    if (!immediate) {
+      const std::optional<std::string> chosen =
+          ChooseFile(TFileDialogRequest::Kind::Open, "fxCG-project|*.PRJ", project, "PRJ");
+      if (chosen) {
+        ProcessMessages();
+        project = *chosen;
+      } else {
+        run = false;
+      }
+    }
+    if (run) {
+      AppendDiagnosticLine("Execute: " + project);
+      SettingsFile().WriteString(kProgram, "LastProject", project);
+      TProject builder(Ui());
+      builder.RunScript(project);
+      AppendDiagnosticLine("Ready");
+    }
+    FinishOperation();
   });
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/error.h"
+#include "cli/window_launch.h"
 #include "env/app_env.h"
 
 namespace ostrel::cli {
@@ -99,6 +100,18 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     TCliContext context;
     CLI::App app{AppEnv().PGetValue("PN") + " " + AppEnv().PGetValue("FV"), "ostrel"};
     SetupApplication(app, context);
+
+    if (split.command.empty() && split.cli_arguments.empty()) {
+      // No command: the window, or the help where no window can be shown.
+      const TStartupContext& process = AppEnv().Context();
+      if (DisplayAvailable(process.environment)) {
+        StartWindowProgram(process.executable_path, arguments);
+        err << "ostrel: the window program ostrel-gui could not be started; install it beside ostrel or on the "
+               "PATH\n";
+      }
+      out << app.help();
+      return 0;
+    }
 
     std::vector<const char*> argv{"ostrel"};
     for (const std::string& word : split.cli_arguments) argv.push_back(word.c_str());

@@ -2,6 +2,7 @@
 // through its dialog, writes its settings, and leaves the window idle, also when it is
 // cancelled or raises an error.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -160,6 +161,29 @@ TEST_F(WindowOperationTest, ABugfixScriptThatRaisesEndsInTheErrorBox) {
   dialogs.files = {WriteFileText(tmp / "bad.PSC", "GOTO=0\r\n")};
   form.btnBugFix->click();
   EXPECT_EQ(dialogs.Texts(DialogKind::Error), std::vector<std::string>{"TargetFile not open"});
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, BuildProjectRunsTheScriptAndAnImmediateBuildAsksForNoFile) {
+  StartEnvironment(true);
+  TForm1& form = Open();
+  const std::string project = WriteFileText(tmp / "app.PRJ", "A=1\nINCLUDE=" + (tmp / "missing.PRJ") + "\n");
+  dialogs.files = {project};
+  form.BuildProject->click();
+  ASSERT_EQ(dialogs.file_requests.size(), 1u);
+  EXPECT_EQ(dialogs.file_requests[0].filter, "fxCG-project|*.PRJ");
+  EXPECT_EQ(Settings().ReadString("PROGRAM", "LastProject", ""), project);
+  const QStringList lines = form.memDiagnostic->toPlainText().split(QLatin1Char('\n'));
+  EXPECT_EQ(lines.front().toStdString(), "Execute: " + project);
+  EXPECT_TRUE(DiagnosticsContain("Missing \"" + (tmp / "missing.PRJ") + "\""));
+  EXPECT_EQ(lines.back().toStdString(), "Ready");
+  EXPECT_FALSE(form.memCalcData->isVisible());
+  ExpectIdle();
+
+  form.cbxImmediateBuild->setChecked(true);
+  form.BuildProject->click();
+  EXPECT_EQ(dialogs.file_requests.size(), 1u) << "the last project is built without a dialog";
+  EXPECT_TRUE(DiagnosticsContain("Execute: " + project));
   ExpectIdle();
 }
 

@@ -110,5 +110,14 @@ TEST_F(RunCommandLineTest, UsageErrorsAndHelp) {
   EXPECT_FALSE(Probe().ran);
 }
 
+TEST_F(RunCommandLineTest, NoCommandWithoutADisplayPrintsTheHelp) {
+  EXPECT_EQ(Run({}), 0);
+  EXPECT_NE(out.str().find("probe"), std::string::npos) << out.str();
+  EXPECT_EQ(err.str(), "");
+  out.str("");
+  EXPECT_EQ(Run({"IF=/tmp/x.INI"}), 0) << "start parameters alone name no command";
+  EXPECT_NE(out.str().find("probe"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ostrel::cli
