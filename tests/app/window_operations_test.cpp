@@ -104,6 +104,30 @@ TEST_F(WindowOperationTest, TheCancelButtonStopsARunningBackup) {
   ExpectIdle();
 }
 
+TEST_F(WindowOperationTest, ClosingDuringABackupStopsItAndClosesAfterItsCleanUp) {
+  TForm1& form = Open();
+  dialogs.files = {tmp / "flash.fls"};
+  bool asked = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (asked || form.ProgressBar1->value() == 0) return;
+    asked = true;
+    form.FormActivate();  // a return from another window changes nothing while busy
+    EXPECT_EQ(EnabledButtons(), std::vector<std::string>{"Cancel"});
+    EXPECT_FALSE(form.close()) << "the window waits for the operation";
+    EXPECT_TRUE(form.isVisible());
+  });
+  watch.start(1);
+  form.btnBackup->click();
+  watch.stop();
+
+  ASSERT_TRUE(asked);
+  EXPECT_FALSE(form.isVisible()) << "closed once the backup had ended";
+  EXPECT_EQ(dialogs.Texts(DialogKind::Warning).back(), "Manually cancelled!");
+  EXPECT_TRUE(Settings().ValueExists("WINDOW", "WIDTH")) << "closing wrote the settings";
+  EXPECT_FALSE(form.OperationRunning());
+}
+
 TEST_F(WindowOperationTest, AnErrorInsideAnOperationIsShownOnceAndTheWindowIsIdleAgain) {
   Settings().WriteInteger("PROGRAM", "CABLE", 7);  // no cable item selected
   TForm1& form = Open();
