@@ -135,8 +135,12 @@ void TProject::StepExecute(const std::string& argument) {
 
 // ---- header list files
 
+std::string TProject::HeaderListPath(const std::string& header) const {
+  return (HasDirectoryPart(header) ? header : JoinPath(Value("HEADERDIR"), header)) + ".TMP";
+}
+
 bool TProject::UpdateHeaderList(const std::string& prototype, const std::string& header) {
-  const std::string path = (HasDirectoryPart(header) ? header : JoinPath(Value("HEADERDIR"), header)) + ".TMP";
+  const std::string path = HeaderListPath(header);
   TTextFile list(MapScriptPath(path), kModeRead);
   bool created = false;
   bool present = false;
@@ -149,7 +153,6 @@ bool TProject::UpdateHeaderList(const std::string& prototype, const std::string&
     created = true;
   }
   if (!present) WriteLinesTo(path, {prototype + ";"}, kModeAppend);
-  if (created) Log("created:" + path + "\r\n", false);
   return created;
 }
 
@@ -257,7 +260,9 @@ void TProject::StepSyscall() {
   const std::string header = GetToken(argument, 3, ";");
   const std::string name = PrototypeName(prototype);
   if (name.empty()) return;
-  if (!IsBlank(prototype) && !IsBlank(header)) UpdateHeaderList(prototype, header);
+  if (!IsBlank(prototype) && !IsBlank(header) && UpdateHeaderList(prototype, header)) {
+    Log("created:" + HeaderListPath(header) + "\r\n", false);
+  }
 
   variables_.Set("SOURCEFILE", Quoted(JoinPath(Value("SOURCEDIR"), name + ".SRC")));
   variables_.Set("TARGETFILE", Quoted(JoinPath(Value("OBJECTDIR"), name + ".OBJ")));

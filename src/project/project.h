@@ -123,7 +123,10 @@ class TProject : public TObject {
   // Writes WORKDIR/TEMP.TXT with one line of its own.
   void WriteOptionFileLine(const std::string& line);
   void WriteOptionFileLines(const std::vector<std::string>& lines);
-  // Header list file H + ".TMP": adds the prototype unless present; true when created.
+  // The header list file of a header: H + ".TMP", H in HEADERDIR unless it names a folder.
+  std::string HeaderListPath(const std::string& header) const;
+  // Adds the prototype to the header list file unless present; true when the file was
+  // created.
   bool UpdateHeaderList(const std::string& prototype, const std::string& header);
   void GenerateSyscallSource(const std::string& name, const std::string& number);
 

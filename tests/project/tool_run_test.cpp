@@ -42,6 +42,23 @@ TEST_F(ProjectTest, ExecuteRunsTheToolWithItsOptionFileInTheWorkingDirectory) {
   EXPECT_EQ(project_->FailedTools(), 0);
 }
 
+TEST_F(ProjectTest, PathsWithBackslashesAreMappedWhereFilesAreTouched) {
+  ::mkdir(File("work").c_str(), 0755);
+  SetFileTime(Write("old.o", "x"), 1600000000);
+  SetFileTime(Write("new.c", "x"), 1700000000);
+  const std::string dir = "C:" + ReplaceAll(Dir(), "/", "\\");
+  EXPECT_TRUE(Run("WORKDIR=" + dir + "\\work\nDEPENDANT=" + dir + "\\old.o\nDEPENDENCY=" + dir +
+                  "\\new.c\nEXECUTE=@DIR@/tool.sh\n"));
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(Calls()[0].cwd, "@DIR@/work");
+  // Up to date only when both files are found.
+  NewProject();
+  EXPECT_TRUE(Run("WORKDIR=" + dir + "\\work\nDEPENDANT=" + dir + "\\new.c\nDEPENDENCY=" + dir +
+                  "\\old.o\nEXECUTE=@DIR@/tool.sh\n"));
+  EXPECT_EQ(Calls().size(), 1u);
+  EXPECT_TRUE(LogHas("No news!"));
+}
+
 TEST_F(ProjectTest, ExecuteChoosesItsOptionList) {
   struct Case {
     const char* lines;
