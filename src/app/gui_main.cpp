@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QMessageBox>
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -12,6 +13,7 @@
 #include "app/widget_dialogs.h"
 #include "app/window_arguments.h"
 #include "cli/simulated_calculator.h"
+#include "cli/window_launch.h"
 #include "env/app_env.h"
 
 namespace {
@@ -44,16 +46,27 @@ int Fail(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Help and the missing display are answered before Qt needs a display.
+  const std::vector<std::string> raw_words(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (ostrel::ParseWindowArguments(raw_words).help) {
+    std::cout << ostrel::WindowUsage();
+    return 0;
+  }
+  const auto environment = [](const std::string& name) -> std::string {
+    const char* value = std::getenv(name.c_str());
+    return value ? value : "";
+  };
+  if (!ostrel::cli::DisplayAvailable(environment) && environment("QT_QPA_PLATFORM").empty()) {
+    std::cerr << "ostrel-gui: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                 "use the ostrel command line instead\n";
+    return 1;
+  }
   QApplication application(argc, argv);
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/ostrel.png")));
   std::vector<std::string> words;
   const QStringList qt_words = QApplication::arguments();  // without Qt's own options
   for (qsizetype i = 1; i < qt_words.size(); ++i) words.push_back(qt_words[i].toStdString());
   const ostrel::TWindowArguments arguments = ostrel::ParseWindowArguments(words);
-  if (arguments.help) {
-    std::cout << ostrel::WindowUsage();
-    return 0;
-  }
   if (!arguments.error.empty()) {
     std::cerr << "ostrel-gui: " << arguments.error << '\n';
     return 2;
