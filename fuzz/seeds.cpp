@@ -13,6 +13,7 @@
 #include "env/ini_file.h"
 #include "fuzz_support.h"
 #include "fxsim/packet.h"
+#include "support/bitmaps.h"
 #include "link/connection_string.h"
 
 namespace {
@@ -117,6 +118,34 @@ void ConnectionSeeds(SeedWriter out) {
   out.Add(std::string("name=COM1\r\nbaudrate=+38400\nbuffersize=2147483648;NO_FILE_FLAG_OVERLAPPED=1"));
 }
 
+void BitmapSeeds(SeedWriter out, const fs::path& source) {
+  for (int bits : {8, 24}) {
+    ostrel::testing::BitmapLayout layout;
+    layout.bits = bits;
+    std::string bitmap = ostrel::testing::MakeBitmap(layout, 7);
+    if (bits == 8) {
+      for (int i = 0; i < 256; ++i) ostrel::testing::SetPaletteEntry(bitmap, i, i, 255 - i, i * 3);
+    } else {
+      ostrel::testing::SetStoredPixel24(bitmap, layout, 0, 0, 255, 128, 1);
+    }
+    out.Add(bitmap);
+    out.Add(bitmap.substr(0, bitmap.size() - 300));
+  }
+  std::ifstream in(source / "examples" / "addin" / "ICON.BMP", std::ios::binary);
+  out.Add(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+}
+
+void ProjectSeeds(SeedWriter out, const fs::path& source) {
+  std::ifstream in(source / "examples" / "addin" / "addin.PRJ", std::ios::binary);
+  out.Add(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  out.Add(std::string(
+      "MAKEALL=TRUE\nWORKDIR=work\nOBJECTDIR=obj\nSOURCEDIR=src\nLIBDIR=lib\nHEADERDIR=inc\nLIBRARY=L\n"
+      "SETENV=A;1\nOPTION=-c\nASM_OPT=-o\nLIB_OPT=x\nLIB_MOD_OPT=y\nMESSAGE_TO_IGNORE=warning\nPUSH\n"
+      "OPTION=-O2\nPOP\nEXECUTE=echo hello\nTOOLS=int F(int a);f.h\nSYSCALL=0x0143;void G(void);g.h;20240101000000\n"
+      "UPDATEHEADERFILES=inc\nCHKENV=HOME;x\nEXIT_IF=\nDEPENDANT=$(PROJECTDIR)/out.bin\n"
+      "DEPENDENCY=$(PROJECTDIR)/fuzz.PRJ\nBIND=$(PROJECTDIR)/fuzz.PRJ\nBMP256TOCGI=a.bmp;a.cgi\nINCLUDE=fuzz.PRJ\n"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +163,8 @@ int main(int argc, char** argv) {
   SettingsSeeds(SeedWriter(root, "settings"), ostrel::fuzz::ScratchFolder());
   PatchSeeds(SeedWriter(root, "patch"), source);
   ConnectionSeeds(SeedWriter(root, "connection"));
+  BitmapSeeds(SeedWriter(root, "bitmap"), source);
+  ProjectSeeds(SeedWriter(root, "project"), source);
   std::printf("seeds written to %s\n", root.c_str());
   return 0;
 }

@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(answer readout image_check settings patch connection)
+[ ${#targets[@]} -eq 0 ] && targets=(answer readout image_check settings patch connection bitmap project)
 build=$(realpath -m "${FUZZ_BUILD:-build/fuzz}")
 jobs=${FUZZ_JOBS:-1}
 rss=${FUZZ_RSS_MB:-2048}

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "base/object.h"
 #include "base/paramlist.h"
 #include "env/operation_status.h"
+#include "project/tool_runner.h"
 
 namespace ostrel {
 
@@ -68,6 +70,12 @@ class TProject : public TObject {
   // "/BMP256TOCGI:" + bitmap spec (prefixes in any letter case) run that step with
   // MAKEALL=TRUE. False when the script file does not exist.
   bool RunScript(const std::string& argument);
+
+  // Runs one tool; RunCommand (through the command interpreter) unless a harness puts a
+  // runner of its own in place, so that a script can run without starting any tool.
+  using TToolRunner = std::function<TToolRun(const std::string& command_line, const std::string& working_dir,
+                                             const std::vector<std::string>* environment, const TUserInterface& ui)>;
+  void SetToolRunner(TToolRunner runner) { tool_runner_ = std::move(runner); }
 
   // Writes the text to the project log, indented by the nesting depth; with show also to
   // the notification interface as a diagnostics line (one trailing CR LF removed, one
@@ -135,6 +143,7 @@ class TProject : public TObject {
   void ShowFileFiltered(const std::string& path);
 
   TUserInterface ui_;
+  TToolRunner tool_runner_ = RunCommand;
   int depth_ = -1;
   std::string current_script_;
   TParamlist variables_;

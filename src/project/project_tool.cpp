@@ -36,7 +36,7 @@ void TProject::RunTool(const std::string& command_line) {
     environment = ToolEnvironment(setenv_list->Entries());
   }
 
-  const TToolRun run = RunCommand(command_line, working_dir, setenv_list ? &environment : nullptr, ui_);
+  const TToolRun run = tool_runner_(command_line, working_dir, setenv_list ? &environment : nullptr, ui_);
   ++tool_runs_;
   if (run.start_error != 0 || run.exit_code != 0) ++failed_tools_;
   if (run.refused_too_long) {
