@@ -44,7 +44,7 @@ for target in "${targets[@]}"; do
   [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
   status=0
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb="$rss" -malloc_limit_mb="$rss" \
-    -timeout=25 "${parallel[@]}" -print_final_stats=1 -artifact_prefix="$findings/" \
+    -timeout=25 -handle_xfsz=0 "${parallel[@]}" -print_final_stats=1 -artifact_prefix="$findings/" \
     "${inputs[@]}" >"$log" 2>&1 || status=$?
   # With -jobs the runs log into fuzz-N.log files; gather them.
   if [ "$jobs" -gt 1 ]; then cat fuzz-*.log >>"$log" 2>/dev/null || true; rm -f fuzz-*.log; fi
