@@ -16,6 +16,7 @@
 #include <span>
 #include <string_view>
 
+#include "base/big_endian.h"
 #include "operations/known_bios.h"
 
 namespace ostrel {
@@ -85,15 +86,6 @@ inline std::optional<OsLayout> ChooseOsLayout(std::string_view os_version, std::
 
 // ---- field readers and writers over bytes ----
 
-inline std::uint32_t ReadBigEndian32(const std::uint8_t* bytes) {
-  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 |
-         std::uint32_t{bytes[3]};
-}
-
-inline void WriteBigEndian32(std::uint8_t* bytes, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-}
-
 // The bytes of a field inside an image held in memory (the image must be long enough).
 inline std::span<const std::uint8_t> FieldBytes(std::span<const std::uint8_t> image, TImageField field) {
   return image.subspan(field.offset, field.width);
@@ -103,11 +95,11 @@ inline std::span<std::uint8_t> FieldBytes(std::span<std::uint8_t> image, TImageF
 }
 
 inline std::uint32_t ReadWordField(std::span<const std::uint8_t> image, TImageField field) {
-  return ReadBigEndian32(FieldBytes(image, field).data());
+  return ReadBigEndianWord(FieldBytes(image, field).data());
 }
 
 inline void WriteWordField(std::span<std::uint8_t> image, TImageField field, std::uint32_t value) {
-  WriteBigEndian32(FieldBytes(image, field).data(), value);
+  WriteBigEndianWord(FieldBytes(image, field).data(), value);
 }
 
 // Writes a text into a field, cut to its width or padded with `pad`.

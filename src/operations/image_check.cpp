@@ -34,6 +34,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "env/logger.h"
+#include "operations/image_reader.h"
 #include "operations/image_repository.h"
 #include "operations/known_bios.h"
 #include "protocol/fx9860sio.h"
@@ -105,71 +106,6 @@ std::optional<std::string> MissingFileMessage(const std::string& path) {
   if (auto kind = NotAFileKind(status)) return "File does not exist: " + path + " (" + *kind + ", not a file)";
   return std::nullopt;
 }
-
-// An image file open for reading only; closed on every path.
-class ImageReader {
- public:
-  explicit ImageReader(const std::string& path) : path_(path) {
-    // Non-blocking, so that a FIFO put in the file's place since it was looked at cannot
-    // hold the check; it is refused below.
-    do {
-      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) throw IoError("Cannot open " + path + ": " + std::strerror(errno));
-    struct stat status {};
-    if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
-      Close();
-      throw IoError("Cannot read " + path + ": not a regular file");
-    }
-  }
-  ImageReader(const ImageReader&) = delete;
-  ImageReader& operator=(const ImageReader&) = delete;
-  ~ImageReader() { Close(); }
-
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  std::uint64_t Size() const {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw IoError("Cannot read " + path_ + ": " + std::strerror(errno));
-    return static_cast<std::uint64_t>(st.st_size);
-  }
-
-  // Up to `count` bytes at `offset`; fewer only where the file ends.
-  std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-      ssize_t n = ::pread(fd_, data + done, count - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw IoError("Cannot read " + path_ + ": " + std::strerror(errno));
-      }
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    return done;
-  }
-
-  // Exactly `count` bytes; a file that ends first (it shrank while being checked) is an error.
-  void ReadExact(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
-    if (ReadAt(offset, data, count) != count) {
-      throw IoError("Cannot read " + path_ + ": unexpected end of file at " + Hex8(offset));
-    }
-  }
-
-  template <std::size_t N>
-  std::array<std::uint8_t, N> Read(std::uint64_t offset) {
-    std::array<std::uint8_t, N> bytes{};
-    ReadExact(offset, bytes.data(), N);
-    return bytes;
-  }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
 
 class ImageCheck {
  public:
@@ -295,9 +231,9 @@ void ImageCheck::ReadImage(ImageReader& file) {
 
   const auto bios_date = ReadField<kBiosDateField.width>(file, kBiosDateField);
   const auto calc_id = ReadField<kCalcIdField.width>(file, kCalcIdField);
-  const std::uint32_t bios_checksum = ReadBigEndian32(ReadField<4>(file, kBiosChecksumField).data());
-  const std::uint32_t type_info1 = ReadBigEndian32(ReadField<4>(file, kTypeInfo1Field).data());
-  const std::uint32_t type_info2 = ReadBigEndian32(ReadField<4>(file, kTypeInfo2Field).data());
+  const std::uint32_t bios_checksum = ReadBigEndianWord(ReadField<4>(file, kBiosChecksumField).data());
+  const std::uint32_t type_info1 = ReadBigEndianWord(ReadField<4>(file, kTypeInfo1Field).data());
+  const std::uint32_t type_info2 = ReadBigEndianWord(ReadField<4>(file, kTypeInfo2Field).data());
   Collect("BIOSDATE", FieldText(bios_date.data(), bios_date.size()));
   Collect("CALCID", IsErasedCalcId(calc_id) ? std::string("***deactivated***")
                                             : FieldText(calc_id.data(), calc_id.size()));
@@ -315,7 +251,7 @@ void ImageCheck::ReadImage(ImageReader& file) {
   const std::string version_text = FieldText(version.data(), version.size());
   NotifyIfAsked(nfImageData, version_text);
   Collect("OSVERSION", version_text);
-  Collect("SYSCALLADR", Hex8(ReadBigEndian32(ReadField<4>(file, kSyscallAddressField).data())));
+  Collect("SYSCALLADR", Hex8(ReadBigEndianWord(ReadField<4>(file, kSyscallAddressField).data())));
 
   const std::optional<OsLayout> layout = ChooseOsLayout(
       std::string_view(reinterpret_cast<const char*>(version.data()), version.size()), bios_image_type);
@@ -346,7 +282,7 @@ void ImageCheck::ReadImage(ImageReader& file) {
   }
   const auto os_date = ReadField<kBiosDateLength>(file, layout->OsDateField());
   os_date_ = FieldText(os_date.data(), os_date.size());
-  saved_checksum_ = ReadBigEndian32(ReadField<4>(file, layout->OsChecksumField()).data());
+  saved_checksum_ = ReadBigEndianWord(ReadField<4>(file, layout->OsChecksumField()).data());
   Log(2, "calculate checksum:end");
   os_read_ = true;
 }

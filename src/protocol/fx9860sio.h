@@ -24,6 +24,7 @@
 #include "env/operation_status.h"
 #include "link/hardware.h"
 #include "protocol/answer.h"
+#include "protocol/extended_commands.h"
 
 namespace ostrel {
 
@@ -44,6 +45,20 @@ struct TLinkTarget {
   // USB: a device file or stream endpoint, passed to the USB channel as DEVICENAME.
   std::optional<std::string> usb_device;
   TLinkTimings timings{};
+};
+
+// Load and start address of a program image, as eight upper-case hex digits each (empty
+// when the file is shorter than its 48-byte header).
+struct TImageAddresses {
+  std::string load_address;
+  std::string start_address;
+};
+
+// How the OS/BIOS query ended.
+enum class TOsBiosQuery {
+  NoAnswer,  // nothing came back to the command
+  Failed,    // the record packet did not come (an error box was shown)
+  Received,  // the record is filled in
 };
 
 // The calculator's self-description: 16 text fields padded with 0xFF.
@@ -150,6 +165,24 @@ class TFX9860sio {
   // Of the last read-out: bytes in the file and the size the image should have.
   std::uint64_t BytesWritten() const { return bytes_written_; }
   std::uint64_t ImageSize() const { return image_size_; }
+
+  // ---- upload-and-run and the uploaded program's commands ----
+  // Checks contact, reads the program's addresses and uploads it with the run parameter
+  // (a decimal number; any other text gives -1) in place of its word at offset 32. 0 when
+  // the image was sent (whatever the calculator answered), -1 when the program file
+  // (a path, or "@@MEMFILE@@" for the carried program) cannot be read.
+  int FXUploadAndRun(const std::string& program_file, const std::string& run_parameter);
+  // The upload command "56" and the image blocks. The upload command's answer code; an
+  // empty file raises "filesize 0:" + its name.
+  int UploadImage(const TImageAddresses& addresses, const std::string& file_name, const std::string& run_parameter);
+  // False when the program file cannot be read.
+  bool ReadImageAddresses(const std::string& file_name, TImageAddresses& addresses);
+  // One command of the uploaded program with its data (escaped on the wire); the answer
+  // (empty for "77" and "79", which are not answered).
+  TAnswer SendExtended(TExtendedCommand command, std::span<const std::uint8_t> data = {});
+  // "76": the acknowledge, then the record packet (a missing or other packet shows the
+  // "wrong answer on:" box).
+  TOsBiosQuery QueryOsBios(TOsBiosRecord& record);
 
   // ---- state, for callers and tests ----
   LinkKind Kind() const { return kind_; }

@@ -121,3 +121,20 @@ TEST(ImageGenerator, RejectsAClassOrRowOutOfRange) {
 
 }  // namespace
 }  // namespace ostrel
+
+namespace ostrel {
+namespace {
+
+TEST(GenerateTestProgram, HeaderCarriesLoadAndStartAddressBigEndian) {
+  const std::vector<std::uint8_t> program = GenerateTestProgram();
+  ASSERT_EQ(program.size(), 10240u);
+  EXPECT_EQ(std::vector<std::uint8_t>(program.begin() + 36, program.begin() + 44),
+            (std::vector<std::uint8_t>{0x88, 0x02, 0x40, 0x00, 0x88, 0x02, 0x40, 0x00}));
+  TestProgramSpec spec;
+  spec.size = 40;  // shorter than the header: no addresses written
+  spec.start_address = 0x88030000;
+  EXPECT_EQ(GenerateTestProgram(spec).size(), 40u);
+}
+
+}  // namespace
+}  // namespace ostrel

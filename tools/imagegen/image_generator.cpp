@@ -140,6 +140,16 @@ std::vector<std::uint8_t> GenerateTestImage(const TestImageSpec& spec, ResolvedT
   return bytes;
 }
 
+std::vector<std::uint8_t> GenerateTestProgram(const TestProgramSpec& spec) {
+  std::vector<std::uint8_t> bytes(spec.size);
+  Fill(bytes, spec.seed);
+  if (bytes.size() >= 48) {
+    WriteBigEndianWord(&bytes[36], spec.load_address);
+    WriteBigEndianWord(&bytes[40], spec.start_address);
+  }
+  return bytes;
+}
+
 void WriteImageFile(const std::vector<std::uint8_t>& bytes, const std::string& path) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }

@@ -54,6 +54,19 @@ struct ResolvedTestImage {
   std::uint32_t os_checksum;  // the correct OS checksum (set by GenerateTestImage)
 };
 
+// A program image for upload-and-run: a pseudo-random body under the 48-byte header whose
+// big-endian words at offsets 36 and 40 are the load and start addresses. The defaults
+// are those of the recovery program (10240 bytes loaded and started at 0x88024000), which
+// a simulated calculator then plays.
+struct TestProgramSpec {
+  std::uint32_t size = 10240;
+  std::uint32_t load_address = 0x88024000;
+  std::uint32_t start_address = 0x88024000;
+  std::uint64_t seed = 7;
+};
+
+std::vector<std::uint8_t> GenerateTestProgram(const TestProgramSpec& spec = {});
+
 // Fails with std::invalid_argument for a class outside 0..3 or a BIOS row outside 0..11.
 ResolvedTestImage ResolveTestImage(const TestImageSpec& spec);
 

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
   std::uint32_t bios_checksum = 0;
   bool wrong_checksum = false;
   bool no_signature = false;
+  bool program = false;
+  ostrel::TestProgramSpec program_spec;
 
   app.add_option("-o,--output", output, "Image file to write")->required();
   auto* size_opt = app.add_option("--size", size, "File size (default: the class minimum, "
@@ -51,6 +53,14 @@ int main(int argc, char** argv) {
   app.add_option("--os-date", spec.os_date, "OS date (YYYY.MMDD.hhmm)")->capture_default_str();
   app.add_flag("--no-signature", no_signature, "Leave out the OS signature");
   app.add_option("--seed", spec.seed, "Seed of the fill pattern")->capture_default_str();
+  app.add_flag("--program", program,
+               "Write a program image for upload-and-run instead (--size, --load-address, "
+               "--start-address, --seed); the defaults make the recovery program a simulated "
+               "calculator plays: 10240 bytes at 0x88024000");
+  app.add_option("--load-address", program_spec.load_address, "Program load address")
+      ->default_str(Hex(program_spec.load_address));
+  app.add_option("--start-address", program_spec.start_address, "Program start address")
+      ->default_str(Hex(program_spec.start_address));
 
   CLI11_PARSE(app, argc, argv);
 
@@ -62,6 +72,20 @@ int main(int argc, char** argv) {
   if (chk_opt->count()) spec.bios_checksum = bios_checksum;
   spec.correct_checksum = !wrong_checksum;
   spec.signature = !no_signature;
+
+  if (program) {
+    if (size_opt->count()) program_spec.size = size;
+    program_spec.seed = spec.seed;
+    try {
+      ostrel::WriteImageFile(ostrel::GenerateTestProgram(program_spec), output);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "ostrel-imagegen: %s\n", e.what());
+      return 1;
+    }
+    std::printf("%s: program of %u bytes, load 0x%08X, start 0x%08X\n", output.c_str(), program_spec.size,
+                program_spec.load_address, program_spec.start_address);
+    return 0;
+  }
 
   try {
     ostrel::ResolvedTestImage r{};

@@ -1,0 +1,122 @@
+// `ostrel recover IMAGE`: rewrites the calculator's flash from a flash image through the
+// uploaded calculator program; `ostrel upload-run FILE`: uploads a program into the
+// calculator's RAM and starts it.
+//
+// Questions (truncation, unknown hardware, type mismatch, the erase warning, the LCD
+// contrast) are asked on the terminal, answered Yes by --yes, and No / Cancel without a
+// terminal. Ctrl-C stops the erase or the write after the current sector or block.
+// Exit status: 0 only when the flash was rewritten completely (upload-run: when the
+// program was sent and started), 130 when stopped with Ctrl-C, 1 otherwise; the last line
+// on standard error then says why.
+
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/cable_options.h"
+#include "cli/cli_common.h"
+#include "env/app_env.h"
+#include "operations/os_recovery.h"
+
+namespace {
+
+using ostrel::cli::TCliContext;
+
+struct RecoverOptions {
+  std::string file;
+  bool include_smem = false;
+  bool delete_smem = false;
+  bool ignore_main_memory = false;
+  bool ignore_id = false;
+  bool ignore_checksum = false;
+  std::optional<int> lcd_contrast;
+  std::string helper;
+  ostrel::cli::TCableOptions cable;
+};
+
+// Runs the operation in the frame of a link command and reports how it ended.
+int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_options, const std::string& file,
+                ostrel::TOptionWord extra_bits, const std::string& helper) {
+  ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
+  ostrel::cli::TCableChoice cable(cable_options);
+  if (const auto* simulator = cable.Simulator(); simulator && !context.quiet) {
+    std::cerr << "Simulated calculator at " << simulator->Endpoint() << '\n';
+  }
+  const bool upload_and_run = (extra_bits & ostrel::OPT_UPLOAD_AND_RUN) != 0;
+  return ostrel::cli::RunLinkOperation(terminal, [&] {
+    ostrel::TRecoverySetup setup;
+    setup.target = cable.Target();
+    setup.helper_program = helper;
+    const ostrel::TRecoveryOutcome outcome =
+        ostrel::RunOSRecovery(file, cable.CableBits() | extra_bits, terminal.Ui(), setup);
+    terminal.FinishProgress();
+    const std::string message = upload_and_run ? ostrel::UploadResultMessage(outcome.result, file)
+                                               : ostrel::RecoveryResultMessage(outcome.result, file);
+    if (!message.empty()) terminal.Ui().MessageBox(ostrel::DialogKind::Error, message, ostrel::DialogButtons::OK);
+    if (outcome.Succeeded()) {
+      std::cout << (upload_and_run ? "Uploaded and started: " : "Flash rewritten from: ") << file << '\n';
+    } else {
+      std::cerr << "ostrel: " << (upload_and_run ? "program not started: " : "flash not rewritten: ")
+                << (outcome.reason.empty() ? "the operation ended early" : outcome.reason) << '\n';
+    }
+    return outcome.Succeeded();
+  });
+}
+
+void RunRecoverCommand(const RecoverOptions& options, TCliContext& context) {
+  ostrel::TOptionWord bits = 0;
+  if (options.include_smem) bits |= ostrel::OPT_INCLUDE_SMEM;
+  if (options.delete_smem) bits |= ostrel::OPT_DELETE_SMEM;
+  if (options.ignore_main_memory) bits |= ostrel::OPT_IGNORE_MAIN_MEMORY;
+  if (options.ignore_id) bits |= ostrel::OPT_IGNORE_ID;
+  if (options.ignore_checksum) bits |= ostrel::OPT_IGNORE_CHECKSUM;
+  // The recovery reads the contrast from the settings, as the window leaves it there.
+  if (options.lcd_contrast) {
+    ostrel::SettingsFile().WriteString("LCD_CONTRAST", "ANY_MACHINE", std::to_string(*options.lcd_contrast));
+  }
+  context.exit_status = RunRecovery(context, options.cable, options.file, bits, options.helper);
+}
+
+const ostrel::cli::TCommandRegistration recover_registration{
+    "recover", "Rewrite the calculator's flash from a flash image (OS recovery)",
+    [](CLI::App& command, TCliContext& context) {
+      auto options = std::make_shared<RecoverOptions>();
+      command.add_option("IMAGE", options->file, "Flash image file (.fls, .G1S, .bin)")->required();
+      command.add_flag("--include-smem", options->include_smem,
+                       "The image may hold the storage memory (0x400000 bytes)");
+      command.add_flag("--delete-smem", options->delete_smem, "Erase the storage memory");
+      command.add_flag("--ignore-main-memory", options->ignore_main_memory,
+                       "Keep the main-memory area of the image's OS as it is in the calculator");
+      command.add_flag("--ignore-id", options->ignore_id, "Do not compare the calculator ID");
+      command.add_flag("--ignore-checksum", options->ignore_checksum, "Skip the image check");
+      command.add_option("--lcd-contrast", options->lcd_contrast,
+                         "LCD contrast to set (32..240; stored in the settings as the window does)");
+      command.add_option("--helper", options->helper,
+                         "Calculator program to upload instead of the built-in one (settings: PROGRAM / "
+                         "RECOVERY_HELPER)");
+      ostrel::cli::AddCableOptions(command, options->cable);
+      command.footer(
+          "Exit status: 0 only when the flash was rewritten completely, 130 stopped with Ctrl-C, 1 otherwise.");
+      command.callback([options, &context] { RunRecoverCommand(*options, context); });
+    }};
+
+struct UploadOptions {
+  std::string file;
+  ostrel::cli::TCableOptions cable;
+};
+
+const ostrel::cli::TCommandRegistration upload_registration{
+    "upload-run", "Upload a program (.BIN, .SH3, .SH4) into the calculator's RAM and start it",
+    [](CLI::App& command, TCliContext& context) {
+      auto options = std::make_shared<UploadOptions>();
+      command.add_option("FILE", options->file, "Program file")->required();
+      ostrel::cli::AddCableOptions(command, options->cable);
+      command.footer("Exit status: 0 when the program was sent and started, 130 stopped with Ctrl-C, 1 otherwise.");
+      command.callback([options, &context] {
+        context.exit_status =
+            RunRecovery(context, options->cable, options->file, ostrel::OPT_UPLOAD_AND_RUN, std::string());
+      });
+    }};
+
+}  // namespace
