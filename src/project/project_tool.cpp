@@ -20,6 +20,8 @@ struct TOutputFilter {
 }  // namespace
 
 void TProject::RunTool(const std::string& command_line) {
+  // After a stop no further tool starts, also not the rest of the current step.
+  if (StopRequested()) return;
   const std::string working_dir = Value("WORKDIR");
   Log("--- --- ---\r\n", false);
   Log("cmd: " + command_line + "\r\n", false);

@@ -149,6 +149,20 @@ TEST_F(ProjectTest, NewLibraryGetsTheObjectOnTheCommandLineAndLaterStepsAddTheir
   EXPECT_EQ(Read("inc/a.h.TMP"), "void One(void);\nvoid Two(void);\n");
 }
 
+TEST_F(ProjectTest, StopDuringAStepStartsNoFurtherTool) {
+  Write("src/One.ASM", "x");
+  ::mkdir(File("inc").c_str(), 0755);
+  WriteTool("slow.sh", 0, "sleep 30\n");
+  ui_.on_process_messages = [&] {
+    if (Calls().size() == 1) StopRequest() = stopByUser;
+  };
+  EXPECT_TRUE(Run(ReplaceAll(ToolsProject(), "ASM_CMD=@DIR@/tool.sh", "ASM_CMD=@DIR@/slow.sh") +
+                  "MAKEALL=TRUE\nTOOLS=void One(void);a.h\n"));
+  EXPECT_TRUE(project_->Stopped());
+  EXPECT_EQ(Calls().size(), 1u);  // the assembler, not the librarian
+  EXPECT_EQ(project_->ToolRuns(), 1);
+}
+
 TEST_F(ProjectTest, MissingLibraryNameIsShown) {
   Write("src/One.ASM", "x");
   ::mkdir(File("inc").c_str(), 0755);
