@@ -28,26 +28,25 @@ class CalcRecoverCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!QemuEngineAvailable()) GTEST_SKIP() << "no SuperH cross tools or qemu-sh4eb in this build";
-    // A GII unit's image (boot code type 2), calculator ID erased so that it fits any unit.
-    TestImageSpec spec;
-    spec.size = kImageSize;
-    spec.bios_row = 7;
-    spec.erased_calc_id = true;
-    spec.seed = 5;
-    const std::vector<std::uint8_t> image = GenerateTestImage(spec);
-    image_.assign(image.begin(), image.end());
+    image_ = GiiImage(kImageSize, 5);
     image_path_ = WriteFileText(folder_ / "os.bin", image_);
   }
 
-  // The calculator's flash: the same boot code, an older OS, a storage memory.
-  std::string CalculatorFlash(std::uint32_t size) const {
+  // An image of a GII unit (boot code type 2) with its calculator ID erased, so that it
+  // fits any unit.
+  static std::string GiiImage(std::uint32_t size, std::uint64_t seed) {
     TestImageSpec spec;
     spec.size = size;
     spec.bios_row = 7;
     spec.erased_calc_id = true;
-    spec.seed = 9;
-    const std::vector<std::uint8_t> flash = GenerateTestImage(spec);
-    std::string bytes(flash.begin(), flash.end());
+    spec.seed = seed;
+    const std::vector<std::uint8_t> bytes = GenerateTestImage(spec);
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  // The calculator's flash: the same boot code, an older OS, a storage memory.
+  std::string CalculatorFlash(std::uint32_t size) const {
+    std::string bytes = GiiImage(size, 9);
     bytes.replace(0, kSector, image_.substr(0, kSector));
     return bytes;
   }
