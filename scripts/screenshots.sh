@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the window (docs/images/idle.png, docs/images/backup.png)
-# against a simulated calculator, on a virtual X display (Xvfb), so that they show the
+# and one after a recovery (BUILD_DIR/pictures/recovery.png) against a simulated calculator, on a virtual X display (Xvfb), so that they show the
 # fonts and style a desktop shows. Needs the packages of `scripts/install-deps.sh --pictures`.
 #
 #   scripts/screenshots.sh [BUILD_DIR]     (default build/release)
@@ -15,3 +15,6 @@ fi
 cmake --build "$build" -j "$(nproc)" --target ostrel-window-pictures
 export QT_QPA_PLATFORM=xcb
 xvfb-run -a -s "-screen 0 1280x900x24" "$build/tools/window_pictures/ostrel-window-pictures" docs/images
+mkdir -p "$build/pictures"
+mv docs/images/recovery.png "$build/pictures/recovery.png"
+echo "recovery picture: $build/pictures/recovery.png"

@@ -6,6 +6,9 @@
 #include <QMessageBox>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <iostream>
 #include <memory>
 
@@ -15,6 +18,7 @@
 #include "cli/simulated_calculator.h"
 #include "cli/window_launch.h"
 #include "env/app_env.h"
+#include "imagegen/image_generator.h"
 
 namespace {
 
@@ -36,6 +40,30 @@ ostrel::TWindowLinks SimulatedLinks(const ostrel::cli::TSimulatedCalculator& sim
   }
   return links;
 }
+
+// A recovery program for the simulated calculator, which plays any program with the
+// recovery program's header; removed when the window closes.
+class TemporaryProgramFile {
+ public:
+  TemporaryProgramFile() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-gui-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("Unable to create a temporary folder");
+    folder_ = pattern;
+    const std::vector<std::uint8_t> program = ostrel::GenerateTestProgram();
+    std::ofstream out(Path(), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+  }
+  ~TemporaryProgramFile() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  TemporaryProgramFile(const TemporaryProgramFile&) = delete;
+  TemporaryProgramFile& operator=(const TemporaryProgramFile&) = delete;
+  std::string Path() const { return (folder_ / "OSRECOVER.SH4").string(); }
+
+ private:
+  std::filesystem::path folder_;
+};
 
 int Fail(const std::string& text) {
   std::cerr << "ostrel-gui: " << text << '\n';
@@ -77,10 +105,13 @@ int main(int argc, char** argv) {
     std::unique_ptr<ostrel::cli::TSimulatedCalculator> simulator;
     ostrel::TWindowLinks links;
     const bool serial = arguments.simulate == "serial";
+    std::unique_ptr<TemporaryProgramFile> helper;
     if (!arguments.simulate.empty()) {
       simulator = std::make_unique<ostrel::cli::TSimulatedCalculator>(serial ? ostrel::cli::SimulatedLink::Serial
                                                                              : ostrel::cli::SimulatedLink::Usb);
       links = SimulatedLinks(*simulator, serial);
+      helper = std::make_unique<TemporaryProgramFile>();
+      links.recovery_helper = helper->Path();
     }
     ostrel::TWidgetDialogs dialogs;
     ostrel::TForm1 window(dialogs, links);

@@ -23,6 +23,7 @@
 #include "app/window_dialogs.h"
 #include "env/operation_status.h"
 #include "env/options.h"
+#include "operations/os_recovery.h"
 #include "protocol/fx9860sio.h"
 
 class QButtonGroup;
@@ -47,6 +48,8 @@ struct TWindowLinks {
   // Overrides for the operations' link (a simulated calculator's endpoints); empty: the
   // settings' COMPORT and the USB device search.
   TLinkTarget target;
+  // The program recovery uploads; empty: the settings' RECOVERY_HELPER or the carried one.
+  std::string recovery_helper;
   // The cable item to select at the first activation instead of the settings' CABLE.
   std::optional<int> initial_cable;
 };
@@ -173,6 +176,11 @@ class TForm1 : public QWidget, public TNotifier {
   std::optional<std::string> ChooseFile(TFileDialogRequest::Kind kind, const std::string& filter,
                                         const std::string& file_name, const std::string& extension);
   void StartOperationClock();
+  TRecoverySetup RecoverySetup() const;
+  // The frame of Recover flash and Upload'n'Run (one operation, two paths).
+  void RunRecoveryHandler(bool upload);
+  // An operation's result box (none for an empty text), then the status "Idle...".
+  void ShowResultBox(const std::string& message);
   void WriteCable() const;
   void AppendDiagnosticLine(const std::string& text);
   void LoadSettingsIntoControls();

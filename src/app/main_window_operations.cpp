@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 
 #include <filesystem>
@@ -12,9 +13,9 @@
 #include "app/device_control_test.h"
 #include "app/main_window.h"
 #include "app/qt_text.h"
-#include "base/error.h"
 #include "env/app_env.h"
 #include "operations/backup.h"
+#include "operations/os_recovery.h"
 #include "patch/fx9860g_file.h"
 #include "project/project.h"
 
@@ -72,19 +73,45 @@ void TForm1::btnBackupRAMClick() {
   });
 }
 
-void TForm1::btnRecoverClick() {
-  RunHandler([this] {
+TRecoverySetup TForm1::RecoverySetup() const {
+  TRecoverySetup setup;
+  setup.target = links_.target;
+  setup.helper_program = links_.recovery_helper;
+  return setup;
+}
+
+void TForm1::ShowResultBox(const std::string& message) {
+  if (message.empty()) return;
+  dialogs_.MessageBox(DialogKind::Error, message, DialogButtons::OK);
+  lblStatus->setText(QStringLiteral("Idle..."));
+}
+
+void TForm1::RunRecoveryHandler(bool upload) {
+  RunHandler([this, upload] {
     SetOperationState(osBusy);
-    throw Error("Recover flash is not available in this build.");
+    // Upload'n'Run takes only the cable and the upload bit: no option of the recovery applies.
+    TOptionWord options = GetOptionWord();
+    if (upload) options = OPT_UPLOAD_AND_RUN | (options & (OPT_USB | OPT_3PIN));
+    const char* key = upload ? "LastUploadedFile" : "LastRecoveredFile";
+    const std::optional<std::string> file =
+        ChooseFile(TFileDialogRequest::Kind::Open, upload ? "SHX-binary|*.BIN;*.SH3;*.SH4" : kFlashImageFilter,
+                   SettingsFile().ReadString(kProgram, key, ""), upload ? "BIN" : "fls");
+    if (file) {
+      SettingsFile().WriteString(kProgram, key, *file);
+      WriteCable();
+      // The recovery reads the contrast now shown.
+      if (!upload) SettingsFile().WriteString("LCD_CONTRAST", "ANY_MACHINE", CoreText(edLCDcontrast->text()));
+      StartOperationClock();
+      const std::uint8_t result = FXOSRecovery(*file, options, Ui(), RecoverySetup());
+      ShowResultBox(upload ? UploadResultMessage(result, *file) : RecoveryResultMessage(result, *file));
+    }
+    FinishOperation();
   });
 }
 
-void TForm1::btnUploadNRunClick() {
-  RunHandler([this] {
-    SetOperationState(osBusy);
-    throw Error("Upload'n'Run is not available in this build.");
-  });
-}
+void TForm1::btnRecoverClick() { RunRecoveryHandler(false); }
+
+void TForm1::btnUploadNRunClick() { RunRecoveryHandler(true); }
 
 void TForm1::BuildProjectClick() {
   RunHandler([this] {

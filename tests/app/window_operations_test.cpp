@@ -211,6 +211,39 @@ TEST_F(WindowOperationTest, BuildProjectRunsTheScriptAndAnImmediateBuildAsksForN
   ExpectIdle();
 }
 
+TEST_F(WindowOperationTest, RecoverFlashWritesItsSettingsAndMapsTheResultToItsBox) {
+  TForm1& form = Open();
+  const std::string image = tmp / "missing.fls";
+  dialogs.files = {image};
+  form.edLCDcontrast->setText("120");
+  form.btnRecover->click();
+  ASSERT_EQ(dialogs.file_requests.size(), 1u);
+  EXPECT_EQ(dialogs.file_requests[0].kind, TFileDialogRequest::Kind::Open);
+  EXPECT_EQ(dialogs.file_requests[0].filter, "Flash-image|*.fls;*.G1S;*.bin");
+  EXPECT_EQ(Settings().ReadString("PROGRAM", "LastRecoveredFile", ""), image);
+  EXPECT_EQ(Settings().ReadString("LCD_CONTRAST", "ANY_MACHINE", ""), "120");
+  EXPECT_EQ(Settings().ReadInteger("PROGRAM", "CABLE", -1), 1);
+  EXPECT_EQ(dialogs.Texts(DialogKind::Error),
+            std::vector<std::string>{"File\r\n  " + image + "\r\ndoes not exist!\r\nRecovery is not possible!\r\n"});
+  EXPECT_TRUE(sim.ReceivedPackets().empty()) << "no link for an image that failed its check";
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, UploadAndRunMapsAnUnreadableProgramToItsBox) {
+  StartEnvironment(true);
+  TForm1& form = Open();
+  form.chkIncludeStorageMemory->click();
+  const std::string program = tmp / "missing.BIN";
+  dialogs.files = {program};
+  form.btnUploadNRun->click();
+  ASSERT_EQ(dialogs.file_requests.size(), 1u);
+  EXPECT_EQ(dialogs.file_requests[0].filter, "SHX-binary|*.BIN;*.SH3;*.SH4");
+  EXPECT_EQ(Settings().ReadString("PROGRAM", "LastUploadedFile", ""), program);
+  EXPECT_EQ(dialogs.Texts(DialogKind::Error),
+            std::vector<std::string>{"Invalid uploadfile " + program + "!\r\nUpload is not possible!\r\n"});
+  ExpectIdle();
+}
+
 TEST_F(WindowOperationTest, TestButtonCompletesWithoutAMessage) {
   StartEnvironment(true);
   TForm1& form = Open();

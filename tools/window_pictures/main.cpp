@@ -1,5 +1,6 @@
 // Takes the README's pictures of the window against a simulated calculator: the idle
-// window, and the window in the middle of a flash backup. Each picture is the window's own
+// window, the window in the middle of a flash backup, and the window after the flash was
+// recovered from that backup. Each picture is the window's own
 // rendering (Qt's grab), written as PNG into the folder given.
 //
 //   ostrel-window-pictures FOLDER
@@ -14,12 +15,14 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "app/main_window.h"
 #include "cli/simulated_calculator.h"
 #include "env/app_env.h"
+#include "imagegen/image_generator.h"
 
 namespace {
 
@@ -71,6 +74,11 @@ int main(int argc, char** argv) {
     ports = {"/dev/ttyUSB0"};
     chosen = ports.front();
   };
+  // The recovery program the simulated calculator plays.
+  const std::vector<std::uint8_t> program = ostrel::GenerateTestProgram();
+  links.recovery_helper = (work / "OSRECOVER.SH4").string();
+  std::ofstream(links.recovery_helper, std::ios::binary)
+      .write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
   AutomaticDialogs dialogs((work / "backup.fls").string());
   ostrel::TForm1 window(dialogs, links);
   window.resize(1000, 720);
@@ -91,6 +99,8 @@ int main(int argc, char** argv) {
     window.btnBackup->click();
     watch.stop();
     ok = taken && ok;
+    window.btnRecover->click();
+    ok = Save(window, folder / "recovery.png") && ok;
     QApplication::quit();
   });
   QApplication::exec();
