@@ -99,6 +99,10 @@ bool CalculatorSession::Answer(Reaction& reaction, FaultSite::Kind site, int blo
       stalled_ = true;
       reaction.disconnect = true;
       return false;
+    case Fault::kRepeatBlock:
+    case Fault::kSwapBlocks:
+    case Fault::kForeignPacket:
+      return false;  // the read-out sends its blocks in another order (OnAck)
     case Fault::kErrorAnswer: {
       const Bytes data = fault->error_with_data ? AsBytes(fault->error_code) : Bytes();
       reaction.packets.push_back({BuildPacket(kTypeError, fault->error_code, data), false, false});
@@ -161,9 +165,7 @@ void CalculatorSession::OnCommand(const Packet& packet, Reaction& reaction) {
   const std::string& sub = packet.subtype;
   if (sub == "01") {
     state_ = State::kIdle;
-    const auto record = memory_.device_info;
-    Answer(reaction, FaultSite::Kind::kDeviceInfo, 0,
-           {BuildPacket(kTypeAck, "02", Escape(record)), true, false});
+    Answer(reaction, FaultSite::Kind::kDeviceInfo, 0, DeviceInfoAnswer());
     return;
   }
   if (sub == "02") {
@@ -217,6 +219,7 @@ void CalculatorSession::OnRoleSwap(Reaction& reaction) {
     state_ = State::kSending;
     next_block_ = 1;
     block_fault_spent_ = 0;
+    held_back_ = false;
     extra_block_sent_ = false;
   }
 }
@@ -227,6 +230,12 @@ void CalculatorSession::OnAck(Reaction& reaction) {
     return;
   }
   const int total = ImageBlocks() + plan_.ExtraBlocks();
+  if (held_back_) {
+    // The block that a swap held back, after its successor.
+    held_back_ = false;
+    if (Answer(reaction, FaultSite::Kind::kAnyTime, next_block_, DataBlock(next_block_, total))) next_block_ += 2;
+    return;
+  }
   const bool overrun = next_block_ > total;
   if (overrun && (!plan_.NoRoleSwap() || extra_block_sent_)) {
     if (Answer(reaction, FaultSite::Kind::kAnyTime, 0, Plain(kTypeRoleSwap, "00"))) {
@@ -238,11 +247,35 @@ void CalculatorSession::OnAck(Reaction& reaction) {
   const FaultSite::Kind site =
       next_block_ == block_fault_spent_ ? FaultSite::Kind::kAnyTime : FaultSite::Kind::kBlock;
   const bool sent = Answer(reaction, site, next_block_, DataBlock(next_block_, total));
-  if (last_fault_ != nullptr && site == FaultSite::Kind::kBlock) block_fault_spent_ = next_block_;
+  if (last_fault_ != nullptr && site == FaultSite::Kind::kBlock) {
+    block_fault_spent_ = next_block_;
+    SendOutOfOrder(last_fault_->fault, total, reaction);
+  }
   if (sent) {
     extra_block_sent_ = overrun;
     ++next_block_;
   }
+}
+
+void CalculatorSession::SendOutOfOrder(Fault fault, int total, Reaction& reaction) {
+  switch (fault) {
+    case Fault::kRepeatBlock:  // the block now, and again on the next acknowledge
+      reaction.packets.push_back(DataBlock(next_block_, total));
+      break;
+    case Fault::kSwapBlocks:  // its successor now, the block on the next acknowledge
+      reaction.packets.push_back(DataBlock(next_block_ + 1, total));
+      held_back_ = true;
+      break;
+    case Fault::kForeignPacket:  // the device information, the block on the next acknowledge
+      reaction.packets.push_back(DeviceInfoAnswer());
+      break;
+    default:
+      break;
+  }
+}
+
+OutgoingPacket CalculatorSession::DeviceInfoAnswer() const {
+  return {BuildPacket(kTypeAck, "02", Escape(memory_.device_info)), true, false};
 }
 
 OutgoingPacket CalculatorSession::DataBlock(int number, int total) const {

@@ -77,7 +77,10 @@ class CalculatorSession {
   bool Answer(Reaction& reaction, FaultSite::Kind site, int block, OutgoingPacket packet);
   bool AnswerError(Reaction& reaction, FaultSite::Kind site, std::string_view code);
 
+  // A block fault that reorders the read-out: what goes out in place of the block.
+  void SendOutOfOrder(Fault fault, int total, Reaction& reaction);
   OutgoingPacket DataBlock(int number, int total) const;
+  OutgoingPacket DeviceInfoAnswer() const;
   std::span<const std::uint8_t> ImageBytes() const;
   int ImageBlocks() const;
 
@@ -91,6 +94,7 @@ class CalculatorSession {
   int next_block_ = 1;
   int block_fault_spent_ = 0;  // block whose fault has hit in this read-out
   bool extra_block_sent_ = false;
+  bool held_back_ = false;  // a swap sent the next block first; this one comes next
   const FaultSpec* last_fault_ = nullptr;  // the fault that hit the last answer
 };
 

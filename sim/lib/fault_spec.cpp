@@ -13,6 +13,7 @@ struct FaultName {
   std::string_view name;
   Fault fault;
   bool needs_site;
+  bool blocks_only = false;  // the fault changes the order of data blocks
 };
 
 constexpr FaultName kFaultNames[] = {
@@ -27,6 +28,9 @@ constexpr FaultName kFaultNames[] = {
     {"roleswap-announce", Fault::kAnnounceRoleSwap, false},
     {"stall", Fault::kStall, true},
     {"disconnect", Fault::kDisconnect, true},
+    {"repeat-block", Fault::kRepeatBlock, true, true},
+    {"swap-blocks", Fault::kSwapBlocks, true, true},
+    {"foreign-packet", Fault::kForeignPacket, true, true},
 };
 
 struct SiteName {
@@ -125,6 +129,9 @@ FaultSpec FaultSpec::Parse(const std::string& text) {
     ParseSite(all.substr(at + 1), spec, text);
     if (!found->needs_site && spec.site.kind != FaultSite::Kind::kAnyTime) {
       Fail(text, "\"" + std::string(name) + "\" applies to every read-out and takes no site");
+    }
+    if (found->blocks_only && spec.site.kind != FaultSite::Kind::kBlock) {
+      Fail(text, "\"" + std::string(name) + "\" hits a data block: say which, e.g. @block:4");
     }
   }
   return spec;

@@ -13,6 +13,7 @@
 #include "cli/cable_options.h"
 #include "cli/cli_common.h"
 #include "operations/backup.h"
+#include "operations/backup_target.h"
 
 namespace {
 
@@ -35,8 +36,18 @@ void PrintReadOutSummary(const ostrel::TBackupDetails& backup, const std::string
       return;
     case ostrel::BackupStage::ReadOut: break;
   }
+  const std::string held = backup.file.empty() ? ostrel::PartialFileName(file) : backup.file;
   if (backup.result != 0) std::cout << ostrel::TransferSpeedText(backup.bytes_per_second) << '\n';
-  std::cout << "Backup: " << file << " (" << backup.bytes_written << " of " << backup.image_size << " bytes)\n";
+  std::cout << "Backup: " << held << " (" << backup.bytes_written << " of " << backup.image_size << " bytes)\n";
+}
+
+// The last line of a backup that did not deliver the whole image: why, and where the
+// bytes are. A stop is reported by the operation frame instead.
+void PrintIncompleteCause(const ostrel::TBackupDetails& backup, const std::string& file) {
+  if (backup.stage != ostrel::BackupStage::ReadOut || backup.Complete() || backup.cause.empty()) return;
+  std::cerr << "ostrel: backup incomplete: " << backup.cause;
+  if (!backup.file.empty()) std::cerr << "; the " << backup.bytes_written << " bytes read are in " << backup.file;
+  std::cerr << "; " << file << " was not changed\n";
 }
 
 // Runs one backup with the chosen cable in the frame of a link operation.
@@ -60,6 +71,7 @@ void RunFlashCommand(const BackupOptions& options, TCliContext& context) {
     terminal.FinishProgress();
     PrintReadOutSummary(outcome.backup, options.file);
     if (outcome.check) std::cout << "Verification: " << ostrel::ImageCheckResultName(*outcome.check) << '\n';
+    PrintIncompleteCause(outcome.backup, options.file);
     return outcome.Succeeded();
   });
 }
@@ -70,6 +82,7 @@ void RunRamCommand(const BackupOptions& options, TCliContext& context) {
         ostrel::RunRamBackup(options.file, cable.CableBits(), terminal.Ui(), cable.Target());
     terminal.FinishProgress();
     PrintReadOutSummary(outcome.backup, options.file);
+    PrintIncompleteCause(outcome.backup, options.file);
     return outcome.Succeeded();
   });
 }

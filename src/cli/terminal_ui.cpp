@@ -323,7 +323,9 @@ void InstallInterruptHandler() {
   sigemptyset(&action.sa_mask);
   // SA_RESETHAND: the second Ctrl-C gets the default action and ends the program.
   action.sa_flags = SA_RESTART | SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
+  // A terminated or hung-up program ends its operation the same way, so a backup keeps
+  // what it read and never leaves a half-written file under the target's name.
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
 }
 
 }  // namespace ostrel::cli

@@ -16,8 +16,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "base/error.h"
+#include "base/text.h"
+#include "operations/backup_target.h"
 #include "operations/link_session.h"
 #include "operations/read_only_file.h"
 
@@ -82,40 +85,89 @@ void BlankCalculatorId(const std::string& file) {
   if (error != 0) throw IoError("Cannot write file " + file + ": " + std::strerror(error));
 }
 
-// A read-out that ended before the image was complete leaves a short file; the user must
-// not take it for a backup.
-void ReportIfIncomplete(const TBackupDetails& details, const std::string& file, TUserInterface ui) {
+// A read-out that ended before the image was complete: the user must not take the short
+// file for a backup, and learns where the bytes are, why it ended and that the target
+// was kept.
+void ReportIfIncomplete(const TBackupDetails& details, const std::string& target, bool target_existed,
+                        TUserInterface ui) {
   if (details.stage != BackupStage::ReadOut || details.bytes_written >= details.image_size) return;
-  ui.MessageBox(DialogKind::Error,
-                "Backup incomplete: " + file + kLineBreak + "holds " + std::to_string(details.bytes_written) +
-                    " of " + std::to_string(details.image_size) + " bytes.",
-                DialogButtons::OK);
+  std::string text = "Backup incomplete: " + (details.file.empty() ? target : details.file) + kLineBreak +
+                     "holds " + std::to_string(details.bytes_written) + " of " +
+                     std::to_string(details.image_size) + " bytes.";
+  if (!details.cause.empty()) text += kLineBreak + "Cause: " + details.cause + ".";
+  if (target_existed) text += kLineBreak + target + " was left as it was.";
+  ui.MessageBox(DialogKind::Error, text, DialogButtons::OK);
 }
 
-// One backup session: opens the link, runs the read-out, takes its figures and ends the
-// session. With a result, the speed line (measured from before the link was opened) comes
-// before the end of the session and the "Backup: " line after it. The result is the
-// read-out's own.
+// The file a backup's later steps name and check: the one holding the bytes, or (when
+// nothing was read) the partial file that does not exist.
+std::string HeldFile(const TBackupDetails& details, const std::string& target) {
+  return details.file.empty() ? PartialFileName(target) : details.file;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// The read-out into the work file; an error that leaves it keeps what was read as the
+// partial file and names it.
+template <typename ReadOut>
+int ReadIntoWorkFile(TFX9860sio& link, TBackupTarget& output, TBackupDetails& details, ReadOut read_out) {
+  try {
+    return read_out(link, output.WorkFile());
+  } catch (const IoError& e) {
+    const std::string partial = output.KeepPartial();
+    throw IoError(ReplaceAll(e.Text(), output.WorkFile(), output.Target()) +
+                  (partial.empty() ? std::string() : "; the bytes read are in " + partial));
+  } catch (const Error&) {
+    details.file = output.KeepPartial();
+    details.bytes_written = link.BytesWritten();
+    details.image_size = link.ImageSize();
+    details.cause = link.FailureCause();
+    throw;
+  }
+}
+
+// One backup session: opens the link, runs the read-out into a work file beside `file`,
+// takes its figures and ends the session. With a result, the speed line (measured from
+// before the link was opened) comes before the end of the session and the "Backup: " line
+// (naming the file that holds the bytes) after it. `finish` runs on the work file of a
+// read-out with a result before it takes its final name. The result is the read-out's own.
 template <typename ReadOut>
 TBackupDetails RunReadOutSession(const std::string& file, TOptionWord options, TUserInterface ui,
-                                 const TLinkTarget& target, bool posts_session_flag, ReadOut read_out) {
+                                 const TLinkTarget& target, bool posts_session_flag, ReadOut read_out,
+                                 const std::function<void(const std::string&)>& finish = {}) {
   TBackupDetails details;
   const auto start = Clock::now();
+  const bool target_existed = FileExists(file);
   TLinkSession session(options, ui, target, posts_session_flag);
   details.stage = BackupStage::NotConnected;
   if (!session.Start()) return details;
   details.stage = BackupStage::ReadOut;
   TFX9860sio& link = session.Link();
 
-  details.result = read_out(link);
+  TBackupTarget output(file);
+  try {
+    details.result = ReadIntoWorkFile(link, output, details, read_out);
+  } catch (const IoError&) {
+    throw;
+  } catch (const Error&) {
+    ReportIfIncomplete(details, file, target_existed, ui);
+    throw;
+  }
   details.bytes_written = link.BytesWritten();
   details.image_size = link.ImageSize();
+  if (details.result == 0 || details.bytes_written < details.image_size) details.cause = link.FailureCause();
   if (details.result != 0) {
     details.bytes_per_second = BytesPerSecond(link.TransferredTotal(), Clock::now() - start);
     link.Report(TransferSpeedText(details.bytes_per_second));
   }
   session.End();
-  if (details.result != 0) link.Report("Backup: " + file);
+  if (details.result != 0 && finish) finish(output.WorkFile());
+  details.file = details.Complete() ? output.Commit() : output.KeepPartial();
+  if (details.result != 0) link.Report("Backup: " + HeldFile(details, file));
+  ReportIfIncomplete(details, file, target_existed, ui);
   return details;
 }
 
@@ -132,16 +184,18 @@ TBackupDetails BackupFlashDetails(const std::string& file, TOptionWord options, 
   ui.Notify(nfStatus, std::string("Backing up the flash..."));  // lets pending messages run
   if (!ConfirmWritableTarget(file, ui)) return {};
 
-  TBackupDetails details = RunReadOutSession(file, options, ui, target, true, [&](TFX9860sio& link) {
-    TDeviceInfoRecord record{};
-    if (link.GetDeviceInfo(record) == 0) ui.Notify(nfCalcData, DeviceInfoText(record));
-    return link.ReceiveFlashImage(kStorageName, file, options);
-  });
-  if (details.result != 0) {
-    details.result = 1;  // any read-out that ran to its end, also one that was stopped
-    if (options & OPT_IGNORE_ID) BlankCalculatorId(file);
-  }
-  ReportIfIncomplete(details, file, ui);
+  const auto blank_id = [options](const std::string& written) {
+    if (options & OPT_IGNORE_ID) BlankCalculatorId(written);
+  };
+  TBackupDetails details = RunReadOutSession(
+      file, options, ui, target, true,
+      [&](TFX9860sio& link, const std::string& work_file) {
+        TDeviceInfoRecord record{};
+        if (link.GetDeviceInfo(record) == 0) ui.Notify(nfCalcData, DeviceInfoText(record));
+        return link.ReceiveFlashImage(kStorageName, work_file, options);
+      },
+      blank_id);
+  if (details.result != 0) details.result = 1;  // any read-out that ran to its end, also one that was stopped
   return details;
 }
 
@@ -152,11 +206,9 @@ int BackupFlash(const std::string& file, TOptionWord options, TUserInterface ui,
 TBackupDetails BackupRAMDetails(const std::string& file, TOptionWord options, TUserInterface ui,
                                 const TLinkTarget& target) {
   ui.Notify(nfStatus, std::string("Backing up the RAM..."));  // lets pending messages run
-  TBackupDetails details = RunReadOutSession(file, options, ui, target, false, [&](TFX9860sio& link) {
-    return link.ReceiveRamImage(kStorageName, file);
+  return RunReadOutSession(file, options, ui, target, false, [&](TFX9860sio& link, const std::string& work_file) {
+    return link.ReceiveRamImage(kStorageName, work_file);
   });
-  ReportIfIncomplete(details, file, ui);
-  return details;
 }
 
 int BackupRAM(const std::string& file, TOptionWord options, TUserInterface ui, const TLinkTarget& target) {
@@ -188,7 +240,9 @@ TFlashBackupOutcome RunFlashBackup(const std::string& file, TOptionWord options,
                                    const TLinkTarget& target) {
   TFlashBackupOutcome outcome;
   outcome.backup = BackupFlashDetails(file, options, ui, target);
-  if (outcome.backup.result != 0) outcome.check = VerifyFlashBackup(file, options, ui);
+  if (outcome.backup.result != 0) {
+    outcome.check = VerifyFlashBackup(HeldFile(outcome.backup, file), options, ui);
+  }
   return outcome;
 }
 

@@ -31,6 +31,12 @@ struct TBackupDetails {
   std::uint64_t bytes_written = 0;  // bytes the read-out put into the file
   std::uint64_t image_size = 0;     // bytes a complete image has
   double bytes_per_second = 0;      // the figure of the speed line (read-outs with a result only)
+  // The file that holds the bytes read: the target for a complete image, else the partial
+  // file beside it (target + ".partial"); empty when nothing was read.
+  std::string file;
+  // Why the read-out broke off (no answer, link lost, a block out of order, ...); empty
+  // when it ran to its end.
+  std::string cause;
 
   // The read-out delivered the whole image.
   bool Complete() const {
@@ -41,8 +47,12 @@ struct TBackupDetails {
 // The flash image into `file`. Returns 1 when the read-out ran to its end (this includes a
 // stop during the transfer), 0 when the user kept a read-only file, the link did not open
 // or the read-out was refused or broken off. An image that ends early is reported with an
-// error box (bytes held of bytes expected). Raises "Cable error" when `options` names no
-// cable; file and link errors leave after the session has been ended.
+// error box (bytes held of bytes expected, and why). Raises "Cable error" when `options`
+// names no cable; file and link errors leave after the session has been ended.
+//
+// The read-out writes a new file beside `file`, which takes the name `file` only when the
+// image is complete; an older file there is never lost. An incomplete read-out is kept as
+// `file` + ".partial" (the details and messages name it).
 int BackupFlash(const std::string& file, TOptionWord options, TUserInterface ui, const TLinkTarget& target = {});
 TBackupDetails BackupFlashDetails(const std::string& file, TOptionWord options, TUserInterface ui,
                                   const TLinkTarget& target = {});
@@ -71,7 +81,8 @@ struct TRamBackupOutcome {
   bool Succeeded() const { return backup.Complete(); }
 };
 
-// BackupFlash, then the verification whenever it returned nonzero.
+// BackupFlash, then the verification (of the file that holds the bytes) whenever it
+// returned nonzero.
 TFlashBackupOutcome RunFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui,
                                    const TLinkTarget& target = {});
 TRamBackupOutcome RunRamBackup(const std::string& file, TOptionWord options, TUserInterface ui,

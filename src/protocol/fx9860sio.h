@@ -139,6 +139,10 @@ class TFX9860sio {
   // The same, giving the classified packet. The received header and data (below) follow
   // it, so CheckAnswer tests it too.
   TAnswer AwaitAnswer();
+  // Why the last answer or read-out failed, in words a user can act on: no answer within
+  // the time-out (to which packet), the link lost, a damaged packet, an error answer and
+  // its meaning, a block out of order. Empty while nothing has failed.
+  const std::string& FailureCause() const { return failure_cause_; }
 
   // ---- session ----
   // 0 connected, 2 not connected, or the stop request that ended a USB start.
@@ -211,10 +215,15 @@ class TFX9860sio {
   struct ImageRequest;
   struct TransferProgress;
   void PostTransferProgress(const ImageRequest& request, TransferProgress& progress);
+  bool RequestImage(const ImageRequest& request, const std::string& device);
+  std::optional<std::string> BlockProblem(const TAnswer& answer, const ImageRequest& request,
+                                          const TransferProgress& progress) const;
+  void NoteFailure(std::string cause);
+  std::string NoAnswerCause(int bytes_received);
   int ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name);
   int SerialStart();
   int UsbStart(bool skip_check, int retries);
-  void ReportChannelDiagnostics();
+  std::vector<std::string> ReportChannelDiagnostics();
   std::string ResolveSerialPort() const;
 
   LinkKind kind_;
@@ -231,6 +240,10 @@ class TFX9860sio {
   std::array<std::uint8_t, 2> checksum_chars_{};
   std::uint8_t running_checksum_ = 0;
   std::chrono::milliseconds timeout_;
+  std::chrono::milliseconds last_timeout_{0};  // the time-out of the last reception
+  int last_header_length_ = 0;                 // header bytes of the last reception
+  std::string last_sent_;                      // what the last packet sent was, for messages
+  std::string failure_cause_;
 
   std::size_t send_length_ = 0;
   std::array<std::uint8_t, kSendBufferSize> send_buffer_{};
@@ -243,6 +256,11 @@ class TFX9860sio {
 
   std::unique_ptr<THardware> channel_;
 };
+
+// The text of an error answer by its two subtype characters ("Memory is full" for "05").
+std::string ErrorAnswerText(std::string_view code);
+// "error 05 (Memory is full)": an error answer for a message.
+std::string ErrorAnswerMeaning(std::string_view code);
 
 // ---- device information record and BIOS types ----
 

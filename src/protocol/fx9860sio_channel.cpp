@@ -69,9 +69,11 @@ int TFX9860sio::Close() {
   return 0;
 }
 
-void TFX9860sio::ReportChannelDiagnostics() {
-  if (!channel_) return;
-  for (const auto& line : channel_->TakeDiagnostics()) Report(line);
+std::vector<std::string> TFX9860sio::ReportChannelDiagnostics() {
+  if (!channel_) return {};
+  std::vector<std::string> lines = channel_->TakeDiagnostics();
+  for (const auto& line : lines) Report(line);
+  return lines;
 }
 
 void TFX9860sio::EnsureOpen() const {
@@ -94,6 +96,7 @@ int TFX9860sio::ReceiveBytes(int count) {
   receive_buffer_.assign(wants_data ? static_cast<std::size_t>(count) : 1, 0);
   const auto timeout = wants_data ? timeout_ : timings_.silence;
   Report(wants_data ? "...waiting for answer!" : "...waiting for silence!");
+  last_timeout_ = timeout;
 
   std::size_t stored = 0;
   auto now = Clock::now();

@@ -1,6 +1,7 @@
 // TFX9860sio: building and sending packets, receiving and classifying answers.
 
 #include <algorithm>
+#include <chrono>
 
 #include "base/error.h"
 #include "protocol/fx9860sio.h"
@@ -12,6 +13,30 @@ namespace {
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// What a packet the PC sent is, for a message about its answer.
+std::string SentPacketName(std::span<const std::uint8_t> packet) {
+  if (packet.size() < 4) return "a packet";
+  const std::string subtype(reinterpret_cast<const char*>(packet.data()) + 1, 2);
+  switch (packet[0]) {
+    case kTypeCheck: return "the check";
+    case kTypeAck: return "an acknowledge";
+    case kTypeRoleswap: return "the role swap";
+    case kTypeTerminate: return "the terminate packet";
+    case kTypeCommand:
+      if (subtype == "01") return "the device information request";
+      if (subtype == "02") return "the link settings command";
+      if (subtype == "4F") return "the flash read-out request";
+      if (subtype == "2F") return "the RAM read-out request";
+      return "command " + subtype;
+    default: return "packet " + ReadableBytes(packet.first(4));
+  }
+}
+
+std::string DurationText(std::chrono::milliseconds duration) {
+  if (duration.count() % 1000 == 0) return std::to_string(duration.count() / 1000) + " s";
+  return std::to_string(duration.count()) + " ms";
 }
 
 void RequireSubtype(std::string_view subtype) {
@@ -45,6 +70,7 @@ void TFX9860sio::WritePacket() {
   EnsureOpen();
   channel_->Write(send_buffer_.data(), static_cast<std::uint32_t>(send_length_));
   sent_count_ += send_length_;
+  last_sent_ = SentPacketName({send_buffer_.data(), send_length_});
 }
 
 int TFX9860sio::SendPacket(bool wait_for_answer) {
@@ -116,6 +142,25 @@ TAnswer TFX9860sio::ExchangeParameterCommand(std::string_view subtype, int overw
 
 int TFX9860sio::ReceiveAnswer() { return AwaitAnswer().Code(); }
 
+void TFX9860sio::NoteFailure(std::string cause) {
+  Report(cause);
+  failure_cause_ = std::move(cause);
+}
+
+std::string TFX9860sio::NoAnswerCause(int bytes_received) {
+  // A channel that lost its device says so in its diagnostics.
+  for (const std::string& line : ReportChannelDiagnostics()) {
+    if (line.find("stays silent") != std::string::npos) {
+      return "the link to the calculator was lost (unplugged, or the simulator ended) while waiting for the "
+             "answer to " + last_sent_ + ": " + line.substr(0, line.find("; "));
+    }
+  }
+  if (bytes_received > 0) {
+    return "the answer to " + last_sent_ + " broke off: no further byte within " + DurationText(last_timeout_);
+  }
+  return "no answer from the calculator within " + DurationText(last_timeout_) + " to " + last_sent_;
+}
+
 // Receives one packet: header, data field when the flag says so, checksum. A packet is
 // usable only when every field is well formed and the checksum matches; a damaged packet
 // must never be taken for data (a backup would store it).
@@ -124,6 +169,7 @@ TAnswer TFX9860sio::AwaitAnswer() {
   running_checksum_ = 0;
   header_.fill(0);
   if (!ReceiveHeader()) {
+    NoteFailure(NoAnswerCause(static_cast<int>(last_header_length_)));
     Report("...failed!");
     return {};
   }
@@ -140,7 +186,12 @@ TAnswer TFX9860sio::AwaitAnswer() {
   if (state == FieldState::Intact) state = ReceiveChecksum();
 
   if (state != FieldState::Intact) {
-    if (state == FieldState::Damaged) Report("checksum error");
+    if (state == FieldState::Damaged) {
+      Report("checksum error");
+      NoteFailure("a damaged packet arrived in answer to " + last_sent_ + " (checksum error)");
+    } else {
+      NoteFailure(NoAnswerCause(1));
+    }
     header_.fill(0);
     received_data_.clear();
     Report("...failed!");
@@ -150,6 +201,10 @@ TAnswer TFX9860sio::AwaitAnswer() {
   answer.header = header_;
   if (answer.HasDataField()) received_data_ = answer.data;
   answer.kind = Classify(answer, *subtype);
+  if (answer.kind == TAnswerKind::Error) {
+    NoteFailure("the calculator answered " + last_sent_ + " with " +
+                ErrorAnswerMeaning(std::string_view(reinterpret_cast<const char*>(&answer.header[1]), 2)));
+  }
   if (answer.kind == TAnswerKind::OverwriteRequest) return answer;  // reported by the caller's question
   Report(answer.Code() != kNoAnswer ? "...successful!" : "...failed!");
   return answer;
@@ -158,6 +213,7 @@ TAnswer TFX9860sio::AwaitAnswer() {
 // The four header bytes; the data flag and subtype characters count into the checksum.
 bool TFX9860sio::ReceiveHeader() {
   const int header_length = ReceiveBytes(4);
+  last_header_length_ = header_length;
   if (header_length != 4) {
     Report("headerlength: " + std::to_string(header_length));
     return false;

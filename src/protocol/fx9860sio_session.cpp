@@ -15,7 +15,14 @@ namespace {
 
 constexpr std::string_view kBackupHint = "Backup is supported by Link/receive-mode only!";
 
-// The text of an error answer, by its two subtype characters.
+// The major version of the operating system, from the application environment.
+int OsMajorVersion() {
+  const std::string text = AppEnv().PGetValue("OS_MJV");
+  return std::atoi(text.c_str());
+}
+
+}  // namespace
+
 std::string ErrorAnswerText(std::string_view code) {
   if (code == "00") return "default";
   if (code == "01") return "Resend request";
@@ -26,13 +33,9 @@ std::string ErrorAnswerText(std::string_view code) {
   return "Unknown errorcode";
 }
 
-// The major version of the operating system, from the application environment.
-int OsMajorVersion() {
-  const std::string text = AppEnv().PGetValue("OS_MJV");
-  return std::atoi(text.c_str());
+std::string ErrorAnswerMeaning(std::string_view code) {
+  return "error " + ReadableBytes(code) + " (" + ErrorAnswerText(code) + ")";
 }
-
-}  // namespace
 
 int TFX9860sio::FStart(bool skip_check, int retries) {
   Report("FStart in");
@@ -137,7 +140,13 @@ bool TFX9860sio::CheckAnswer(const TAnswer& answer, std::string_view expected, b
     message = "Error " + code + ": " + ErrorAnswerText(code);
     if (code == "04" && backup_hint) message += "\r\n" + std::string(kBackupHint);
   } else {
-    message = "wrong answer on:" + std::string(expected.substr(0, std::min(expected.size(), answer.header.size())));
+    // Control bytes shown readably; what came instead (or why nothing came) beside it.
+    message = "wrong answer on:" + ReadableBytes(expected.substr(0, std::min(expected.size(), answer.header.size())));
+    if (answer.Type() != 0) {
+      message += " (the calculator sent " + ReadableBytes(answer.header) + ")";
+    } else if (!failure_cause_.empty()) {
+      message += " (" + failure_cause_ + ")";
+    }
   }
   ui_.MessageBox(DialogKind::Error, message, DialogButtons::OK);
   return false;

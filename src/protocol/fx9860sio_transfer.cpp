@@ -86,18 +86,14 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
   image_size_ = request.size;
   bytes_written_ = 0;
   transferred_total_ = 0;
+  failure_cause_.clear();
   TImageFile file(file_name);
   Report("File opened: " + file_name);
   Report(std::string(request.request_text));
-
-  const TAnswer accepted = ExchangeParameterCommand(request.request_subtype, 0, 0, 0, {"", "", "", "", device, ""});
-  if (!CheckAnswer(accepted, AnswerHeader(kTypeAck, "00", '0'), true, true)) {
+  if (!RequestImage(request, device)) {
     file.Close();
     return 0;
   }
-  Report("Roleswap...");
-  const TAnswer announcement = ExchangeControl(kTypeRoleswap);
-  CheckAnswer(announcement, AnswerHeader(kTypeCommand, request.block_subtype, '1'), true);
 
   const std::string roleswap_header = AnswerHeader(kTypeRoleswap, "00", '0');
   const std::string block_header = AnswerHeader(kTypeData, request.block_subtype, '1');
@@ -113,21 +109,36 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     Report("Send acknowledge...");
     const TAnswer answer = ExchangeControl(kTypeAck);
     result = answer.Code();
-    if (result == 0) break;
+    if (result == 0) {
+      NoteFailure(FailureCause() + (progress.current_block > 0
+                                        ? " (after block " + std::to_string(progress.current_block) + " of " +
+                                              std::to_string(progress.total_blocks) + ")"
+                                        : " (before the first block)"));
+      break;
+    }
     if (answer.Is(roleswap_header)) {
       Report("Received roleswap!");
       break;
     }
-    if (progress.current_block == progress.total_blocks) throw Error("sync error");
-    CheckAnswer(answer, block_header, true);
+    if (progress.current_block == progress.total_blocks) {
+      NoteFailure("the calculator sent more than the " + std::to_string(progress.total_blocks) +
+                  " blocks it announced, and no role swap");
+      throw Error("sync error");
+    }
+    // A block that is not the next one of this image must never reach the file: the
+    // image would look complete with the wrong content.
+    if (const auto problem = BlockProblem(answer, request, progress)) {
+      CheckAnswer(answer, block_header, true);  // the box for an answer of another kind
+      NoteFailure(*problem);
+      result = 0;
+      break;
+    }
 
-    // Only an answer that carried a data field has data to store.
     const std::span<const std::uint8_t> data = answer.data;
     Report("Received " + std::to_string(data.size()) + " bytes.");
     transferred_total_ += data.size();
 
-    std::vector<std::uint8_t> payload;
-    if (data.size() > kBlockFieldsLength) payload = UnescapeData(data.subspan(kBlockFieldsLength));
+    std::vector<std::uint8_t> payload = UnescapeData(data.subspan(kBlockFieldsLength));
     const std::uint64_t room = image_size_ - bytes_written_;
     if (payload.size() > room) payload.resize(static_cast<std::size_t>(room));
     const auto write_start = Clock::now();
@@ -140,14 +151,8 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
       ui_.Notify(nfStatus, std::string("Ready!"));
       break;
     }
-    if (data.size() >= kBlockFieldsLength) {
-      const auto total = ParseHexField(data.subspan(0, 4));
-      const auto current = ParseHexField(data.subspan(4, 4));
-      if (total && current) {
-        progress.total_blocks = static_cast<long>(*total);
-        progress.current_block = static_cast<long>(*current);
-      }
-    }
+    progress.total_blocks = static_cast<long>(*ParseHexField(data.subspan(0, 4)));
+    progress.current_block = static_cast<long>(*ParseHexField(data.subspan(4, 4)));
     if (StopRequest() != stopNone) break;
     if (request.flash) {
       progress.last_block_speed =
@@ -156,6 +161,54 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
   }
   file.Close();
   return result;
+}
+
+// The request, its acknowledge, the role swap and the announcement. False when the
+// calculator refused the request (an error box has said why).
+bool TFX9860sio::RequestImage(const ImageRequest& request, const std::string& device) {
+  const TAnswer accepted = ExchangeParameterCommand(request.request_subtype, 0, 0, 0, {"", "", "", "", device, ""});
+  if (!CheckAnswer(accepted, AnswerHeader(kTypeAck, "00", '0'), true, true)) {
+    if (failure_cause_.empty()) {
+      failure_cause_ = "the calculator refused " + last_sent_ + ": it sent " + ReadableBytes(accepted.header);
+    }
+    return false;
+  }
+  Report("Roleswap...");
+  const TAnswer announcement = ExchangeControl(kTypeRoleswap);
+  CheckAnswer(announcement, AnswerHeader(kTypeCommand, request.block_subtype, '1'), true);
+  return true;
+}
+
+// Why the answer is not the next block of the image, or nothing when it is: its kind,
+// subtype and data flag, its block fields, the total every block announces and the
+// number, which counts up from 1 without a gap or a repeat.
+std::optional<std::string> TFX9860sio::BlockProblem(const TAnswer& answer, const ImageRequest& request,
+                                                    const TransferProgress& progress) const {
+  const long expected = progress.current_block + 1;
+  const std::string wanted = "data block " + std::to_string(expected);
+  const std::string block_header = AnswerHeader(kTypeData, request.block_subtype, '1');
+  if (!answer.Is(block_header)) {
+    return "the calculator sent " + ReadableBytes(answer.header) + " where " + wanted + " (" +
+           ReadableBytes(block_header) + ") was expected";
+  }
+  const std::span<const std::uint8_t> data = answer.data;
+  const bool has_fields = data.size() >= kBlockFieldsLength;
+  const auto total = has_fields ? ParseHexField(data.subspan(0, 4)) : std::nullopt;
+  const auto number = has_fields ? ParseHexField(data.subspan(4, 4)) : std::nullopt;
+  if (!total || !number) return "the calculator sent " + wanted + " without valid block numbers";
+  if (*total == 0) return "the calculator announced an image of 0 blocks in " + wanted;
+  if (progress.total_blocks > 0 && static_cast<long>(*total) != progress.total_blocks) {
+    return "the calculator announced " + std::to_string(*total) + " blocks in " + wanted + ", after " +
+           std::to_string(progress.total_blocks) + " in the blocks before";
+  }
+  if (static_cast<long>(*number) == progress.current_block) {
+    return "the calculator sent block " + std::to_string(*number) + " twice";
+  }
+  if (static_cast<long>(*number) != expected) {
+    return "the calculator sent block " + std::to_string(*number) + " where block " + std::to_string(expected) +
+           " was expected";
+  }
+  return std::nullopt;
 }
 
 }  // namespace ostrel

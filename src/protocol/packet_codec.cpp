@@ -68,4 +68,20 @@ std::optional<std::uint32_t> ParseHexField(std::string_view field) {
   return value;
 }
 
+std::string ReadableBytes(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (std::uint8_t b : bytes) {
+    if (b >= 0x20 && b < 0x7F) {
+      text += static_cast<char>(b);
+    } else {
+      text += "<" + HexDigits(b, 2) + ">";
+    }
+  }
+  return text;
+}
+
+std::string ReadableBytes(std::string_view bytes) {
+  return ReadableBytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
 }  // namespace ostrel

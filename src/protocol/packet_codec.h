@@ -27,4 +27,9 @@ std::string HexDigits(std::uint32_t value, int digits);
 std::optional<std::uint32_t> ParseHexField(std::span<const std::uint8_t> field);
 std::optional<std::uint32_t> ParseHexField(std::string_view field);
 
+// Packet bytes for a message: printable ASCII as it is, every other byte as "<XX>" (two
+// upper-case hex digits), so a type byte 0x06 shows as "<06>" and never as a raw byte.
+std::string ReadableBytes(std::span<const std::uint8_t> bytes);
+std::string ReadableBytes(std::string_view bytes);
+
 }  // namespace ostrel

@@ -147,9 +147,11 @@ TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
 
   ASSERT_TRUE(WIFEXITED(raw)) << err;
   EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
-  const auto held = std::filesystem::file_size(file);
+  EXPECT_FALSE(std::filesystem::exists(file)) << "only a complete image takes the target's name";
+  const std::string partial = file + ".partial";
+  const auto held = std::filesystem::file_size(partial);
   EXPECT_LT(held, 0x270000u);
-  EXPECT_NE(err.find("Backup incomplete: " + file + "\nholds " + std::to_string(held) + " of 2555904 bytes."),
+  EXPECT_NE(err.find("Backup incomplete: " + partial + "\nholds " + std::to_string(held) + " of 2555904 bytes."),
             std::string::npos)
       << err;
   EXPECT_NE(err.find("Warning: Manually cancelled!"), std::string::npos) << err;

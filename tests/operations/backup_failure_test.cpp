@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -37,19 +39,24 @@ TEST_F(BackupTest, CancelledFlashBackupKeepsThePartialFileAndFails) {
 
   const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB, ui_.Ui(), target);
 
-  // The read-out loop ran to its end, yet the image is short: reported, and not a backup.
+  // The read-out loop ran to its end, yet the image is short: reported, kept beside the
+  // target under its own name, and not a backup.
   EXPECT_EQ(outcome.backup.result, 1);
   EXPECT_FALSE(outcome.backup.Complete());
   EXPECT_FALSE(outcome.Succeeded());
-  const Bytes written = ReadFileBytes(file);
+  const std::string partial = file + ".partial";
+  EXPECT_EQ(outcome.backup.file, partial);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  const Bytes written = ReadFileBytes(partial);
   EXPECT_GT(written.size(), 0u);
   EXPECT_LT(written.size(), 0x270000u);
   EXPECT_EQ(written.size(), outcome.backup.bytes_written);
   EXPECT_EQ(written, Prefix(sim.Flash(), written.size()));
   EXPECT_FALSE(SentPacketOfType(sim, kTypeTerminate));
+  EXPECT_TRUE(ui_.HasLogLine("Backup: " + partial));
 
   const auto boxes = ui_.BoxTexts();
-  EXPECT_EQ(CountOf(boxes, IncompleteText(file, written.size(), 0x270000)), 1);
+  EXPECT_EQ(CountOf(boxes, IncompleteText(partial, written.size(), 0x270000)), 1);
   ASSERT_TRUE(outcome.check.has_value());
   EXPECT_EQ(*outcome.check, icrFileSizeError);
   EXPECT_EQ(CountOf(boxes, "Filesize of the written image NOT OK!"), 1);
@@ -92,12 +99,12 @@ TEST_F(BackupTest, CancelBeforeTheIdFieldArrivedLeavesTheShortFileAsItIs) {
 
   const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB | OPT_IGNORE_ID, ui_.Ui(), target);
 
-  const Bytes written = ReadFileBytes(file);
+  const Bytes written = ReadFileBytes(file + ".partial");
   ASSERT_GT(written.size(), 0u);
   ASSERT_LT(written.size(), 0xFFD0u);
   EXPECT_EQ(written, Prefix(sim.Flash(), written.size()));
   EXPECT_FALSE(outcome.Succeeded());
-  EXPECT_EQ(CountOf(ui_.BoxTexts(), IncompleteText(file, written.size(), 0x270000)), 1);
+  EXPECT_EQ(CountOf(ui_.BoxTexts(), IncompleteText(file + ".partial", written.size(), 0x270000)), 1);
 }
 
 TEST_F(BackupTest, RefusedRequestIsReportedWithoutVerification) {
@@ -115,11 +122,16 @@ TEST_F(BackupTest, RefusedRequestIsReportedWithoutVerification) {
   EXPECT_EQ(CountOf(boxes, "Error 04: Overwrite impossible/requested file does not exist\r\n"
                            "Backup is supported by Link/receive-mode only!"),
             1);
-  EXPECT_EQ(CountOf(boxes, IncompleteText(file, 0, 0x270000)), 1);
+  EXPECT_EQ(CountOf(boxes, IncompleteText(file, 0, 0x270000,
+                                          "the calculator answered the flash read-out request with error 04 "
+                                          "(Overwrite impossible/requested file does not exist)")),
+            1);
   EXPECT_EQ(boxes.size(), 2u) << "no verification message";
   EXPECT_EQ(LineIndex(ui_.LogLines(), "FXCheckImage"), -1);
   EXPECT_EQ(LineIndex(ui_.LogLines(), "Transfer-speed: "), -1);
-  EXPECT_TRUE(ReadFileBytes(file).empty()) << "no ID blank on a failed read-out";
+  EXPECT_FALSE(std::filesystem::exists(file)) << "nothing read, nothing written";
+  EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
+  EXPECT_TRUE(std::filesystem::is_empty(folder_.Path()));
   EXPECT_EQ(ui_.Values(nfSessionActive), (std::vector<std::int64_t>{1, 0}));
 }
 
@@ -128,6 +140,7 @@ struct BrokenLinkCase {
   const char* fault;
   bool flash;
   std::uint64_t held;  // bytes of the blocks before the fault
+  const char* cause;   // the start of the cause the box gives
 };
 
 class BrokenLinkTest : public BackupTest, public ::testing::WithParamInterface<BrokenLinkCase> {};
@@ -138,6 +151,7 @@ TEST_P(BrokenLinkTest, BackupEndsWithTheIncompleteMessage) {
   config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
   fxsim::Simulator sim(config);
   const std::string file = File(c.flash ? "flash.bin" : "memory.RAM");
+  WriteImageFile(Bytes{'o', 'l', 'd'}, file);
   const std::uint64_t expected = c.flash ? 0x270000 : 0x80000;
 
   TBackupDetails backup;
@@ -154,16 +168,101 @@ TEST_P(BrokenLinkTest, BackupEndsWithTheIncompleteMessage) {
 
   EXPECT_EQ(backup.result, 0);
   EXPECT_EQ(backup.bytes_written, c.held);
+  EXPECT_EQ(backup.cause.rfind(c.cause, 0), 0u) << backup.cause;
   const Bytes source = c.flash ? sim.Flash() : sim.Ram();
-  EXPECT_EQ(ReadFileBytes(file), Prefix(source, c.held));
-  EXPECT_EQ(ui_.BoxTexts(), std::vector<std::string>{IncompleteText(file, c.held, expected)});
+  EXPECT_EQ(ReadFileBytes(file + ".partial"), Prefix(source, c.held));
+  EXPECT_EQ(ReadFileBytes(file), Bytes({'o', 'l', 'd'})) << "the older backup is kept";
+  // The box that ends it (a packet of another kind gets the box that names it first).
+  const auto boxes = ui_.BoxTexts();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back(), IncompleteText(file + ".partial", c.held, expected, backup.cause, file));
+  EXPECT_LE(boxes.size(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, BrokenLinkTest,
-                         ::testing::Values(BrokenLinkCase{"FlashStall", "stall@block:40", true, 39 * 256},
-                                           BrokenLinkCase{"FlashDisconnect", "disconnect@block:20", true, 19 * 256},
-                                           BrokenLinkCase{"RamStall", "stall@block:7", false, 6 * 256}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BrokenLinkTest,
+    ::testing::Values(
+        BrokenLinkCase{"FlashStall", "stall@block:40", true, 39 * 256,
+                       "no answer from the calculator within 1500 ms to an acknowledge (after block 39 of 16384)"},
+        BrokenLinkCase{"FlashDisconnect", "disconnect@block:20", true, 19 * 256,
+                       "the link to the calculator was lost (unplugged, or the simulator ended)"},
+        BrokenLinkCase{"RamStall", "stall@block:7", false, 6 * 256,
+                       "no answer from the calculator within 1500 ms to an acknowledge (after block 6 of 2048)"},
+        BrokenLinkCase{"RamDamagedBlock", "bad-checksum@block:9", false, 8 * 256,
+                       "a damaged packet arrived in answer to an acknowledge (checksum error) (after block 8"},
+        BrokenLinkCase{"FlashErrorAnswer", "error:01@block:3", true, 2 * 256,
+                       "the calculator answered an acknowledge with error 01 (Resend request) (after block 2"},
+        BrokenLinkCase{"RepeatedBlock", "repeat-block@block:5", true, 5 * 256,
+                       "the calculator sent block 5 twice"},
+        BrokenLinkCase{"SwappedBlocks", "swap-blocks@block:5", false, 4 * 256,
+                       "the calculator sent block 6 where block 5 was expected"},
+        BrokenLinkCase{"ForeignPacket", "foreign-packet@block:5", true, 4 * 256,
+                       "the calculator sent <06>021 where data block 5 (<02>501) was expected"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BackupTest, CompleteBackupReplacesTheOlderFileAndLeavesNothingElse) {
+  fxsim::Simulator sim(ValidCalculator());
+  const std::string file = File("memory.RAM");
+  WriteImageFile(Bytes{'o', 'l', 'd'}, file);
+
+  const TRamBackupOutcome outcome = RunRamBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim));
+
+  EXPECT_TRUE(outcome.Succeeded());
+  EXPECT_EQ(outcome.backup.file, file);
+  EXPECT_EQ(ReadFileBytes(file), sim.Ram());
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"memory.RAM"}) << "no work or partial file is left";
+}
+
+// A file size limit fails writes the way a full disk does, also for root.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_handler_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, previous_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t previous_handler_;
+};
+
+TEST_F(BackupTest, FullDiskEndsTheBackupWithItsCauseAndKeepsTheOlderFile) {
+  fxsim::Simulator sim(ValidCalculator());
+  const TLinkTarget target = UsbTarget(sim);
+  const std::string file = File("memory.RAM");
+  WriteImageFile(Bytes{'o', 'l', 'd'}, file);
+
+  std::string text;
+  {
+    const FileSizeLimit limit(64 * 1024);
+    try {
+      RunRamBackup(file, OPT_USB, ui_.Ui(), target);
+      ADD_FAILURE() << "a failed write passed";
+    } catch (const IoError& e) {
+      text = e.Text();
+    }
+  }
+  EXPECT_EQ(text, "Cannot write file " + file + ": File too large; the bytes read are in " + file + ".partial");
+  EXPECT_EQ(ReadFileBytes(file), Bytes({'o', 'l', 'd'}));
+  const Bytes partial = ReadFileBytes(file + ".partial");
+  EXPECT_LE(partial.size(), 64u * 1024);
+  EXPECT_EQ(partial, Prefix(sim.Ram(), partial.size()));
+  EXPECT_EQ(ui_.Values(nfSessionActive), std::vector<std::int64_t>{}) << "the RAM backup posts no session flag";
+  EXPECT_EQ(sim.ReceivedPackets().back().type, kTypeAck) << "the session was not ended by a terminate";
+}
 
 struct ReadOnlyCase {
   const char* name;

@@ -253,8 +253,10 @@ TEST_F(PacketsTest, CheckAnswerExplainsWhatCameInstead) {
       {"error 01", MakePacket(kTypeError, "01"), std::string("\x06" "000"), false, "Error 01: Resend request"},
       {"error 05", MakePacket(kTypeError, "05"), std::string("\x06" "000"), false, "Error 05: Memory is full"},
       {"unknown error", MakePacket(kTypeError, "07"), std::string("\x06" "000"), false, "Error 07: Unknown errorcode"},
-      {"nothing received", ByteVector{}, std::string("\x06" "021"), false, "wrong answer on:\x06" "021"},
-      {"other packet", MakePacket(kTypeAck, "00"), std::string("\x02" "501"), false, "wrong answer on:\x02" "501"},
+      {"nothing received", ByteVector{}, std::string("\x06" "021"), false,
+       "wrong answer on:<06>021 (no answer from the calculator within 1500 ms to the check)"},
+      {"other packet", MakePacket(kTypeAck, "00"), std::string("\x02" "501"), false,
+       "wrong answer on:<02>501 (the calculator sent <06>000)"},
   };
   for (const CheckCase& c : cases) {
     ui_.dialogs.clear();
@@ -295,7 +297,7 @@ TEST_F(PacketsTest, PlainAcknowledgeIsNoDeviceInformation) {
   EXPECT_EQ(sio_->GetDeviceInfo(record), 8);
   EXPECT_EQ(record, TDeviceInfoRecord{});
   ASSERT_EQ(ui_.dialogs.size(), 1u);
-  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:\x06" "021");
+  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:<06>021 (the calculator sent <06>000)");
 }
 
 TEST(ProtocolChannel, EverySendAndReceiveNeedsAChannel) {

@@ -11,6 +11,7 @@
 #include "fxsim/simulator.h"
 #include "env/options.h"
 #include "protocol/fx9860sio.h"
+#include "protocol/image_file.h"
 #include "protocol_fixture.h"
 #include "support/scripted_peer.h"
 
@@ -256,7 +257,7 @@ TEST_F(TransferTest, RoleSwapInsteadOfTheAnnouncementIsShownAndTheTransferGoesOn
 
   EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
   ASSERT_EQ(ui_.dialogs.size(), 1u);
-  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:\x01" "301");
+  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:<01>301 (the calculator sent <03>000)");
   EXPECT_EQ(ReadFileBytes(file), sim.Ram());
 }
 
@@ -297,7 +298,7 @@ TEST_F(TransferTest, DamagedBlockIsNeverWritten) {
   EXPECT_EQ(sio->BytesWritten(), 8u);
 }
 
-TEST_F(TransferTest, AnswerWithoutDataAddsNothingToTheImage) {
+TEST_F(TransferTest, AnswerThatIsNotABlockEndsTheReadOut) {
   ScriptedPeer peer;
   auto sio = OpenUsb(peer.Path());
   peer.AddReply(MakePacket(kTypeAck, "00"));
@@ -308,11 +309,106 @@ TEST_F(TransferTest, AnswerWithoutDataAddsNothingToTheImage) {
   peer.AddReply(MakePacket(kTypeRoleswap, "00"));
   const std::string file = PathIn("gap.RAM");
 
-  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
-  EXPECT_EQ(ReadFileBytes(file), BytesOf("FIRSTSECOND"));
+  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadFileBytes(file), BytesOf("FIRST"));
+  EXPECT_EQ(sio->FailureCause(), "the calculator sent <06>000 where data block 2 (<02>301) was expected");
   ASSERT_EQ(ui_.dialogs.size(), 1u);
-  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:\x02" "301");
+  EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:<02>301 (the calculator sent <06>000)");
 }
+
+// Blocks that are whole and undamaged, yet not the next block of this image.
+struct MisplacedBlockCase {
+  const char* name;
+  std::vector<std::string> blocks;  // data fields of the blocks after block 1 ("00030001" "AAAA")
+  std::string cause;
+};
+
+class MisplacedBlockTest : public TransferTest, public ::testing::WithParamInterface<MisplacedBlockCase> {};
+
+TEST_P(MisplacedBlockTest, EndsTheReadOutBeforeTheBlockIsStored) {
+  ScriptedPeer peer;
+  auto sio = OpenUsb(peer.Path());
+  peer.AddReply(MakePacket(kTypeAck, "00"));
+  peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
+  peer.AddReply(MakePacket(kTypeData, "30", "00030001" "AAAA"));
+  for (const std::string& block : GetParam().blocks) peer.AddReply(MakePacket(kTypeData, "30", block));
+  const std::string file = PathIn("misplaced.RAM");
+
+  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(sio->FailureCause(), GetParam().cause);
+  EXPECT_TRUE(ui_.HasLogLine(GetParam().cause));
+  EXPECT_EQ(ReadFileBytes(file), BytesOf("AAAA"));
+  EXPECT_EQ(sio->BytesWritten(), 4u);
+}
+
+std::string PrintMisplaced(const ::testing::TestParamInfo<MisplacedBlockCase>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, MisplacedBlockTest,
+    ::testing::Values(
+        MisplacedBlockCase{"Repeated", {"00030001" "AAAA"}, "the calculator sent block 1 twice"},
+        MisplacedBlockCase{"Skipped", {"00030003" "CCCC"},
+                           "the calculator sent block 3 where block 2 was expected"},
+        MisplacedBlockCase{"OtherTotal", {"00040002" "BBBB"},
+                           "the calculator announced 4 blocks in data block 2, after 3 in the blocks before"},
+        MisplacedBlockCase{"NoNumbers", {"0003"}, "the calculator sent data block 2 without valid block numbers"},
+        MisplacedBlockCase{"BadNumbers", {"0003XY02" "BBBB"},
+                           "the calculator sent data block 2 without valid block numbers"},
+        MisplacedBlockCase{"ZeroTotal", {"00000002" "BBBB"},
+                           "the calculator announced an image of 0 blocks in data block 2"}),
+    PrintMisplaced);
+
+TEST_F(TransferTest, FlashBlockInARamReadOutIsNotStored) {
+  ScriptedPeer peer;
+  auto sio = OpenUsb(peer.Path());
+  peer.AddReply(MakePacket(kTypeAck, "00"));
+  peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
+  peer.AddReply(MakePacket(kTypeData, "50", "00020001" "FLASH"));
+
+  EXPECT_EQ(sio->ReceiveRamImage("fls0", PathIn("kind.RAM")), 0);
+  EXPECT_EQ(sio->FailureCause(), "the calculator sent <02>501 where data block 1 (<02>301) was expected");
+  EXPECT_TRUE(ReadFileBytes(PathIn("kind.RAM")).empty());
+}
+
+// The simulator's out-of-order faults: the read-out ends at the fault, holding exactly
+// the blocks before it, and never terminates as if the image were complete.
+struct OutOfOrderCase {
+  const char* name;
+  const char* fault;
+  bool flash;
+  std::string cause;
+};
+
+class OutOfOrderTest : public TransferTest, public ::testing::WithParamInterface<OutOfOrderCase> {};
+
+TEST_P(OutOfOrderTest, ReadOutFailsHoldingTheBlocksBeforeTheFault) {
+  const OutOfOrderCase& c = GetParam();
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
+  fxsim::Simulator sim(config);
+  auto sio = Connect(sim);
+  const std::string file = PathIn("order.bin");
+
+  const int result = c.flash ? sio->ReceiveFlashImage("fls0", file, 0) : sio->ReceiveRamImage("fls0", file);
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(sio->FailureCause(), c.cause);
+  EXPECT_EQ(sio->BytesWritten(), 6u * 256);
+  EXPECT_EQ(ReadFileBytes(file), Prefix(c.flash ? sim.Flash() : sim.Ram(), 6 * 256));
+  EXPECT_FALSE(SentTerminate(sim));
+  EXPECT_TRUE(ui_.Texts(nfStatus).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, OutOfOrderTest,
+    ::testing::Values(
+        OutOfOrderCase{"RepeatedFlashBlock", "repeat-block@block:6", true, "the calculator sent block 6 twice"},
+        OutOfOrderCase{"SwappedFlashBlocks", "swap-blocks@block:7", true,
+                       "the calculator sent block 8 where block 7 was expected"},
+        OutOfOrderCase{"ForeignPacketInRam", "foreign-packet@block:7", false,
+                       "the calculator sent <06>021 where data block 7 (<02>301) was expected"},
+        OutOfOrderCase{"RepeatedRamBlock", "repeat-block@block:6", false, "the calculator sent block 6 twice"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransferTest, FileThatCannotBeCreatedIsAnIoError) {
   TFX9860sio sio(LinkKind::Usb, ui_.Ui());
@@ -324,6 +420,19 @@ TEST_F(TransferTest, FileThatCannotBeCreatedIsAnIoError) {
     EXPECT_NE(e.Text().find(file), std::string::npos) << e.Text();
     EXPECT_NE(e.Text().find("No such file or directory"), std::string::npos) << e.Text();
   }
+}
+
+TEST(ImageFile, AFullDiskIsAnIoErrorNeverAQuietShortFile) {
+  const std::vector<std::uint8_t> block(64 * 1024, 0x5A);
+  std::string text;
+  try {
+    TImageFile file("/dev/full");
+    file.Append(block);
+    file.Close();
+  } catch (const IoError& e) {
+    text = e.Text();
+  }
+  EXPECT_EQ(text, "Cannot write file /dev/full: No space left on device");
 }
 
 }  // namespace

@@ -74,6 +74,18 @@ std::vector<FaultCase> Cases() {
       {"StallAtPacket", {"stall@packet:2"}, {{CheckPacket(), "06000"}, {CheckPacket(), "nothing"}}},
       {"DisconnectAtBlock", {"disconnect@block:2"},
        Start({{AckPacket(), "02501 00020001"}, {AckPacket(), "closed"}})},
+      {"RepeatBlock", {"repeat-block@block:2"},
+       Start({{AckPacket(), "02501 00020001"},
+              {AckPacket(), "02501 00020002"},
+              {AckPacket(), "02501 00020002"},
+              {AckPacket(), "03000"}})},
+      {"SwapBlocks", {"swap-blocks@block:1"},
+       Start({{AckPacket(), "02501 00020002"}, {AckPacket(), "02501 00020001"}, {AckPacket(), "03000"}})},
+      {"ForeignPacket", {"foreign-packet@block:2"},
+       Start({{AckPacket(), "02501 00020001"},
+              {AckPacket(), "06021"},
+              {AckPacket(), "02501 00020002"},
+              {AckPacket(), "03000"}})},
   };
 }
 
@@ -208,6 +220,9 @@ TEST(FaultSpecParse, AcceptsEveryForm) {
       {"stall@block:100", Fault::kStall, K::kBlock, 100},
       {"disconnect@block:50", Fault::kDisconnect, K::kBlock, 50},
       {"stall@any", Fault::kStall, K::kAnyTime, 0},
+      {"repeat-block@block:4", Fault::kRepeatBlock, K::kBlock, 4},
+      {"swap-blocks@block:9", Fault::kSwapBlocks, K::kBlock, 9},
+      {"foreign-packet@block:1", Fault::kForeignPacket, K::kBlock, 1},
   };
   for (const ParseCase& c : cases) {
     const FaultSpec spec = FaultSpec::Parse(c.text);
@@ -230,6 +245,7 @@ TEST(FaultSpecParse, RejectsMalformedSpecs) {
       "error@request",      "error:4@request",  "error:XY@check", "drop@packet:0",
       "drop@packet:x",      "stall@block",      "stall@nowhere",  "extra-blocks:0",
       "no-roleswap@block:1", "stall@block:2:1", "no-answer:1",    "drop@packet:5:-1",
+      "repeat-block",       "swap-blocks@packet:3", "foreign-packet@request",
   };
   for (const char* text : bad) {
     EXPECT_THROW(FaultSpec::Parse(text), std::invalid_argument) << text;

@@ -79,8 +79,11 @@ TEST_F(UsbBackupTest, CalculatorUnpluggedDuringTheReadOutEndsTheBackupAsIncomple
   EXPECT_FALSE(outcome.Succeeded());
   EXPECT_EQ(outcome.backup.result, 0);
   EXPECT_EQ(outcome.backup.bytes_written, 49u * 256);
-  EXPECT_EQ(ReadFileBytes(file), Prefix(calculator.Ram(), 49 * 256));
-  EXPECT_EQ(ui_.BoxTexts(), std::vector<std::string>{IncompleteText(file, 49 * 256, 0x80000)});
+  EXPECT_EQ(ReadFileBytes(file + ".partial"), Prefix(calculator.Ram(), 49 * 256));
+  EXPECT_EQ(outcome.backup.cause.rfind("the link to the calculator was lost (unplugged, or the simulator ended)", 0), 0u)
+      << outcome.backup.cause;
+  EXPECT_EQ(ui_.BoxTexts(),
+            std::vector<std::string>{IncompleteText(file + ".partial", 49 * 256, 0x80000, outcome.backup.cause)});
   EXPECT_TRUE(AnyContains(ui_.LogLines(), "stopped answering (LIBUSB_ERROR_NO_DEVICE)"));
 }
 

@@ -83,6 +83,11 @@ enum class Fault {
                       // until the PC closes its connection; serial: until Stop())
   kDisconnect,        // closes the endpoint: USB: the connection (the next one is accepted);
                       // serial: the pty, for good (a pulled cable)
+  kRepeatBlock,       // (block sites only) the block goes out twice: the next acknowledge
+                      // gets the same block again
+  kSwapBlocks,        // (block sites only) the next block goes out first, then this one
+  kForeignPacket,     // (block sites only) the device-information answer goes out in place
+                      // of the block; the next acknowledge gets the block
 };
 
 // Where a fault hits.
@@ -114,7 +119,8 @@ struct FaultSpec {
   // Parses the command-line form, e.g. "error:04@request", "error+data:05@block:7",
   // "stall@block:100", "disconnect@block:50", "extra-blocks:3", "no-roleswap",
   // "drop@packet:5", "drop@packet:5:3" (byte 3), "corrupt@packet:5",
-  // "bad-checksum@packet:5", "roleswap-announce", "no-answer".
+  // "bad-checksum@packet:5", "roleswap-announce", "no-answer", "repeat-block@block:4",
+  // "swap-blocks@block:4", "foreign-packet@block:4".
   // Throws std::invalid_argument with a readable message on a bad spec.
   static FaultSpec Parse(const std::string& text);
 };
