@@ -32,6 +32,7 @@ struct TFX9860sio::TransferProgress {
   std::uint64_t line_total = 0;  // bytes taken from the line since the first block
   Clock::duration write_time{};  // spent writing the file
   std::uint64_t last_block_speed = 0;
+  std::size_t block_payload = 0;  // payload bytes of block 1; every block but the last has as many
 };
 
 namespace {
@@ -139,6 +140,16 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     transferred_total_ += data.size();
 
     std::vector<std::uint8_t> payload = UnescapeData(data.subspan(kBlockFieldsLength));
+    const long number = static_cast<long>(*ParseHexField(data.subspan(4, 4)));
+    const long total = static_cast<long>(*ParseHexField(data.subspan(0, 4)));
+    if (number == 1) progress.block_payload = payload.size();
+    if (number > 1 && number < total && payload.size() != progress.block_payload) {
+      // A block cut short or padded would shift every later byte of the image.
+      NoteFailure("the calculator sent block " + std::to_string(number) + " with " + std::to_string(payload.size()) +
+                  " bytes, after blocks of " + std::to_string(progress.block_payload));
+      result = 0;
+      break;
+    }
     const std::uint64_t room = image_size_ - bytes_written_;
     if (payload.size() > room) payload.resize(static_cast<std::size_t>(room));
     const auto write_start = Clock::now();
@@ -151,8 +162,8 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
       ui_.Notify(nfStatus, std::string("Ready!"));
       break;
     }
-    progress.total_blocks = static_cast<long>(*ParseHexField(data.subspan(0, 4)));
-    progress.current_block = static_cast<long>(*ParseHexField(data.subspan(4, 4)));
+    progress.total_blocks = total;
+    progress.current_block = number;
     if (StopRequest() != stopNone) break;
     if (request.flash) {
       progress.last_block_speed =

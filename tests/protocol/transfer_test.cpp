@@ -355,7 +355,9 @@ INSTANTIATE_TEST_SUITE_P(
         MisplacedBlockCase{"BadNumbers", {"0003XY02" "BBBB"},
                            "the calculator sent data block 2 without valid block numbers"},
         MisplacedBlockCase{"ZeroTotal", {"00000002" "BBBB"},
-                           "the calculator announced an image of 0 blocks in data block 2"}),
+                           "the calculator announced an image of 0 blocks in data block 2"},
+        MisplacedBlockCase{"ShortBlock", {"00030002" "BB"},
+                           "the calculator sent block 2 with 2 bytes, after blocks of 4"}),
     PrintMisplaced);
 
 TEST_F(TransferTest, FlashBlockInARamReadOutIsNotStored) {
