@@ -29,6 +29,7 @@ std::string SentPacketName(std::span<const std::uint8_t> packet) {
       if (subtype == "02") return "the link settings command";
       if (subtype == "4F") return "the flash read-out request";
       if (subtype == "2F") return "the RAM read-out request";
+      if (subtype == "76") return "the OS/BIOS query";
       return "command " + subtype;
     default: return "packet " + ReadableBytes(packet.first(4));
   }

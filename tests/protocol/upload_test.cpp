@@ -234,7 +234,8 @@ TEST_F(UploadTest, OsBiosQueryWithoutAnswerOrRecord) {
   EXPECT_EQ(sio_->QueryOsBios(parsed), TOsBiosQuery::NoAnswer);
   peer_.AddReply(kAck);
   EXPECT_EQ(sio_->QueryOsBios(parsed), TOsBiosQuery::Failed);
-  EXPECT_EQ(ui_.BoxTexts(), (std::vector<std::string>{std::string("wrong answer on:\x02" "761")}));
+  EXPECT_EQ(ui_.BoxTexts(), (std::vector<std::string>{"wrong answer on:<02>761 (no answer from the calculator "
+                                                      "within 1500 ms to the OS/BIOS query)"}));
 }
 
 TEST_F(UploadTest, ExtendedCommandsCarryBigEndianEscapedData) {
