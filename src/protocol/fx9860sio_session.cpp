@@ -54,7 +54,17 @@ int TFX9860sio::SerialStart() {
   if (SendCheck("00") != kNoAnswer) {
     Report("switching to 115200 baud...");
     timeout_ = timings_.baud_check;
-    SendLinkSettings("115200", "NONE", "1");
+    if (SendLinkSettings("115200", "NONE", "1") != kAcknowledged) {
+      // The calculator did not take the new speed: switching alone would leave the two
+      // sides talking past each other. Stay at 9600 if it still answers there.
+      Report("the calculator kept 9600 baud (" + FailureCause() + "); staying at 9600 baud");
+      Report("checking...");
+      if (SendCheck("01") == kNoAnswer) {
+        Report("Receive mode not activated!");
+        return 2;
+      }
+      return 0;
+    }
     Open(SerialConnection(115200));
     Report("checking...");
     SendCheck("01");

@@ -82,6 +82,40 @@ TEST_F(SessionTest, CalculatorAlreadyAt115200IsReachedWithoutLinkSettings) {
   EXPECT_EQ(sim.CurrentBaud(), 9600);
 }
 
+TEST_F(SessionTest, RefusedSpeedChangeKeepsTheSessionAt9600) {
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse("error:00@link-settings"));
+  fxsim::Simulator sim(config);
+  auto sio = Serial(sim.StartSerial(), QuickTimings());
+
+  EXPECT_EQ(sio->FStart(), 0);
+  EXPECT_EQ(sim.CurrentBaud(), 9600);
+  EXPECT_TRUE(ui_.HasLogLine("the calculator kept 9600 baud (the calculator answered the link settings command "
+                             "with error 00 (default)); staying at 9600 baud"));
+  // The session works at the speed both sides share.
+  TDeviceInfoRecord record{};
+  EXPECT_EQ(sio->GetDeviceInfo(record), 0);
+  EXPECT_EQ(FieldText(record.data(), 8), fxsim::DeviceInfo{}.hardware_id);
+  sio->FStop();
+  EXPECT_EQ(sim.CurrentBaud(), 9600);
+}
+
+TEST_F(SessionTest, SpeedChangeWithoutAnswerNeverSwitchesAlone) {
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse("stall@link-settings"));
+  fxsim::Simulator sim(config);
+  auto sio = Serial(sim.StartSerial(), QuickTimings());
+
+  EXPECT_EQ(sio->FStart(), 2);
+  EXPECT_EQ(sim.CurrentBaud(), 9600);
+  EXPECT_TRUE(ui_.HasLogLine("the calculator kept 9600 baud (no answer from the calculator within 1 s to the "
+                             "link settings command); staying at 9600 baud"));
+  EXPECT_EQ(CountLines(ui_, "Receive mode not activated!"), 1);
+  // Every packet went at 9600: the calculator received all of them.
+  EXPECT_EQ(sim.GetCounters().bytes_dropped, 0u);
+  sio->FStop();
+}
+
 TEST_F(SessionTest, SerialCalculatorNotInReceiveModeGivesStatus2) {
   fxsim::SimConfig config;
   config.faults.push_back(fxsim::FaultSpec::Parse("no-answer"));
