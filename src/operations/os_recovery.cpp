@@ -249,7 +249,9 @@ TRecoveryOutcome OsRecovery::Run() {
       for (;;) {
         if (!Upload()) break;
         if (outcome_.upload_and_run) {
-          outcome_.program_started = true;
+          // The calculator starts the program only after taking every block.
+          outcome_.program_started = link_->UploadAccepted();
+          if (!outcome_.program_started) Stop("the calculator did not accept the upload");
           break;
         }
         if (!MachineChecks()) break;

@@ -181,6 +181,8 @@ class TFX9860sio {
   int UploadImage(const TImageAddresses& addresses, const std::string& file_name, const std::string& run_parameter);
   // False when the program file cannot be read.
   bool ReadImageAddresses(const std::string& file_name, TImageAddresses& addresses);
+  // True when the last upload's command and every one of its blocks were acknowledged.
+  bool UploadAccepted() const { return upload_accepted_; }
   // One command of the uploaded program with its data (escaped on the wire); the answer
   // (empty for "77" and "79", which are not answered).
   TAnswer SendExtended(TExtendedCommand command, std::span<const std::uint8_t> data = {});
@@ -252,6 +254,7 @@ class TFX9860sio {
   std::uint64_t received_count_ = 0;
   std::uint64_t sent_count_ = 0;
   std::uint64_t bytes_written_ = 0;
+  bool upload_accepted_ = false;
   std::uint64_t image_size_ = 0;
 
   std::unique_ptr<THardware> channel_;

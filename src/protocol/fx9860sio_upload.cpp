@@ -68,6 +68,7 @@ bool TFX9860sio::ReadImageAddresses(const std::string& file_name, TImageAddresse
 
 int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string& file_name,
                             const std::string& run_parameter) {
+  upload_accepted_ = false;
   const std::unique_ptr<TBaseFile> file = OpenProgramFile(file_name);
   if (!file) throw IoError("Cannot open " + file_name);
   Report("File opened: " + file_name);
@@ -87,6 +88,7 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
     answer = Exchange("01", {}, kTypeAck, false, false);  // yes, overwrite
     result = answer.Code();
   }
+  bool accepted = answer.Is(kPlainAck);
 
   const std::uint32_t parameter = RunParameterWord(run_parameter);
   std::array<std::uint8_t, kUploadBlockSize> block{};
@@ -112,11 +114,12 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
     field.assign(numbers.begin(), numbers.end());
     field.insert(field.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got));
     // The block numbers are hex digits, which escaping leaves as they are.
-    Exchange("56", field, kTypeData, false, true);
+    if (!Exchange("56", field, kTypeData, false, true).Is(kPlainAck)) accepted = false;
     transferred_total_ += EscapeData(std::span(block.data(), got)).size() + 8;
     if (result == kNoAnswer) break;
   }
   file->Close();
+  upload_accepted_ = accepted;
   return result;
 }
 

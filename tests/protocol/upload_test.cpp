@@ -96,6 +96,7 @@ TEST_F(UploadTest, ProgramGoesAsCommandAndBlocksWithTheRunParameterAtOffset32) {
   std::fill_n(expected.begin() + 32, 4, 0x00);
   EXPECT_EQ(sent, expected);
   EXPECT_EQ(ui_.Values(nfProgressMax), (std::vector<std::int64_t>{40}));
+  EXPECT_TRUE(sio_->UploadAccepted());
 }
 
 TEST_F(UploadTest, BlockCountAddressesAndRunParameter) {
@@ -159,6 +160,7 @@ TEST_F(UploadTest, RefusedUploadCommandSendsOnlyTheFirstBlock) {
   ASSERT_TRUE(peer_.WaitForPackets(3, std::chrono::seconds(5)));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(peer_.Packets().size(), 3u);
+  EXPECT_FALSE(sio_->UploadAccepted());
   EXPECT_EQ(ui_.BoxTexts(), (std::vector<std::string>{"Error 05: Memory is full"}));
 }
 

@@ -1,0 +1,82 @@
+// `ostrel recover` and `ostrel upload-run` as a user runs them: the built program against
+// its own simulated calculator, without a terminal. The exit status is 0 only when the
+// flash was rewritten completely (upload-run: the program was started), and a failed run
+// ends with a line on standard error that says why.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "imagegen/image_generator.h"
+#include "protocol/program_file.h"
+#include "support/temporary_folder.h"
+#include "support/test_files.h"
+
+namespace {
+
+using ostrel::testing::ReadFileText;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class RecoverCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ostrel::WriteImageFile(ostrel::GenerateTestProgram(), File("helper.bin"));
+    ostrel::WriteTestImage({}, File("os.fls"));
+  }
+  std::string File(const std::string& name) const { return folder_.File(name); }
+
+  // Runs the program with its own settings file and `arguments`, standard input from
+  // /dev/null.
+  RunResult Run(const std::string& arguments) const {
+    const std::string command = std::string("'") + OSTREL_PROGRAM + "' 'IF=" + File("settings.INI") + "' " +
+                                arguments + " </dev/null >'" + File("out.txt") + "' 2>'" + File("err.txt") + "'";
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadFileText(File("out.txt"));
+    result.err = ReadFileText(File("err.txt"));
+    return result;
+  }
+
+  static std::string LastLine(const std::string& text) {
+    const std::size_t end = text.find_last_not_of('\n');
+    if (end == std::string::npos) return "";
+    const std::size_t start = text.rfind('\n', end);
+    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+  }
+
+  ostrel::testing::TemporaryFolder folder_;
+};
+
+TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
+  struct Case {
+    const char* name;
+    std::string arguments;
+    std::string last_line;
+  };
+  const Case cases[] = {
+      {"missing image", "recover '" + File("none.fls") + "' --simulate",
+       "ostrel: flash not rewritten: the image check failed: FILE_DOES_NOT_EXIST (File does not exist: " +
+           File("none.fls") + ")"},
+      {"no program in this build", "recover '" + File("os.fls") + "' --simulate",
+       "ostrel: flash not rewritten: @@MEMFILE@@ missing!"},
+      {"unreadable upload file", "upload-run '" + File("none.bin") + "' --simulate",
+       "ostrel: program not started: " + File("none.bin") + " missing!"},
+  };
+  for (const Case& c : cases) {
+    if (c.last_line.ends_with("@@MEMFILE@@ missing!") && !ostrel::BuiltInProgramRecord().empty()) continue;
+    const RunResult run = Run(c.arguments);
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_EQ(LastLine(run.err), c.last_line) << c.name << "\n" << run.err;
+  }
+}
+
+}  // namespace
