@@ -184,8 +184,10 @@ void CalculatorSession::OnCommand(const Packet& packet, Reaction& reaction) {
   }
   if (sub == "4F" || sub == "2F") {
     state_ = State::kIdle;
+    // The flash request also comes without a data field (the storage is then implied).
+    const bool short_flash_request = sub == "4F" && !packet.has_data;
     const auto block = ParameterBlock::Decode(packet.data);
-    if (!block || block->texts[4] != kStorageName) {
+    if (!short_flash_request && (!block || block->texts[4] != kStorageName)) {
       AnswerError(reaction, FaultSite::Kind::kRequest, "04");
       return;
     }

@@ -127,5 +127,23 @@ TEST(ReadoutWire, RequestForAnotherStorageIsRefusedWithError04) {
   EXPECT_EQ(answer->bytes, Frame(0x15, "04"));
 }
 
+TEST(ReadoutWire, FlashRequestWithoutADataFieldIsTakenLikeTheLongForm) {
+  Simulator sim(SimConfig{});
+  Client pc(ConnectUsb(sim.StartUsb()));
+  auto answer = pc.Exchange(Frame(0x01, "4F"));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->bytes, kAckWire);
+  answer = pc.Exchange(RoleSwapPacket());
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->Header(), "01501");
+  answer = pc.Exchange(AckPacket());
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->Header(), "02501");
+  // The RAM request keeps needing its storage name.
+  answer = pc.Exchange(Frame(0x01, "2F"));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->bytes, Frame(0x15, "04"));
+}
+
 }  // namespace
 }  // namespace fxsim::testing

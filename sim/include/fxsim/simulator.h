@@ -11,7 +11,8 @@
 // - link settings 01 "02": acknowledge at the current speed, then (serial only) switch to
 //   the requested rate; a rate other than 9600 or 115200, or a malformed parameter block,
 //   gets error 15 "00" and the speed stays;
-// - flash 01 "4F" / RAM 01 "2F" with storage "fls0": acknowledge; another storage name or
+// - flash 01 "4F" (with storage "fls0", or without a data field) / RAM 01 "2F" with
+//   storage "fls0": acknowledge; another storage name or
 //   a malformed parameter block gets error 15 "04" (requested file does not exist);
 //   the PC's role swap then gets the announcement 01 "50"/"30" (a parameter block with the
 //   image size), and every acknowledge the next data block 02 "50"/"30" (total and number
