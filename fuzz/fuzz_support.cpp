@@ -80,9 +80,9 @@ std::uint32_t MemoryLine::Write(const std::uint8_t* data, std::uint32_t length) 
   return length;
 }
 
-int MemoryLine::ReadByte(std::uint8_t& destination) {
-  if (position_ < incoming_.size()) {
-    destination = incoming_[position_++];
+std::size_t MemoryLine::ReadBytes(std::uint8_t* destination, std::size_t capacity) {
+  if (position_ < incoming_.size() && capacity > 0) {
+    *destination = incoming_[position_++];  // one byte at a time, as a slow line delivers them
     return 1;
   }
   if (silent_reads_ <= 0) throw LineExhausted{};

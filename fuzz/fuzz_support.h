@@ -67,7 +67,7 @@ class MemoryLine : public TPort {
       : incoming_(std::move(incoming)), silent_reads_(silent_reads) {}
 
   std::uint32_t Write(const std::uint8_t* data, std::uint32_t length) override;
-  int ReadByte(std::uint8_t& destination) override;
+  std::size_t ReadBytes(std::uint8_t* destination, std::size_t capacity) override;
   int Handle() const override { return 3; }
   std::string DevicePath() const override { return "memory"; }
   std::vector<std::string> TakeDiagnostics() override { return {}; }

@@ -23,6 +23,7 @@
 
 #include "calculator_session.h"
 #include "fxsim/packet.h"
+#include "line_schedule.h"
 #include "line_speed.h"
 #include "unique_fd.h"
 
@@ -61,13 +62,21 @@ struct Link {
   PacketReader reader;
   CalculatorSession session;
   std::deque<Chunk> out;
-  Clock::time_point next_write;  // serial pacing: the line is busy until then
+  // A serial line at the line rate: bytes take their time on the wire both ways. The
+  // calculator acts on a packet once its last byte is through, and the PC gets each byte
+  // of an answer once it is through.
+  bool paced = false;
+  LineSchedule to_pc;
+  LineSchedule from_pc;
   std::optional<std::size_t> last_logged;
 
   // When the next queued byte may go out (nullopt: nothing queued).
   std::optional<Clock::time_point> Due() const {
     if (out.empty()) return std::nullopt;
-    return std::max(out.front().not_before, next_write);
+    const Chunk& next = out.front();
+    if (!paced) return next.not_before;
+    if (next.sent == next.bytes.size()) return std::max(next.not_before, to_pc.Free());
+    return to_pc.NextThrough(next.not_before, session.Baud());
   }
 };
 
@@ -114,11 +123,11 @@ class Simulator::Impl {
   void Wake();
   void UpdateReceiveMode(Clock::time_point now);
   void EnterReceiveModeLocked();
-  int PollTimeoutMs(Clock::time_point now) const;
+  std::optional<Clock::duration> PollTimeout(Clock::time_point now) const;
   void Accept();
   void ReadFrom(std::unique_ptr<Link>& slot);
-  void Handle(Link& link, const Packet& packet);
-  void Queue(Link& link, Reaction reaction);
+  void Handle(Link& link, const Packet& packet, Clock::time_point at);
+  void Queue(Link& link, Reaction reaction, Clock::time_point at);
   void Flush(std::unique_ptr<Link>& slot);
   void CloseLink(std::unique_ptr<Link>& slot);
   CalculatorSession NewSession(Endpoint endpoint);
@@ -240,6 +249,7 @@ std::string Simulator::Impl::StartSerial() {
   serial_slave_ = std::move(slave);
   serial_link_ = std::make_unique<Link>(Endpoint::kSerial, std::move(master),
                                         NewSession(Endpoint::kSerial));
+  serial_link_->paced = config_.line_rate_throttle;
   serial_started_ = true;
   EnsureThread();
   Wake();
@@ -310,7 +320,7 @@ void Simulator::Impl::Wake() {
   [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof(one));
 }
 
-int Simulator::Impl::PollTimeoutMs(Clock::time_point now) const {
+std::optional<Clock::duration> Simulator::Impl::PollTimeout(Clock::time_point now) const {
   std::optional<Clock::time_point> next;
   const auto consider = [&](std::optional<Clock::time_point> t) {
     if (t && (!next || *t < *next)) next = t;
@@ -320,11 +330,11 @@ int Simulator::Impl::PollTimeoutMs(Clock::time_point now) const {
   }
   if (usb_link_) consider(usb_link_->Due());
   if (serial_link_) consider(serial_link_->Due());
-  if (!next) return -1;
-  if (*next <= now) return 0;
-  // Round up so the wait never ends just before the moment it waits for.
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-  return static_cast<int>(std::min<std::int64_t>(wait.count(), 60'000));
+  if (!next) return std::nullopt;
+  if (*next <= now) return Clock::duration::zero();
+  // To the nanosecond: a paced line wakes for each byte as it is through, not a whole
+  // millisecond later.
+  return std::min<Clock::duration>(*next - now, std::chrono::seconds(60));
 }
 
 void Simulator::Impl::Run() {
@@ -345,10 +355,16 @@ void Simulator::Impl::Run() {
     if (usb_listening_ && !usb_link_) listen_at = add(usb_listen_.get(), POLLIN);
     if (usb_link_) usb_at = add(usb_link_->fd.get(), POLLIN | write_events(*usb_link_));
     if (serial_link_) serial_at = add(serial_link_->fd.get(), POLLIN | write_events(*serial_link_));
-    const int timeout = PollTimeoutMs(now);
+    const std::optional<Clock::duration> timeout = PollTimeout(now);
+    timespec wait{};
+    if (timeout) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*timeout).count();
+      wait.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+      wait.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    }
 
     lock.unlock();
-    const int ready = poll(fds.data(), fds.size(), timeout);
+    const int ready = ppoll(fds.data(), fds.size(), timeout ? &wait : nullptr, nullptr);
     lock.lock();
     if (stopping_) break;
     if (ready < 0) continue;  // EINTR
@@ -396,6 +412,10 @@ void Simulator::Impl::ReadFrom(std::unique_ptr<Link>& slot) {
   }
   counters_.bytes_received += count;
   received_.insert(received_.end(), buffer, buffer + count);
+  // On a paced line the PC's bytes are through only after their time on the wire; the
+  // calculator answers what they complete from then on.
+  const Clock::time_point now = Clock::now();
+  const Clock::time_point through = link.paced ? link.from_pc.Send(count, now, link.session.Baud()) : now;
   link.reader.Feed(std::span(buffer, count));
   const auto note_late_nul = [&] {
     if (link.reader.TakeTrailingNul() && link.last_logged) {
@@ -407,17 +427,18 @@ void Simulator::Impl::ReadFrom(std::unique_ptr<Link>& slot) {
     packet->endpoint = link.endpoint;
     link.last_logged = log_.size();
     log_.push_back(std::move(*packet));
-    Handle(link, log_.back());
+    Handle(link, log_.back(), through);
   }
   note_late_nul();
 }
 
-void Simulator::Impl::Handle(Link& link, const Packet& packet) {
-  Queue(link, link.session.OnPacket(packet));
+void Simulator::Impl::Handle(Link& link, const Packet& packet, Clock::time_point at) {
+  Queue(link, link.session.OnPacket(packet), at);
 }
 
-void Simulator::Impl::Queue(Link& link, Reaction reaction) {
-  const Clock::time_point now = Clock::now();
+// The reaction's packets go out from `at` on (those with data after the answer latency).
+void Simulator::Impl::Queue(Link& link, Reaction reaction, Clock::time_point at) {
+  const Clock::time_point now = at;
   const auto latency = std::chrono::milliseconds(std::max(config_.answer_latency_ms, 0));
   for (OutgoingPacket& p : reaction.packets) {
     ++counters_.packets_sent;
@@ -447,11 +468,11 @@ void Simulator::Impl::Flush(std::unique_ptr<Link>& slot) {
         chunk.sent = chunk.bytes.size();  // sent at a speed the PC does not listen at: lost
       } else {
         std::size_t length = chunk.bytes.size() - chunk.sent;
-        const bool paced = serial && config_.line_rate_throttle;
-        if (paced) {
-          // Slices of about 5 ms of line time keep the pacing smooth.
-          const std::size_t slice = std::max<std::size_t>(1, static_cast<std::size_t>(link.session.Baud()) / 2000);
-          length = std::min(length, slice);
+        if (link.paced) {
+          // Every byte that is through by now, however late this pass comes: the line
+          // keeps its schedule.
+          length = static_cast<std::size_t>(link.to_pc.ThroughBy(now, chunk.not_before, link.session.Baud(), length));
+          if (length == 0) return;
         }
         const ssize_t written = write(link.fd.get(), chunk.bytes.data() + chunk.sent, length);
         if (written < 0) {
@@ -461,11 +482,7 @@ void Simulator::Impl::Flush(std::unique_ptr<Link>& slot) {
         }
         chunk.sent += static_cast<std::size_t>(written);
         counters_.bytes_sent += static_cast<std::uint64_t>(written);
-        if (paced) {
-          // Ten bits per byte: start bit, eight data bits, stop bit.
-          link.next_write = now + std::chrono::nanoseconds(static_cast<std::int64_t>(written) * 10 *
-                                                           1'000'000'000 / link.session.Baud());
-        }
+        if (link.paced) link.to_pc.Sent(static_cast<std::uint64_t>(written));
         if (chunk.sent < chunk.bytes.size()) continue;
       }
     }

@@ -6,11 +6,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 
 #include "base/error.h"
+#include "base/small_file.h"
 #include "base/text.h"
 
 namespace ostrel {
@@ -60,13 +60,17 @@ std::unique_ptr<TAppEnv>& InstanceSlot() {
   return instance;
 }
 
+// The largest parameter file that is read: a few lines NAME=VALUE.
+constexpr std::uintmax_t kMaxParameterFileSize = 1u << 20;
+
+// The lines of the parameter file (CR LF or LF ended). A file that cannot be opened has
+// none; anything but a regular file, or a file beyond the cap, raises IoError.
 std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  while (in && std::getline(in, line)) {
+  std::optional<std::string> text = ReadSmallRegularFile(path, kMaxParameterFileSize, "Parameter file");
+  if (!text) return {};
+  std::vector<std::string> lines = SplitLines(*text);
+  for (std::string& line : lines) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
   }
   return lines;
 }
@@ -74,11 +78,14 @@ std::vector<std::string> ReadLines(const std::string& path) {
 // The consumable parameter file: the file named by the environment lookup of
 // IN + "_PARAMETER", else IN + "_PARAMETER.TXT" in the configuration folder, which is
 // renamed to ".OLD" (replacing an older one) before it is read, so that it applies once.
-// A file that cannot be renamed is not read.
-std::vector<std::string> ParameterFileLines(const TAppEnv& env) {
+// A file that cannot be renamed is not read. `path` receives the path of the file read.
+std::vector<std::string> ParameterFileLines(const TAppEnv& env, std::string& path) {
   std::string in_name = env.PGetValue("IN");
   std::string named = GetEnvOrRegValue(in_name + "_PARAMETER");
-  if (!IsBlank(named)) return ReadLines(named);
+  if (!IsBlank(named)) {
+    path = named;
+    return ReadLines(named);
+  }
 
   std::string stem = ConfigDir(env.Context()) + "/" + in_name + "_PARAMETER";
   std::string fresh = stem + ".TXT";
@@ -87,6 +94,7 @@ std::vector<std::string> ParameterFileLines(const TAppEnv& env) {
   if (!std::filesystem::is_regular_file(fresh, ec)) return {};
   std::filesystem::rename(fresh, consumed, ec);
   if (ec) return {};
+  path = consumed;
   return ReadLines(consumed);
 }
 
@@ -204,14 +212,30 @@ void PreLoadAppEnv(const std::vector<std::string>& arguments) {
   env.PSetValue("IN", IsBlank(internal_name) ? ProgramBaseName() : internal_name);
 
   // The parameter file first: the first line naming an ID wins through the lock.
-  std::vector<std::string> lines = ParameterFileLines(env);
+  std::string parameter_file;
+  std::vector<std::string> lines = ParameterFileLines(env, parameter_file);
+  const std::size_t from_file = lines.size();
   lines.insert(lines.end(), arguments.begin(), arguments.end());
-  for (const std::string& line : lines) ApplyParameterLine(env, line, true);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    try {
+      ApplyParameterLine(env, lines[i], true);
+    } catch (const Error& e) {
+      if (i >= from_file) throw;
+      throw Error(e.Text() + " (" + parameter_file + ", line " + std::to_string(i + 1) +
+                  ": remove the line or correct the name)");
+    }
+  }
 
   std::string settings = env.PGetValue("IF");
   if (!IsBlank(settings)) {
-    for (const std::string& line : TIniFile(settings).ReadSectionValues("AppEnv")) {
-      ApplyParameterLine(env, line, false);
+    for (const TIniFile::TNumberedLine& line : TIniFile(settings).ReadNumberedSectionValues("AppEnv")) {
+      try {
+        ApplyParameterLine(env, line.text, false);
+      } catch (const Error& e) {
+        // The start still ends with the message, which now says where to mend it.
+        throw Error(e.Text() + " (" + settings + ", section AppEnv, line " + std::to_string(line.line) +
+                    ": remove the line or correct the name)");
+      }
     }
   }
 }

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "base/error.h"
+#include "base/small_file.h"
 #include "base/text.h"
 
 namespace ostrel {
@@ -63,13 +64,13 @@ TLine ClassifyLine(std::string text) {
   return line;
 }
 
-// A missing or unreadable file has no lines.
+// A missing or unreadable file has no lines. A path that names no regular file, or a file
+// beyond the cap, raises IoError.
 TLines LoadLines(const std::string& path) {
   TLines lines;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return lines;
-  std::string text;
-  while (std::getline(in, text)) lines.push_back(ClassifyLine(std::move(text)));
+  std::optional<std::string> text = ReadSmallRegularFile(path, kMaxSettingsFileSize, "Settings file");
+  if (!text) return lines;
+  for (std::string& line : SplitLines(*text)) lines.push_back(ClassifyLine(std::move(line)));
   return lines;
 }
 
@@ -282,13 +283,19 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 
 std::vector<std::string> TIniFile::ReadSectionValues(const std::string& section) const {
   std::vector<std::string> result;
+  for (TNumberedLine& line : ReadNumberedSectionValues(section)) result.push_back(std::move(line.text));
+  return result;
+}
+
+std::vector<TIniFile::TNumberedLine> TIniFile::ReadNumberedSectionValues(const std::string& section) const {
+  std::vector<TNumberedLine> result;
   TLines lines = LoadLines(path_);
   auto range = FindSection(lines, section);
   if (!range) return result;
   std::vector<std::string> keys;
   for (std::size_t i = range->begin + 1; i < range->end; ++i) {
     if (lines[i].kind == TLine::Key && AddFirstOccurrence(keys, lines[i].name)) {
-      result.push_back(lines[i].name + "=" + lines[i].value);
+      result.push_back({i + 1, lines[i].name + "=" + lines[i].value});
     }
   }
   return result;

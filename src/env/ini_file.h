@@ -5,12 +5,17 @@
 // order (a new section or key is appended). A missing file or key reads as the caller's
 // default. Nothing is cached: every call opens the file anew, and every write takes effect
 // at once. A write replaces the file atomically (temporary file, then rename), so the file
-// is never left half-written.
+// is never left half-written. Only a regular file of at most kMaxSettingsFileSize bytes is
+// read; any other file at the path (a FIFO, a device, a folder) or a larger one raises
+// IoError, and a write then leaves it alone.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace ostrel {
+
+inline constexpr std::uintmax_t kMaxSettingsFileSize = 16u << 20;
 
 class TIniFile {
  public:
@@ -35,6 +40,12 @@ class TIniFile {
   std::vector<std::string> ReadSection(const std::string& section) const;
   // Lines "KEY=value" of a section in file order.
   std::vector<std::string> ReadSectionValues(const std::string& section) const;
+  // The same lines, each with its line number in the file (from 1).
+  struct TNumberedLine {
+    std::size_t line;
+    std::string text;
+  };
+  std::vector<TNumberedLine> ReadNumberedSectionValues(const std::string& section) const;
   bool SectionExists(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
   // Removes a section with all its keys; a missing section is no error.

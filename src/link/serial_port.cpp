@@ -148,18 +148,25 @@ std::uint32_t tSio::Write(const std::uint8_t* data, std::uint32_t length) {
   return written;
 }
 
-int tSio::ReadByte(std::uint8_t& destination) {
-  if (!handle_.Valid() || lost_) {
-    IdleReadWait();
-    return 0;
+std::size_t tSio::ReadBytes(std::uint8_t* destination, std::size_t capacity) {
+  if (received_begin_ == received_end_) {
+    received_begin_ = received_end_ = 0;
+    if (!handle_.Valid() || lost_) {
+      IdleReadWait();
+      return 0;
+    }
+    ReadResult result = ReadAvailable(handle_.Get(), received_.data(), received_.size(), read_wait_ms_);
+    if (result.closed) {
+      MarkLost("hung up");
+      IdleReadWait();
+      return 0;
+    }
+    received_end_ = result.count;
   }
-  ReadResult result = ReadAvailable(handle_.Get(), &destination, 1, read_wait_ms_);
-  if (result.closed) {
-    MarkLost("hung up");
-    IdleReadWait();
-    return 0;
-  }
-  return result.count == 1 ? 1 : 0;
+  const std::size_t count = std::min(capacity, received_end_ - received_begin_);
+  std::copy_n(received_.begin() + static_cast<std::ptrdiff_t>(received_begin_), count, destination);
+  received_begin_ += count;
+  return count;
 }
 
 }  // namespace ostrel

@@ -2,6 +2,7 @@
 // tSio: a serial port (a POSIX terminal device) opened from a connection string and used
 // as a raw byte line.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,7 +10,7 @@
 #include "link/connection_string.h"
 #include "link/diagnostic_lines.h"
 #include "link/fd_io.h"
-#include "link/hardware.h"
+#include "link/port.h"
 #include "link/name_tables.h"
 
 namespace ostrel {
@@ -33,9 +34,10 @@ class tSio : public TPort {
   // Writes the whole block, waiting for room in the line's queue; gives up when the line
   // takes nothing for the write time-out (5 s unless the string sets one).
   std::uint32_t Write(const std::uint8_t* data, std::uint32_t length) override;
-  // One byte when one has arrived or arrives within the read wait (10 ms unless the string
-  // sets read time-outs); else 0.
-  int ReadByte(std::uint8_t& destination) override;
+  // Bytes that have arrived: from the receive buffer, which one read of the line refills
+  // with whatever is there when it is empty (waiting at most the read wait, 10 ms unless
+  // the string sets read time-outs); 0 when nothing came.
+  std::size_t ReadBytes(std::uint8_t* destination, std::size_t capacity) override;
   int Handle() const override { return handle_.Get(); }
   std::string DevicePath() const override { return device_name_; }
   std::vector<std::string> TakeDiagnostics() override { return diagnostics_.Take(); }
@@ -54,6 +56,10 @@ class tSio : public TPort {
   int write_stall_ms_constant_ = 0;
   bool lost_ = false;
   TDiagnosticLines diagnostics_;
+  // Received bytes not handed out yet: [received_begin_, received_end_).
+  std::array<std::uint8_t, 4096> received_{};
+  std::size_t received_begin_ = 0;
+  std::size_t received_end_ = 0;
 };
 
 }  // namespace ostrel

@@ -47,7 +47,7 @@ std::uint32_t TUSB::Write(const std::uint8_t* data, std::uint32_t length) {
   return channel_ ? channel_->WriteBlock(data, length) : 0;
 }
 
-int TUSB::ReadByte(std::uint8_t& destination) {
+std::size_t TUSB::ReadBytes(std::uint8_t* destination, std::size_t capacity) {
   if (block_count_ == 0) {
     if (channel_) {
       block_count_ = channel_->ReadBlock(block_.data(), block_.size());
@@ -57,14 +57,16 @@ int TUSB::ReadByte(std::uint8_t& destination) {
     read_position_ = 1;
   }
   if (block_count_ == 0) return 0;
-  destination = block_[read_position_ - 1];
-  if (read_position_ == block_count_) {
+  // read_position_ is 1-based: bytes read_position_ .. block_count_ are still to go.
+  const std::size_t count = std::min(capacity, block_count_ - read_position_ + 1);
+  std::copy_n(block_.begin() + static_cast<std::ptrdiff_t>(read_position_ - 1), count, destination);
+  if (read_position_ + count > block_count_) {
     read_position_ = 1;
     block_count_ = 0;
   } else {
-    ++read_position_;
+    read_position_ += count;
   }
-  return 1;
+  return count;
 }
 
 int TUSB::Handle() const { return channel_ ? channel_->Handle() : -1; }

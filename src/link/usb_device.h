@@ -11,7 +11,7 @@
 
 #include "link/block_channel.h"
 #include "link/diagnostic_lines.h"
-#include "link/hardware.h"
+#include "link/port.h"
 
 namespace ostrel {
 
@@ -28,9 +28,9 @@ class TUSB : public TPort {
   TUSB& operator=(const TUSB&) = delete;
 
   std::uint32_t Write(const std::uint8_t* data, std::uint32_t length) override;
-  // Hands out the current block byte by byte; when it is used up, reads the next block of
-  // up to 512 bytes (waiting at most the short read wait).
-  int ReadByte(std::uint8_t& destination) override;
+  // Hands out what is left of the current block; when it is used up, reads the next block
+  // of up to 512 bytes (waiting at most the short read wait).
+  std::size_t ReadBytes(std::uint8_t* destination, std::size_t capacity) override;
   int Handle() const override;
   std::string DevicePath() const override { return device_path_; }
   std::vector<std::string> TakeDiagnostics() override;

@@ -44,6 +44,9 @@ struct TLinkTarget {
   std::optional<std::string> serial_port;
   // USB: a device file or stream endpoint, passed to the USB channel as DEVICENAME.
   std::optional<std::string> usb_device;
+  // Where the ports come from: empty opens real ones (a serial port or a USB device);
+  // otherwise every Open takes its port from here (an in-memory line in tests).
+  TPortFactory port_factory;
   TLinkTimings timings{};
 };
 

@@ -1,5 +1,6 @@
 // TFX9860sio: construction, the channel, diagnostics lines and the receive loop.
 
+#include <array>
 #include <thread>
 
 #include "base/error.h"
@@ -50,7 +51,8 @@ std::string TFX9860sio::UsbConnection() const {
 
 int TFX9860sio::Open(const std::string& connection) {
   Close();
-  channel_ = std::make_unique<THardware>(kind_, connection);
+  channel_ = target_.port_factory ? std::make_unique<THardware>(kind_, target_.port_factory(kind_, connection))
+                                  : std::make_unique<THardware>(kind_, connection);
   WaitWithMessages(ui_, timings_.open_settle);
   ReportChannelDiagnostics();
   return 0;
@@ -98,25 +100,31 @@ int TFX9860sio::ReceiveBytes(int count) {
   Report(wants_data ? "...waiting for answer!" : "...waiting for silence!");
   last_timeout_ = timeout;
 
+  // The channel hands out what has arrived in chunks; the clock is read once per chunk (or
+  // per empty wait), and the deadline moves whenever bytes were taken: an inactivity
+  // time-out, as if it were moved with every byte.
   std::size_t stored = 0;
+  std::array<std::uint8_t, 512> discarded{};
   auto now = Clock::now();
   auto deadline = now + timeout;
   auto next_messages = now + kMessageInterval;
   while (stored < receive_buffer_.size()) {
     const auto polled_at = now;
-    std::uint8_t byte = 0;
-    if (channel_->ReadByte(byte) == 1) {
-      receive_buffer_[stored] = byte;
-      ++received_count_;
-      if (wants_data) ++stored;
-      now = Clock::now();
-      deadline = now + timeout;
-    } else {
-      now = Clock::now();
-      if (now - polled_at < kMinimumPoll) {
-        std::this_thread::sleep_for(kMinimumPoll);
-        now = Clock::now();
+    const std::size_t got = wants_data
+                                ? channel_->ReadBytes(receive_buffer_.data() + stored, receive_buffer_.size() - stored)
+                                : channel_->ReadBytes(discarded.data(), discarded.size());
+    now = Clock::now();
+    if (got > 0) {
+      received_count_ += got;
+      if (wants_data) {
+        stored += got;
+      } else {
+        receive_buffer_[0] = discarded[got - 1];
       }
+      deadline = now + timeout;
+    } else if (now - polled_at < kMinimumPoll) {
+      std::this_thread::sleep_for(kMinimumPoll);
+      now = Clock::now();
     }
     if (now > deadline) {
       Report("...timeout!");

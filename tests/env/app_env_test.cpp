@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -11,6 +14,7 @@ namespace ostrel {
 namespace {
 
 using testing::AppEnvFixture;
+using testing::TemporaryFolder;
 using testing::ReadFileText;
 using testing::WriteFileText;
 
@@ -212,6 +216,89 @@ TEST_F(AppEnvTest, SettingsFileFollowsIf) {
   Start({"IF=" + ini});
   SettingsFile().WriteString("PROGRAM", "COMPORT", "/dev/ttyUSB1");
   EXPECT_EQ(ReadFileText(ini), "[PROGRAM]\nCOMPORT=/dev/ttyUSB1\n");
+}
+
+// What stands where a settings or parameter file is expected: only a regular file is
+// read; the rest ends the start at once with a message that names the path and what it is.
+struct NotAFileCase {
+  const char* name;
+  std::function<std::string(const TemporaryFolder&)> make;  // the path to name
+  const char* said;                                         // the message after the path
+};
+
+const NotAFileCase kNotAFileCases[] = {
+    {"FIFO without a writer",
+     [](const TemporaryFolder& t) {
+       ::mkfifo((t / "fifo").c_str(), 0600);
+       return t / "fifo";
+     },
+     " is a FIFO, not a regular file: it is not read. Name a text file."},
+    {"endless device", [](const TemporaryFolder&) { return std::string("/dev/zero"); },
+     " is a device, not a regular file: it is not read. Name a text file."},
+    {"folder",
+     [](const TemporaryFolder& t) {
+       std::filesystem::create_directories(t / "dir");
+       return t / "dir";
+     },
+     " is a folder, not a regular file: it is not read. Name a text file."},
+    {"file over the cap",
+     [](const TemporaryFolder& t) {
+       WriteFileText(t / "big", "[AppEnv]\n");
+       std::filesystem::resize_file(t / "big", (16u << 20) + 1);
+       return t / "big";
+     },
+     " is larger than 16 MiB: it is not read. Name the right file, or shorten it."},
+};
+
+TEST_F(AppEnvTest, OnlyARegularSettingsFileOfSaneSizeIsRead) {
+  for (const NotAFileCase& c : kNotAFileCases) {
+    const std::string path = c.make(tmp);
+    try {
+      Start({"IF=" + path});
+      ADD_FAILURE() << c.name << ": the start went on";
+    } catch (const IoError& e) {
+      EXPECT_EQ(e.Text(), "Settings file " + path + c.said) << c.name;
+    }
+  }
+}
+
+TEST_F(AppEnvTest, OnlyARegularParameterFileIsRead) {
+  for (const NotAFileCase& c : kNotAFileCases) {
+    if (std::string(c.name) == "file over the cap") continue;  // the parameter file's cap is 1 MiB
+    const std::string path = c.make(tmp);
+    environment["ostrel_PARAMETER"] = path;
+    try {
+      Start();
+      ADD_FAILURE() << c.name << ": the start went on";
+    } catch (const IoError& e) {
+      EXPECT_EQ(e.Text(), "Parameter file " + path + c.said) << c.name;
+    }
+  }
+  WriteFileText(tmp / "params.txt", std::string(1u << 20, '\n') + "OS=x\n");
+  environment["ostrel_PARAMETER"] = tmp / "params.txt";
+  EXPECT_THROW(Start(), IoError);
+}
+
+TEST_F(AppEnvTest, UnknownIdsNameTheirFileAndLine) {
+  const std::string ini = tmp / "s.INI";
+  WriteFileText(ini, "[PROGRAM]\nCABLE=1\n\n[AppEnv]\nOS=Mine\nFOO=1\n");
+  try {
+    Start({"IF=" + ini});
+    FAIL() << "an unknown ID in AppEnv ends the start";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Text(), "BASE_00.TAppEnv.PSetValue: FOO not registered! (" + ini +
+                            ", section AppEnv, line 6: remove the line or correct the name)");
+  }
+
+  WriteFileText(tmp / "params.txt", "OS=Named\r\n/skipped=1\r\nBAR=2\r\n");
+  environment["ostrel_PARAMETER"] = tmp / "params.txt";
+  try {
+    Start();
+    FAIL() << "an unknown ID in the parameter file ends the start";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Text(), "BASE_00.TAppEnv.PSetValue: BAR not registered! (" + tmp / "params.txt" +
+                            ", line 3: remove the line or correct the name)");
+  }
 }
 
 struct OsCase {

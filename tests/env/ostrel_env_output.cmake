@@ -61,3 +61,12 @@ run_ostrel(--help)
 if(NOT status EQUAL 0 OR NOT out MATCHES "\n  env +Print the application environment")
   message(FATAL_ERROR "--help does not list the env command (${status}):\n${out}")
 endif()
+
+# A line break inside a start value stays inside its line: no forged ID lines.
+run_ostrel("UD=/x\nPN=forged" "OS=a\rb" env)
+expect_line("UD=/x<0A>PN=forged/")
+expect_line("OS=a<0D>b")
+string(FIND "${out}" "\nPN=forged" forged)
+if(NOT forged EQUAL -1)
+  message(FATAL_ERROR "a start value forged a line:\n${out}")
+endif()

@@ -204,6 +204,28 @@ TEST(SerialPort, BytesLeftFromAnEarlierSessionAreNotDelivered) {
   EXPECT_EQ(ReadBytes(port, 1), Bytes({0x06}));
 }
 
+TEST(SerialPort, OneReadTakesEverythingThatArrivedAndServesItInPieces) {
+  TPtyPair pty;
+  tSio port(SystemSerialConnection(pty.SlavePath(), 9600));
+  ASSERT_GE(port.Handle(), 0);
+  pty.Send(Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  std::uint8_t piece[4] = {};
+  std::size_t got = 0;
+  for (int attempt = 0; got == 0 && attempt < 200; ++attempt) got = port.ReadBytes(piece, sizeof piece);
+  ASSERT_EQ(got, 4u);
+  EXPECT_EQ(std::vector<std::uint8_t>(piece, piece + 4), Bytes({1, 2, 3, 4}));
+  // The line's own queue is empty now: the rest comes from the port's buffer.
+  ::tcflush(port.Handle(), TCIFLUSH);
+  EXPECT_EQ(port.ReadBytes(piece, sizeof piece), 4u);
+  EXPECT_EQ(std::vector<std::uint8_t>(piece, piece + 4), Bytes({5, 6, 7, 8}));
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.ReadByte(byte), 1);
+  EXPECT_EQ(byte, 9);
+  EXPECT_EQ(port.ReadBytes(piece, sizeof piece), 1u);
+  EXPECT_EQ(piece[0], 10);
+  EXPECT_EQ(port.ReadBytes(piece, sizeof piece), 0u);
+}
+
 TEST(SerialPort, AVanishedLineIsSilentAndSaidOnce) {
   TPtyPair pty;
   tSio port(SystemSerialConnection(pty.SlavePath(), 9600));

@@ -1,0 +1,85 @@
+#include "base/small_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/error.h"
+
+namespace ostrel {
+
+namespace {
+
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+[[noreturn]] void RaiseNotAFile(const std::string& path, mode_t mode, const std::string& what) {
+  throw IoError(what + " " + path + " is " + KindOf(mode) + ", not a regular file: it is not read. Name a text file.");
+}
+
+std::string SizeText(std::uintmax_t bytes) {
+  if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::uintmax_t max_bytes,
+                                                const std::string& what) {
+  // Looked at before it is opened: opening a FIFO or some devices has effects of its own.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+  if (!S_ISREG(status.st_mode)) RaiseNotAFile(path, status.st_mode, what);
+
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::nullopt;
+  // Swapped for something else since it was looked at: refused all the same.
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    RaiseNotAFile(path, status.st_mode, what);
+  }
+  // Read up to one byte past the cap: the size the file system reports may be wrong (files
+  // under /proc report 0) or the file may grow while it is read.
+  std::string text;
+  char block[8192];
+  for (;;) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    text.append(block, static_cast<std::size_t>(got));
+    if (text.size() > max_bytes) {
+      ::close(fd);
+      throw IoError(what + " " + path + " is larger than " + SizeText(max_bytes) +
+                    ": it is not read. Name the right file, or shorten it.");
+    }
+  }
+  ::close(fd);
+  return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace ostrel

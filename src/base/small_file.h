@@ -1,0 +1,24 @@
+#pragma once
+// Reading the small text files the program is configured by (settings, parameter file):
+// only a regular file is read, and only up to a size cap, so that a FIFO never holds the
+// start and a device such as /dev/zero is never read until memory runs out.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+
+// The whole file. Nothing when there is no file at the path or it cannot be opened (the
+// callers read that as "no settings"). Raises IoError when the path names something other
+// than a regular file, or a file larger than `max_bytes`; the message begins with `what`
+// (e.g. "Settings file") and the path, and says what to do.
+std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::uintmax_t max_bytes,
+                                                const std::string& what);
+
+// The lines of a text as std::getline gives them: split at LF, no empty line after a
+// final LF, a CR before the LF kept.
+std::vector<std::string> SplitLines(const std::string& text);
+
+}  // namespace ostrel
