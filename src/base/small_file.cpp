@@ -12,16 +12,8 @@ namespace ostrel {
 
 namespace {
 
-std::string KindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
-
 [[noreturn]] void RaiseNotAFile(const std::string& path, mode_t mode, const std::string& what) {
-  throw IoError(what + " " + path + " is " + KindOf(mode) + ", not a regular file: it is not read. Name a text file.");
+  throw IoError(what + " " + path + " is " + NonFileKind(mode) + ", not a regular file: it is not read. Name a text file.");
 }
 
 std::string SizeText(std::uintmax_t bytes) {
@@ -65,6 +57,14 @@ std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::ui
   }
   ::close(fd);
   return text;
+}
+
+std::string NonFileKind(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -3,6 +3,8 @@
 // only a regular file is read, and only up to a size cap, so that a FIFO never holds the
 // start and a device such as /dev/zero is never read until memory runs out.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +18,10 @@ namespace ostrel {
 // (e.g. "Settings file") and the path, and says what to do.
 std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::uintmax_t max_bytes,
                                                 const std::string& what);
+
+// What a path's file mode says it is when it is no regular file: "a folder", "a FIFO",
+// "a device", "a socket", else "not a regular file".
+std::string NonFileKind(mode_t mode);
 
 // The lines of a text as std::getline gives them: split at LF, no empty line after a
 // final LF, a CR before the LF kept.

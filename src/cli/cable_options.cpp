@@ -20,7 +20,11 @@ void AddCableOptions(CLI::App& command, TCableOptions& options) {
   device->excludes(simulate);
 }
 
-TCableChoice::TCableChoice(const TCableOptions& options) {
+TCableChoice::TCableChoice(const TCableOptions& options, const std::string& trace_file) {
+  if (!trace_file.empty()) {
+    trace_ = std::make_unique<TPacketTrace>(trace_file);
+    target_.trace = trace_.get();
+  }
   if (!options.simulate.empty()) {
     const SimulatedLink link = options.simulate == "serial" ? SimulatedLink::Serial : SimulatedLink::Usb;
     simulator_ = std::make_unique<TSimulatedCalculator>(link);

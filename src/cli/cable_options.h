@@ -19,6 +19,7 @@
 #include "cli/terminal_ui.h"
 #include "env/options.h"
 #include "protocol/fx9860sio.h"
+#include "protocol/packet_trace.h"
 
 namespace ostrel::cli {
 
@@ -36,7 +37,9 @@ void AddCableOptions(CLI::App& command, TCableOptions& options);
 // calculator asked for runs as long as this object lives.
 class TCableChoice {
  public:
-  explicit TCableChoice(const TCableOptions& options);
+  // With a trace file named, every packet of the operation is traced into it (the file is
+  // created here; IoError when it cannot be).
+  explicit TCableChoice(const TCableOptions& options, const std::string& trace_file = "");
   ~TCableChoice();
   TCableChoice(const TCableChoice&) = delete;
   TCableChoice& operator=(const TCableChoice&) = delete;
@@ -50,6 +53,7 @@ class TCableChoice {
   TOptionWord bits_ = OPT_USB;
   TLinkTarget target_;
   std::unique_ptr<TSimulatedCalculator> simulator_;
+  std::unique_ptr<TPacketTrace> trace_;
 };
 
 // Exit statuses of the link commands.

@@ -46,6 +46,8 @@ TSplitCommandLine SplitCommandLine(const std::vector<std::string>& arguments,
     if (IsCommandName(word, command_names)) break;
     if (!word.empty() && word[0] == '-') {
       split.cli_arguments.push_back(word);
+      // A program option with a value in the next word: the value is no start word.
+      if (word == "--trace" && i + 1 < arguments.size()) split.cli_arguments.push_back(arguments[++i]);
       continue;
     }
     split.start_parameters.push_back(word);
@@ -66,6 +68,10 @@ void SetupApplication(CLI::App& app, TCliContext& context) {
   app.add_flag("-y,--yes", context.assume_yes, "Answer every question with Yes/OK");
   app.add_flag("-v,--verbose", context.verbose, "Show the diagnostics lines of an operation");
   app.add_flag("-q,--quiet", context.quiet, "Show no status, speed or progress");
+  app.add_option("--trace", context.trace_file,
+                 "Write every packet a link command sends and receives into FILE (time, direction, hex "
+                 "and readable form), for a bug report")
+      ->type_name("FILE");
   app.footer(
       "Start parameters NAME=VALUE before the command preset the application environment,\n"
       "for example: ostrel IF=/tmp/other.INI env");

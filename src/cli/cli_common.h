@@ -55,6 +55,7 @@ struct TCliContext {
   bool assume_yes = false;  // --yes, -y
   bool verbose = false;     // --verbose, -v
   bool quiet = false;       // --quiet, -q
+  std::string trace_file;   // --trace FILE: every packet of a link command into FILE
   int exit_status = 0;      // set by the command's callback
 
   TTerminalOptions TerminalOptions() const { return {assume_yes, verbose, quiet}; }
@@ -90,7 +91,7 @@ struct TSplitCommandLine {
 };
 
 // Every word before the first word that names a command is a start-up word: a word that
-// begins with "-" is an option for CLI11; any other word goes to PreLoadAppEnv, which
+// begins with "-" is an option for CLI11 (with the next word when it is --trace FILE); any other word goes to PreLoadAppEnv, which
 // ignores words without "=" and words beginning with "/". The command word and all words
 // after it go to CLI11. When no word names a command, the start-up words without "=" go
 // to CLI11 as well, and RunCommandLine reports the first of them as an unknown command.

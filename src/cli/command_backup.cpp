@@ -54,7 +54,7 @@ void PrintIncompleteCause(const ostrel::TBackupDetails& backup, const std::strin
 template <typename Operation>
 void RunBackup(TCliContext& context, const ostrel::cli::TCableOptions& cable_options, Operation operation) {
   ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
-  ostrel::cli::TCableChoice cable(cable_options);
+  ostrel::cli::TCableChoice cable(cable_options, context.trace_file);
   if (const auto* simulator = cable.Simulator(); simulator && !context.quiet) {
     std::cerr << "Simulated calculator at " << simulator->Endpoint() << '\n';
   }

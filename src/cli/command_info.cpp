@@ -16,7 +16,7 @@ namespace {
 
 void RunInfo(const ostrel::cli::TCableOptions& cable_options, ostrel::cli::TCliContext& context) {
   ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
-  ostrel::cli::TCableChoice cable(cable_options);
+  ostrel::cli::TCableChoice cable(cable_options, context.trace_file);
   context.exit_status = ostrel::cli::RunLinkOperation(terminal, [&] {
     const std::optional<std::string> text =
         ostrel::ReadDeviceInformation(cable.CableBits(), terminal.Ui(), cable.Target());

@@ -70,29 +70,44 @@ bool HasUart(int fd, const std::string& device) {
   return info.type != PORT_UNKNOWN;
 }
 
-// Opens the node as a serial port would and closes it at once.
-bool PortOpens(const fs::path& node, const std::string& device) {
-  std::string why;
+// Opens the node as a serial port would and closes it at once; `why` says why it did not
+// open (ends the sentence that begins with the node's name).
+bool PortOpens(const fs::path& node, const std::string& device, std::string& why) {
   TUniqueFd fd = OpenSerialNode(node.string(), why);
-  return fd.Valid() && HasUart(fd.Get(), device);
+  if (!fd.Valid()) return false;
+  if (HasUart(fd.Get(), device)) return true;
+  why = " has no serial port behind it.";
+  return false;
 }
 
 }  // namespace
 
-std::vector<std::string> ProbeSerialPorts(const std::string& device_folder) {
+std::vector<TSerialPortState> SerialPortStates(const std::string& device_folder) {
   const fs::path folder(device_folder);
-  std::vector<std::string> ports;
+  std::vector<TSerialPortState> states;
   std::set<std::string> devices;
-  auto consider = [&](const fs::path& node) {
+  auto consider = [&](const fs::path& node, bool only_when_usable) {
     std::string device = DeviceOf(node);
     if (device.empty() || devices.count(device)) return;
-    if (!PortOpens(node, device)) return;
+    std::string why;
+    const bool usable = PortOpens(node, device, why);
+    if (!usable && only_when_usable) return;
     devices.insert(device);
-    ports.push_back(node.string());
+    states.push_back({node.string(), usable, usable ? std::string() : node.string() + why});
   };
-  for (const fs::path& node : SortedEntries(folder / "serial" / "by-id")) consider(node);
-  for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"}) {
-    for (const fs::path& node : NumberedNodes(folder, prefix)) consider(node);
+  for (const fs::path& node : SortedEntries(folder / "serial" / "by-id")) consider(node, false);
+  for (const char* prefix : {"ttyUSB", "ttyACM"}) {
+    for (const fs::path& node : NumberedNodes(folder, prefix)) consider(node, false);
+  }
+  // Every PC has ttyS nodes, most without a port behind them: only working ones count.
+  for (const fs::path& node : NumberedNodes(folder, "ttyS")) consider(node, true);
+  return states;
+}
+
+std::vector<std::string> ProbeSerialPorts(const std::string& device_folder) {
+  std::vector<std::string> ports;
+  for (const TSerialPortState& state : SerialPortStates(device_folder)) {
+    if (state.usable) ports.push_back(state.path);
   }
   return ports;
 }

@@ -15,6 +15,18 @@ namespace ostrel {
 // without a UART behind it is not a port; a port that another program holds is not found.
 std::vector<std::string> ProbeSerialPorts(const std::string& device_folder = "/dev");
 
+// A serial port node and whether a session could open it now.
+struct TSerialPortState {
+  std::string path;
+  bool usable = false;
+  std::string why_not;  // a sentence: the node, then why it cannot be opened (permission, in use, ...)
+};
+
+// The serial port nodes under a device folder in the order of ProbeSerialPorts, with the
+// ones that do not open as well (a ttyS node only when it works): what `ostrel devices`
+// shows.
+std::vector<TSerialPortState> SerialPortStates(const std::string& device_folder = "/dev");
+
 // Fills `ports` and settles `chosen`. With PROGRAM/AUTOCOMPORTDETECTION yes (the default)
 // the ports are probed; PROGRAM/COMPORT is chosen when it is among them (also when it names
 // the same device under another name); otherwise the first port found is chosen and written

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/small_file.h"
 #include "base/text.h"
 #include "env/logger.h"
 #include "operations/image_reader.h"
@@ -82,17 +83,6 @@ std::string TypeInfo2Text(std::uint32_t word) {
   return Hex8(word);
 }
 
-// What stands at a path that is not a regular file ("a folder", "a FIFO", ...); nothing for
-// a regular file. Told from the path's status alone: a FIFO or a device is never opened.
-std::optional<std::string> NotAFileKind(const struct stat& status) {
-  if (S_ISREG(status.st_mode)) return std::nullopt;
-  if (S_ISDIR(status.st_mode)) return "a folder";
-  if (S_ISFIFO(status.st_mode)) return "a FIFO";
-  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "a device";
-  if (S_ISSOCK(status.st_mode)) return "a socket";
-  return "not a regular file";
-}
-
 // The message for a path that holds no image file: nothing there, or something that is not
 // a file. Raises IoError when the path cannot even be looked at (a folder on the way that
 // may not be read).
@@ -103,7 +93,10 @@ std::optional<std::string> MissingFileMessage(const std::string& path) {
     if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG) return "File does not exist: " + path;
     throw IoError("Cannot open " + path + ": " + std::strerror(error));
   }
-  if (auto kind = NotAFileKind(status)) return "File does not exist: " + path + " (" + *kind + ", not a file)";
+  // Told from the path's status alone: a FIFO or a device is never opened.
+  if (!S_ISREG(status.st_mode)) {
+    return "File does not exist: " + path + " (" + NonFileKind(status.st_mode) + ", not a file)";
+  }
   return std::nullopt;
 }
 

@@ -28,6 +28,8 @@
 
 namespace ostrel {
 
+class TPacketTrace;
+
 // Waits and time-outs of a session. The defaults are the protocol's own; tests and tools
 // may shorten them.
 struct TLinkTimings {
@@ -47,6 +49,8 @@ struct TLinkTarget {
   // Where the ports come from: empty opens real ones (a serial port or a USB device);
   // otherwise every Open takes its port from here (an in-memory line in tests).
   TPortFactory port_factory;
+  // Every packet sent and received goes to this trace too (not owned; none: no trace).
+  TPacketTrace* trace = nullptr;
   TLinkTimings timings{};
 };
 
@@ -261,6 +265,8 @@ class TFX9860sio {
   std::uint64_t image_size_ = 0;
 
   std::unique_ptr<THardware> channel_;
+  // The bytes of the answer being received, for the trace.
+  std::vector<std::uint8_t> traced_answer_;
 };
 
 // The text of an error answer by its two subtype characters ("Memory is full" for "05").

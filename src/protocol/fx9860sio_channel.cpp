@@ -9,6 +9,7 @@
 #include "link/connection_string.h"
 #include "link/port_discovery.h"
 #include "protocol/fx9860sio.h"
+#include "protocol/packet_trace.h"
 #include "protocol/message_wait.h"
 
 namespace ostrel {
@@ -117,9 +118,14 @@ int TFX9860sio::ReceiveBytes(int count) {
     if (got > 0) {
       received_count_ += got;
       if (wants_data) {
+        if (target_.trace) {
+          const auto* first = receive_buffer_.data() + stored;
+          traced_answer_.insert(traced_answer_.end(), first, first + got);
+        }
         stored += got;
       } else {
         receive_buffer_[0] = discarded[got - 1];
+        if (target_.trace) target_.trace->Record(TraceDirection::Discarded, {discarded.data(), got});
       }
       deadline = now + timeout;
     } else if (now - polled_at < kMinimumPoll) {

@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "protocol/fx9860sio.h"
+#include "protocol/packet_trace.h"
 #include "protocol/packet_codec.h"
 
 namespace ostrel {
@@ -72,6 +73,7 @@ void TFX9860sio::WritePacket() {
   channel_->Write(send_buffer_.data(), static_cast<std::uint32_t>(send_length_));
   sent_count_ += send_length_;
   last_sent_ = SentPacketName({send_buffer_.data(), send_length_});
+  if (target_.trace) target_.trace->Record(TraceDirection::Sent, {send_buffer_.data(), send_length_});
 }
 
 int TFX9860sio::SendPacket(bool wait_for_answer) {
@@ -167,6 +169,18 @@ std::string TFX9860sio::NoAnswerCause(int bytes_received) {
 // must never be taken for data (a backup would store it).
 TAnswer TFX9860sio::AwaitAnswer() {
   EnsureOpen();
+  // The answer's bytes go to the trace as one packet, on every way out (an error answer
+  // raises).
+  struct TraceOnExit {
+    TFX9860sio& sio;
+    ~TraceOnExit() {
+      if (sio.target_.trace && !sio.traced_answer_.empty()) {
+        sio.target_.trace->Record(TraceDirection::Received, sio.traced_answer_);
+      }
+      sio.traced_answer_.clear();
+    }
+  } trace_on_exit{*this};
+  traced_answer_.clear();
   running_checksum_ = 0;
   header_.fill(0);
   if (!ReceiveHeader()) {

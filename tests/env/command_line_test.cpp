@@ -40,7 +40,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "check"},
         SplitCase{"WordsAfterTheCommandAreItsOwn", {"env", "UD=/x", "env"}, {}, {"env", "UD=/x", "env"}, "env"},
         SplitCase{"NoCommandPassesStrayWordsOn", {"UD=/x", "chek", "-v"}, {"UD=/x", "chek"}, {"-v", "chek"}, ""},
-        SplitCase{"HelpAlone", {"--help"}, {}, {"--help"}, ""}),
+        SplitCase{"HelpAlone", {"--help"}, {}, {"--help"}, ""},
+        SplitCase{"TraceTakesTheNextWord",
+                  {"--trace", "t.txt", "UD=/x", "env"},
+                  {"UD=/x"},
+                  {"--trace", "t.txt", "env"},
+                  "env"},
+        SplitCase{"TraceWithItsValueInOneWord", {"--trace=t.txt", "env"}, {}, {"--trace=t.txt", "env"}, "env"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A command for the tests: reports the common options it saw, fails on request.

@@ -104,6 +104,24 @@ TEST_F(PortDiscoveryTest, APortInUseIsNotFound) {
   EXPECT_EQ(ProbeSerialPorts(devices_.Path()), (std::vector<std::string>{Node("ttyUSB1")}));
 }
 
+TEST_F(PortDiscoveryTest, StatesListThePortsThatDoNotOpenWithTheReason) {
+  AddPort("ttyUSB0");
+  AddPort("ttyACM0");
+  tSio holder(SystemSerialConnection(ptys_.back()->SlavePath(), 9600));
+  ASSERT_GE(holder.Handle(), 0);
+  std::ofstream(Node("ttyUSB1")) << "not a terminal";
+  const auto states = SerialPortStates(devices_.Path());
+  ASSERT_EQ(states.size(), 3u);
+  EXPECT_EQ(states[0].path, Node("ttyUSB0"));
+  EXPECT_TRUE(states[0].usable);
+  EXPECT_EQ(states[1].path, Node("ttyUSB1"));
+  EXPECT_FALSE(states[1].usable);
+  EXPECT_EQ(states[1].why_not, Node("ttyUSB1") + " is not a serial port.");
+  EXPECT_EQ(states[2].path, Node("ttyACM0"));
+  EXPECT_EQ(states[2].why_not, Node("ttyACM0") + " is in use by another program.");
+  EXPECT_EQ(ProbeSerialPorts(devices_.Path()), std::vector<std::string>{Node("ttyUSB0")});
+}
+
 TEST_F(PortDiscoveryTest, WithDetectionOffTheConfiguredPortIsTakenAsItIs) {
   AddPort("ttyUSB0");
   TIniFile settings = Settings();
