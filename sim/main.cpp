@@ -12,6 +12,7 @@
 
 #include "fxsim/packet.h"
 #include "fxsim/simulator.h"
+#include "program_options.h"
 
 namespace {
 
@@ -76,13 +77,17 @@ int main(int argc, char** argv) {
                  "Inject a fault (repeatable): no-answer | drop@SITE | corrupt@SITE | "
                  "bad-checksum@SITE | error:CC@SITE | "
                  "error+data:CC@SITE | extra-blocks[:N] | no-roleswap | roleswap-announce | "
-                 "stall@SITE | disconnect@SITE, where SITE is packet:N, block:N, request, "
-                 "device-info, check, link-settings or any (packets and blocks count from 1; "
-                 "drop and corrupt take packet:N:BYTE to pick the byte)")
+                 "stall@SITE | disconnect@SITE | no-answer@SITE, where SITE is packet:N, block:N, "
+                 "request, device-info, check, link-settings or any, or at the recovery program: "
+                 "upload, upload-block[:N], os-bios, os-bios-record, contrast, ram-write[:N], "
+                 "erase[:SECTOR], write[:SECTOR], reboot (each hits once; packets, blocks and RAM "
+                 "writes count from 1, sectors may be 0x-prefixed hex; drop and corrupt take "
+                 "packet:N:BYTE to pick the byte)")
       ->type_name("SPEC")
       ->allow_extra_args(false);
   app.add_option("--log", log_file, "Write the packets the PC sent to FILE as hex lines at exit")
       ->type_name("FILE");
+  const fxsim::ProgramOptions program_options(app);
   CLI11_PARSE(app, argc, argv);
 
   if (usb->count() == 0 && !serial) {
@@ -106,6 +111,9 @@ int main(int argc, char** argv) {
     config.answer_latency_ms = latency_ms;
     config.receive_mode_delay_ms = static_cast<int>(receive_delay_s * 1000);
     for (const std::string& text : fault_texts) config.faults.push_back(fxsim::FaultSpec::Parse(text));
+    program_options.Apply(config.program, config.device_info);
+    // NOR violations and refused program commands, as they happen.
+    config.report = [](const std::string& line) { std::cerr << "ostrel-sim: " << line << std::endl; };
 
     fxsim::Simulator simulator(std::move(config));
     if (usb->count() > 0) std::cout << "usb: " << simulator.StartUsb(usb_path) << '\n';

@@ -47,7 +47,11 @@ FaultPlan::FaultPlan(std::vector<FaultSpec> faults) {
   for (FaultSpec& f : faults) {
     switch (f.fault) {
       case Fault::kNoAnswer:
-        no_answer_ = true;
+        if (f.site.kind == FaultSite::Kind::kAnyTime) {
+          no_answer_ = true;
+        } else {
+          sited_.push_back(std::move(f));
+        }
         break;
       case Fault::kExtraBlocks:
         extra_blocks_ += f.count;
@@ -63,56 +67,81 @@ FaultPlan::FaultPlan(std::vector<FaultSpec> faults) {
         break;
     }
   }
+  spent_.resize(sited_.size());
 }
 
-const FaultSpec* FaultPlan::NextPacket(FaultSite::Kind answer, int block) {
-  const int number = ++packets_;
-  for (const FaultSpec& f : sited_) {
-    const FaultSite& site = f.site;
-    const bool hits = site.kind == FaultSite::Kind::kAnyTime ||
-                      (site.kind == FaultSite::Kind::kPacket && site.number == number) ||
-                      (site.kind == FaultSite::Kind::kBlock && answer == FaultSite::Kind::kBlock &&
-                       site.number == block) ||
-                      (site.kind == answer && site.kind != FaultSite::Kind::kBlock &&
-                       site.kind != FaultSite::Kind::kPacket);
-    if (hits) return &f;
+const FaultSpec* FaultPlan::NextPacket(FaultSite::Kind answer, int number) {
+  using Kind = FaultSite::Kind;
+  const int packet = ++packets_;
+  for (std::size_t i = 0; i < sited_.size(); ++i) {
+    const FaultSite& site = sited_[i].site;
+    // The sites of the recovery program hit once; a site without a number hits the first.
+    const bool once = site.kind >= Kind::kUpload;
+    if (once && spent_[i]) continue;
+    bool hits = false;
+    switch (site.kind) {
+      case Kind::kAnyTime:
+        hits = true;
+        break;
+      case Kind::kPacket:
+        hits = site.number == packet;
+        break;
+      case Kind::kBlock:
+        hits = answer == Kind::kBlock && site.number == number;
+        break;
+      default:
+        hits = site.kind == answer && (!once || site.number == 0 || site.number == number);
+        break;
+    }
+    if (hits) {
+      if (once) spent_[i] = true;
+      return &sited_[i];
+    }
   }
   return nullptr;
 }
 
-CalculatorSession::CalculatorSession(Endpoint endpoint, Memory memory, FaultPlan& plan, int baud)
-    : endpoint_(endpoint), memory_(memory), plan_(plan), baud_(baud) {}
+CalculatorSession::CalculatorSession(Endpoint endpoint, CalculatorUnit& unit, FaultPlan& plan, int baud)
+    : endpoint_(endpoint), unit_(unit), plan_(plan), baud_(baud) {}
 
 bool CalculatorSession::Answer(Reaction& reaction, FaultSite::Kind site, int block,
                                OutgoingPacket packet) {
   const FaultSpec* fault = plan_.NextPacket(site, block);
+  if (Replaces(reaction, fault)) return false;
+  Deliver(reaction, fault, std::move(packet));
+  return true;
+}
+
+bool CalculatorSession::Replaces(Reaction& reaction, const FaultSpec* fault) {
   last_fault_ = fault;
-  if (fault == nullptr) {
-    reaction.packets.push_back(std::move(packet));
-    return true;
-  }
+  if (fault == nullptr) return false;
   switch (fault->fault) {
+    case Fault::kNoAnswer:
+      return true;
     case Fault::kStall:
       stalled_ = true;
-      return false;
+      return true;
     case Fault::kDisconnect:
       stalled_ = true;
       reaction.disconnect = true;
-      return false;
+      return true;
     case Fault::kRepeatBlock:
     case Fault::kSwapBlocks:
     case Fault::kForeignPacket:
-      return false;  // the read-out sends its blocks in another order (OnAck)
+      return true;  // the read-out sends its blocks in another order (OnAck)
     case Fault::kErrorAnswer: {
       const Bytes data = fault->error_with_data ? AsBytes(fault->error_code) : Bytes();
       reaction.packets.push_back({BuildPacket(kTypeError, fault->error_code, data), false, false});
-      return false;
+      return true;
     }
     default:
-      Mangle(*fault, packet.bytes);
-      reaction.packets.push_back(std::move(packet));
-      return true;
+      return false;
   }
+}
+
+void CalculatorSession::Deliver(Reaction& reaction, const FaultSpec* fault, OutgoingPacket packet) {
+  if (fault != nullptr) Mangle(*fault, packet.bytes);
+  reaction.packets.push_back(std::move(packet));
 }
 
 bool CalculatorSession::AnswerError(Reaction& reaction, FaultSite::Kind site,
@@ -123,6 +152,15 @@ bool CalculatorSession::AnswerError(Reaction& reaction, FaultSite::Kind site,
 Reaction CalculatorSession::OnPacket(const Packet& packet) {
   Reaction reaction;
   if (stalled_ || plan_.NoAnswer()) return reaction;
+  switch (unit_.Mode()) {
+    case UnitStatus::Mode::kReceive:
+      break;
+    case UnitStatus::Mode::kProgram:
+      OnProgramPacket(packet, reaction);
+      return reaction;
+    default:
+      return reaction;  // another program has the calculator, or it is restarting
+  }
   if (!packet.checksum_ok) {
     // A damaged packet is not acted on: ask for it again and keep the state.
     AnswerError(reaction, FaultSite::Kind::kAnyTime, "01");
@@ -153,6 +191,14 @@ Reaction CalculatorSession::OnPacket(const Packet& packet) {
       break;
     case kTypeError:
       break;  // the calculator never expects one; nothing to answer
+    case kTypeData:
+      if (state_ == State::kUploading && sub == "56") {
+        OnUploadBlock(packet, reaction);
+      } else {
+        state_ = State::kIdle;
+        AnswerError(reaction, FaultSite::Kind::kAnyTime, "00");
+      }
+      break;
     default:
       // Uploads and the like are not part of this calculator's repertoire.
       AnswerError(reaction, FaultSite::Kind::kAnyTime, "00");
@@ -197,7 +243,63 @@ void CalculatorSession::OnCommand(const Packet& packet, Reaction& reaction) {
     }
     return;
   }
+  if (sub == "56") {
+    OnUploadCommand(packet, reaction);
+    return;
+  }
+  state_ = State::kIdle;
   AnswerError(reaction, FaultSite::Kind::kAnyTime, "00");
+}
+
+void CalculatorSession::OnUploadCommand(const Packet& packet, Reaction& reaction) {
+  state_ = State::kIdle;
+  const std::string_view text(reinterpret_cast<const char*>(packet.data.data()), packet.data.size());
+  const auto size = text.size() == 24 ? ParseHex(text.substr(0, 8)) : std::nullopt;
+  const auto load = text.size() == 24 ? ParseHex(text.substr(8, 8)) : std::nullopt;
+  const auto start = text.size() == 24 ? ParseHex(text.substr(16, 8)) : std::nullopt;
+  if (!size || !load || !start || *size == 0) {
+    AnswerError(reaction, FaultSite::Kind::kUpload, "00");
+    return;
+  }
+  if (!unit_.RamAt(*load, *size)) {
+    AnswerError(reaction, FaultSite::Kind::kUpload, "05");  // memory is full
+    return;
+  }
+  if (Answer(reaction, FaultSite::Kind::kUpload, 0, Plain(kTypeAck, "00"))) {
+    state_ = State::kUploading;
+    upload_size_ = *size;
+    upload_load_ = *load;
+    upload_start_ = *start;
+    upload_blocks_ = static_cast<int>((*size + kBlockPayload - 1) / kBlockPayload);
+    next_upload_block_ = 1;
+  }
+}
+
+void CalculatorSession::OnUploadBlock(const Packet& packet, Reaction& reaction) {
+  const std::string_view text(reinterpret_cast<const char*>(packet.data.data()),
+                              std::min<std::size_t>(packet.data.size(), 8));
+  const auto total = text.size() == 8 ? ParseHex(text.substr(0, 4)) : std::nullopt;
+  const auto number = text.size() == 8 ? ParseHex(text.substr(4, 4)) : std::nullopt;
+  const Bytes payload = Unescape(std::span(packet.data).subspan(text.size()));
+  const std::size_t offset = static_cast<std::size_t>(next_upload_block_ - 1) * kBlockPayload;
+  const std::size_t expected = std::min<std::size_t>(kBlockPayload, upload_size_ - offset);
+  if (!total || !number || static_cast<int>(*total) != upload_blocks_ ||
+      static_cast<int>(*number) != next_upload_block_ || payload.size() != expected) {
+    // A block out of order or of the wrong size ends the upload.
+    state_ = State::kIdle;
+    AnswerError(reaction, FaultSite::Kind::kUploadBlock, "00");
+    return;
+  }
+  if (!Answer(reaction, FaultSite::Kind::kUploadBlock, next_upload_block_, Plain(kTypeAck, "00"))) return;
+  const auto ram = unit_.RamAt(static_cast<std::uint32_t>(upload_load_ + offset), payload.size());
+  std::copy(payload.begin(), payload.end(), ram->begin());
+  if (next_upload_block_++ < upload_blocks_) return;
+  state_ = State::kIdle;
+  unit_.StartProgram(upload_load_, upload_start_);
+  if (unit_.Mode() == UnitStatus::Mode::kProgram && unit_.Program().usb_reconnect_on_start &&
+      endpoint_ == Endpoint::kUsb) {
+    reaction.reconnect = true;
+  }
 }
 
 void CalculatorSession::OnRoleSwap(Reaction& reaction) {
@@ -277,7 +379,7 @@ void CalculatorSession::SendOutOfOrder(Fault fault, int total, Reaction& reactio
 }
 
 OutgoingPacket CalculatorSession::DeviceInfoAnswer() const {
-  return {BuildPacket(kTypeAck, "02", Escape(memory_.device_info)), true, false};
+  return {BuildPacket(kTypeAck, "02", Escape(unit_.DeviceRecord())), true, false};
 }
 
 OutgoingPacket CalculatorSession::DataBlock(int number, int total) const {
@@ -298,7 +400,7 @@ OutgoingPacket CalculatorSession::DataBlock(int number, int total) const {
 }
 
 std::span<const std::uint8_t> CalculatorSession::ImageBytes() const {
-  return image_ == Image::kFlash ? memory_.flash : memory_.ram;
+  return image_ == Image::kFlash ? unit_.Flash() : unit_.Ram();
 }
 
 int CalculatorSession::ImageBlocks() const {

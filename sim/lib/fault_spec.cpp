@@ -44,16 +44,38 @@ constexpr SiteName kSiteNames[] = {
     {"device-info", FaultSite::Kind::kDeviceInfo},
     {"check", FaultSite::Kind::kCheck},
     {"link-settings", FaultSite::Kind::kLinkSettings},
+    {"upload", FaultSite::Kind::kUpload},
+    {"os-bios", FaultSite::Kind::kOsBios},
+    {"os-bios-record", FaultSite::Kind::kOsBiosRecord},
+    {"contrast", FaultSite::Kind::kContrast},
+    {"reboot", FaultSite::Kind::kReboot},
+    {"upload-block", FaultSite::Kind::kUploadBlock},
+    {"ram-write", FaultSite::Kind::kRamWrite},
+    {"erase", FaultSite::Kind::kErase},
+    {"write", FaultSite::Kind::kFlashWrite},
 };
+
+// Sites that take an optional number: a block, a RAM write, a sector.
+bool TakesNumber(FaultSite::Kind kind) {
+  return kind == FaultSite::Kind::kUploadBlock || kind == FaultSite::Kind::kRamWrite ||
+         kind == FaultSite::Kind::kErase || kind == FaultSite::Kind::kFlashWrite;
+}
 
 [[noreturn]] void Fail(const std::string& text, const std::string& why) {
   throw std::invalid_argument("bad fault \"" + text + "\": " + why);
 }
 
+// A decimal number, or a hex one with a 0x prefix.
 int ParseNumber(std::string_view digits, int minimum, const std::string& text) {
   int value = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (ec != std::errc() || end != digits.data() + digits.size() || value < minimum) {
+  int base = 10;
+  std::string_view number = digits;
+  if (number.starts_with("0x") || number.starts_with("0X")) {
+    number.remove_prefix(2);
+    base = 16;
+  }
+  const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value, base);
+  if (number.empty() || ec != std::errc() || end != number.data() + number.size() || value < minimum) {
     Fail(text, "\"" + std::string(digits) + "\" is not a number of at least " +
                    std::to_string(minimum));
   }
@@ -77,6 +99,14 @@ void ParseSite(std::string_view site, FaultSpec& spec, const std::string& text) 
   const std::string_view kind = site.substr(0, colon);
   if (colon == std::string_view::npos) Fail(text, "unknown site \"" + std::string(site) + "\"");
   std::string_view rest = site.substr(colon + 1);
+  for (const SiteName& s : kSiteNames) {
+    if (kind == s.name && TakesNumber(s.kind)) {
+      // Sector 0 is a sector like any other; blocks and RAM writes count from 1.
+      const int minimum = s.kind == FaultSite::Kind::kErase || s.kind == FaultSite::Kind::kFlashWrite ? 0 : 1;
+      spec.site = {s.kind, ParseNumber(rest, minimum, text)};
+      return;
+    }
+  }
   if (kind == "block") {
     spec.site = {FaultSite::Kind::kBlock, ParseNumber(rest, 1, text)};
   } else if (kind == "packet") {
@@ -127,7 +157,7 @@ FaultSpec FaultSpec::Parse(const std::string& text) {
     if (found->needs_site) Fail(text, "say where it hits, e.g. @packet:5 or @block:10");
   } else {
     ParseSite(all.substr(at + 1), spec, text);
-    if (!found->needs_site && spec.site.kind != FaultSite::Kind::kAnyTime) {
+    if (!found->needs_site && spec.fault != Fault::kNoAnswer && spec.site.kind != FaultSite::Kind::kAnyTime) {
       Fail(text, "\"" + std::string(name) + "\" applies to every read-out and takes no site");
     }
     if (found->blocks_only && spec.site.kind != FaultSite::Kind::kBlock) {

@@ -50,6 +50,8 @@ struct Chunk {
   Clock::time_point not_before;
   int baud_after = 0;       // the calculator's new serial speed once this is out
   bool disconnect = false;  // close the link when this chunk is reached
+  bool restart = false;     // the calculator restarts when this chunk is reached
+  bool reconnect = false;   // USB: the connection closes when this chunk is reached
 };
 
 // One link to the PC: a USB connection or the serial pty.
@@ -114,8 +116,18 @@ class Simulator::Impl {
     std::lock_guard lock(mu_);
     return counters_;
   }
-  const Bytes& Flash() const { return config_.flash; }
-  const Bytes& Ram() const { return config_.ram; }
+  Bytes Flash() const {
+    std::lock_guard lock(mu_);
+    return Bytes(unit_.Flash().begin(), unit_.Flash().end());
+  }
+  Bytes Ram() const {
+    std::lock_guard lock(mu_);
+    return Bytes(unit_.Ram().begin(), unit_.Ram().end());
+  }
+  UnitStatus Status() const {
+    std::lock_guard lock(mu_);
+    return unit_.Status();
+  }
 
  private:
   void Run();
@@ -130,16 +142,21 @@ class Simulator::Impl {
   void Queue(Link& link, Reaction reaction, Clock::time_point at);
   void Flush(std::unique_ptr<Link>& slot);
   void CloseLink(std::unique_ptr<Link>& slot);
+  // The calculator restarts: the links drop, receive mode comes back later.
+  void Restart(Clock::time_point now);
+  // A socket at the USB path that is bound but does not listen: connections are refused.
+  void BindUsb();
   CalculatorSession NewSession(Endpoint endpoint);
 
   SimConfig config_;
-  std::array<std::uint8_t, kDeviceInfoSize> device_record_;
   const Clock::time_point created_ = Clock::now();
 
   std::mutex stop_mu_;
   mutable std::mutex mu_;
   FaultPlan plan_;
+  CalculatorUnit unit_;
   bool receive_mode_ = false;
+  std::optional<Clock::time_point> restart_until_;  // a restart ends then
   bool stopping_ = false;
   bool stopped_ = false;
   std::thread thread_;
@@ -162,21 +179,29 @@ class Simulator::Impl {
   Counters counters_;
 };
 
+namespace {
+
+Bytes OrPattern(Bytes bytes, std::size_t size, std::uint32_t seed) {
+  return bytes.empty() ? GeneratePattern(size, seed) : bytes;
+}
+
+}  // namespace
+
 Simulator::Impl::Impl(SimConfig config)
     : config_(std::move(config)),
-      device_record_(config_.device_info.Record()),
       plan_(config_.faults),
+      unit_(OrPattern(std::move(config_.flash), kFlashSize, kFlashSeed),
+            OrPattern(std::move(config_.ram), kRamSize, kRamSeed), config_.device_info, config_.program,
+            config_.report),
       serial_baud_(config_.initial_baud) {
-  if (config_.flash.empty()) config_.flash = GeneratePattern(kFlashSize, kFlashSeed);
-  if (config_.ram.empty()) config_.ram = GeneratePattern(kRamSize, kRamSeed);
   if (!IsSupportedBaud(config_.initial_baud)) {
     throw std::invalid_argument("initial serial speed must be 9600 or 115200");
   }
-  const auto blocks = [&](const Bytes& image) {
+  const auto blocks = [&](std::span<const std::uint8_t> image) {
     return (image.size() + kBlockPayload - 1) / kBlockPayload +
            static_cast<std::size_t>(plan_.ExtraBlocks()) + 1;
   };
-  if (blocks(config_.flash) > kMaxBlocks || blocks(config_.ram) > kMaxBlocks) {
+  if (blocks(unit_.Flash()) > kMaxBlocks || blocks(unit_.Ram()) > kMaxBlocks) {
     throw std::invalid_argument("image too large for four-digit block numbers");
   }
   if (config_.receive_mode_delay_ms == 0) receive_mode_ = true;
@@ -185,8 +210,7 @@ Simulator::Impl::Impl(SimConfig config)
 }
 
 CalculatorSession Simulator::Impl::NewSession(Endpoint endpoint) {
-  return CalculatorSession(endpoint, {config_.flash, config_.ram, device_record_}, plan_,
-                           serial_baud_);
+  return CalculatorSession(endpoint, unit_, plan_, serial_baud_);
 }
 
 std::string Simulator::Impl::StartUsb(std::string socket_path) {
@@ -201,26 +225,15 @@ std::string Simulator::Impl::StartUsb(std::string socket_path) {
     usb_temp_dir_ = pattern;
     socket_path = pattern + "/usb";
   }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof(address.sun_path)) {
+  if (socket_path.size() >= sizeof(sockaddr_un{}.sun_path)) {
     throw std::invalid_argument("socket path too long: " + socket_path);
   }
-  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
   struct stat info{};
   if (lstat(socket_path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
     unlink(socket_path.c_str());  // a stale endpoint of an earlier run
   }
-  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd) ThrowErrno("socket");
-  // Bound but not listening: connect() is refused until receive mode starts.
-  if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    ThrowErrno("bind " + socket_path);
-  }
-  struct stat bound{};
-  if (lstat(socket_path.c_str(), &bound) == 0) usb_inode_ = {bound.st_dev, bound.st_ino};
-  usb_listen_ = std::move(fd);
   usb_path_ = socket_path;
+  BindUsb();
   UpdateReceiveMode(Clock::now());
   if (receive_mode_) EnterReceiveModeLocked();
   EnsureThread();
@@ -256,6 +269,40 @@ std::string Simulator::Impl::StartSerial() {
   return name;
 }
 
+void Simulator::Impl::BindUsb() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, usb_path_.c_str(), usb_path_.size() + 1);
+  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd) ThrowErrno("socket");
+  // Bound but not listening: connect() is refused until receive mode starts.
+  if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    ThrowErrno("bind " + usb_path_);
+  }
+  struct stat bound{};
+  if (lstat(usb_path_.c_str(), &bound) == 0) usb_inode_ = {bound.st_dev, bound.st_ino};
+  usb_listen_ = std::move(fd);
+  usb_listening_ = false;
+}
+
+void Simulator::Impl::Restart(Clock::time_point now) {
+  receive_mode_ = false;
+  restart_until_ = now + std::chrono::milliseconds(std::max(unit_.Program().restart_ms, 0));
+  usb_link_.reset();
+  if (usb_listen_) {
+    // A new socket at the path, refusing connections: the old one forgets its backlog.
+    usb_listen_.reset();
+    unlink(usb_path_.c_str());
+    BindUsb();
+  }
+  if (serial_link_) {
+    // The calculator starts afresh at 9600 baud; the cable stays plugged in.
+    serial_baud_ = 9600;
+    UniqueFd fd = std::move(serial_link_->fd);
+    serial_link_ = std::make_unique<Link>(Endpoint::kSerial, std::move(fd), NewSession(Endpoint::kSerial));
+  }
+}
+
 void Simulator::Impl::EnterReceiveMode() {
   std::lock_guard lock(mu_);
   EnterReceiveModeLocked();
@@ -269,6 +316,13 @@ bool Simulator::Impl::InReceiveMode() {
 }
 
 void Simulator::Impl::UpdateReceiveMode(Clock::time_point now) {
+  if (restart_until_) {
+    if (now < *restart_until_) return;
+    restart_until_.reset();
+    unit_.FinishRestart();
+    EnterReceiveModeLocked();
+    return;
+  }
   if (receive_mode_ || config_.receive_mode_delay_ms < 0) return;
   if (now >= created_ + std::chrono::milliseconds(config_.receive_mode_delay_ms)) {
     EnterReceiveModeLocked();
@@ -328,6 +382,7 @@ std::optional<Clock::duration> Simulator::Impl::PollTimeout(Clock::time_point no
   if (!receive_mode_ && config_.receive_mode_delay_ms >= 0) {
     consider(created_ + std::chrono::milliseconds(config_.receive_mode_delay_ms));
   }
+  consider(restart_until_);
   if (usb_link_) consider(usb_link_->Due());
   if (serial_link_) consider(serial_link_->Due());
   if (!next) return std::nullopt;
@@ -443,7 +498,8 @@ void Simulator::Impl::Queue(Link& link, Reaction reaction, Clock::time_point at)
   for (OutgoingPacket& p : reaction.packets) {
     ++counters_.packets_sent;
     if (p.is_block) ++counters_.blocks_sent;
-    link.out.push_back({std::move(p.bytes), 0, p.has_data ? now + latency : now, 0, false});
+    const auto work = std::chrono::milliseconds(std::max(p.work_ms, 0));
+    link.out.push_back({std::move(p.bytes), 0, now + std::max(p.has_data ? latency : work.zero(), work)});
   }
   if (reaction.switch_to_baud != 0) {
     if (link.out.empty()) {
@@ -454,6 +510,8 @@ void Simulator::Impl::Queue(Link& link, Reaction reaction, Clock::time_point at)
     }
   }
   if (reaction.disconnect) link.out.push_back({{}, 0, now, 0, true});
+  if (reaction.restart) link.out.push_back({{}, 0, now, 0, false, true});
+  if (reaction.reconnect) link.out.push_back({{}, 0, now, 0, false, false, true});
 }
 
 void Simulator::Impl::Flush(std::unique_ptr<Link>& slot) {
@@ -494,6 +552,14 @@ void Simulator::Impl::Flush(std::unique_ptr<Link>& slot) {
       CloseLink(slot);
       return;
     }
+    if (chunk.restart) {
+      Restart(now);
+      return;
+    }
+    if (chunk.reconnect && !serial) {
+      slot.reset();  // the program re-initialises USB; the PC connects again
+      return;
+    }
     link.out.pop_front();
   }
 }
@@ -517,7 +583,8 @@ std::vector<Packet> Simulator::ReceivedPackets() const { return impl_->ReceivedP
 std::vector<std::uint8_t> Simulator::ReceivedBytes() const { return impl_->ReceivedBytes(); }
 int Simulator::CurrentBaud() const { return impl_->CurrentBaud(); }
 Counters Simulator::GetCounters() const { return impl_->GetCounters(); }
-const std::vector<std::uint8_t>& Simulator::Flash() const { return impl_->Flash(); }
-const std::vector<std::uint8_t>& Simulator::Ram() const { return impl_->Ram(); }
+std::vector<std::uint8_t> Simulator::Flash() const { return impl_->Flash(); }
+std::vector<std::uint8_t> Simulator::Ram() const { return impl_->Ram(); }
+UnitStatus Simulator::Status() const { return impl_->Status(); }
 
 }  // namespace fxsim

@@ -17,6 +17,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "program_options.h"
 #include "usb_calculator.h"
 #include "usb_preload.h"
 
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
       ->type_name("SPEC")
       ->allow_extra_args(false);
   app.add_flag("--stats", stats, "Print the transfer counters to stderr at the end");
+  const fxsim::ProgramOptions program_options(app);
   app.add_option("command", command, "Program to run with the calculator attached")->type_name("COMMAND");
   app.positionals_at_end();
   CLI11_PARSE(app, argc, argv);
@@ -110,6 +112,8 @@ int main(int argc, char** argv) {
     config.zero_length_packets = zero_length;
     config.kernel_driver = driver;
     for (const std::string& text : fault_texts) config.faults.push_back(fxsim::FaultSpec::Parse(text));
+    program_options.Apply(config.program, config.device_info);
+    config.report = [](const std::string& line) { std::cerr << "ostrel-usb-sim: " << line << std::endl; };
 
     const auto start = std::chrono::steady_clock::now();
     int status = 0;

@@ -150,8 +150,18 @@ class UsbCalculator::Impl {
     std::lock_guard lock(mutex_);
     return driver_;
   }
-  const Bytes& Flash() const { return config_.flash; }
-  const Bytes& Ram() const { return config_.ram; }
+  Bytes Flash() const {
+    std::lock_guard lock(mutex_);
+    return Bytes(unit_.Flash().begin(), unit_.Flash().end());
+  }
+  Bytes Ram() const {
+    std::lock_guard lock(mutex_);
+    return Bytes(unit_.Ram().begin(), unit_.Ram().end());
+  }
+  UnitStatus Status() const {
+    std::lock_guard lock(mutex_);
+    return unit_.Status();
+  }
 
  private:
   static gboolean OnIoctlSignal(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
@@ -184,7 +194,6 @@ class UsbCalculator::Impl {
   void Record(UsbRequest request) { requests_.push_back(request); }
 
   UsbCalculatorConfig config_;
-  std::array<std::uint8_t, kDeviceInfoSize> device_record_{};
   Bytes descriptors_;
 
   UMockdevTestbed* testbed_ = nullptr;
@@ -196,6 +205,7 @@ class UsbCalculator::Impl {
 
   mutable std::mutex mutex_;
   FaultPlan plan_;
+  CalculatorUnit unit_;
   bool plugged_ = false;
   std::string driver_;
   std::map<UMockdevIoctlClient*, Client> clients_;
@@ -210,12 +220,12 @@ class UsbCalculator::Impl {
 
 UsbCalculator::Impl::Impl(UsbCalculatorConfig config)
     : config_(std::move(config)),
-      device_record_(config_.device_info.Record()),
       descriptors_(DeviceDescriptors(config_.product)),
       plan_(config_.faults),
+      unit_(config_.flash.empty() ? GeneratePattern(kFlashSize, kFlashSeed) : std::move(config_.flash),
+            config_.ram.empty() ? GeneratePattern(kRamSize, kRamSeed) : std::move(config_.ram), config_.device_info,
+            config_.program, config_.report),
       driver_(config_.kernel_driver) {
-  if (config_.flash.empty()) config_.flash = GeneratePattern(kFlashSize, kFlashSeed);
-  if (config_.ram.empty()) config_.ram = GeneratePattern(kRamSize, kRamSeed);
   testbed_ = umockdev_testbed_new();
   if (testbed_ == nullptr) throw std::runtime_error("umockdev testbed could not be created");
   gchar* root = umockdev_testbed_get_root_dir(testbed_);
@@ -427,8 +437,7 @@ Outcome UsbCalculator::Impl::Release(UMockdevIoctlClient* client, unsigned int i
 
 void UsbCalculator::Impl::StartSession(UMockdevIoctlClient* owner) {
   owner_ = owner;
-  session_.emplace(Endpoint::kUsb, CalculatorSession::Memory{config_.flash, config_.ram, device_record_}, plan_,
-                   9600);
+  session_.emplace(Endpoint::kUsb, unit_, plan_, 9600);
   reader_ = PacketReader();
   out_.clear();
   session_request_seen_ = false;
@@ -584,7 +593,8 @@ void UsbCalculator::Impl::Queue(const Reaction& reaction) {
   const Clock::time_point now = Clock::now();
   const auto delay = std::chrono::milliseconds(std::max(config_.packet_delay_ms, 0));
   for (const OutgoingPacket& packet : reaction.packets) {
-    const Clock::time_point due = packet.has_data ? now + delay : now;
+    const Clock::time_point due =
+        now + std::max(packet.has_data ? delay : delay.zero(), std::chrono::milliseconds(std::max(packet.work_ms, 0)));
     if (config_.zero_length_packets) out_.push_back({Bytes(), 0, due, false, false});
     out_.push_back({packet.bytes, 0, due, false, true});
   }
@@ -647,7 +657,8 @@ bool UsbCalculator::Plugged() const { return impl_->Plugged(); }
 std::vector<UsbRequest> UsbCalculator::Requests() const { return impl_->Requests(); }
 UsbCounters UsbCalculator::Counters() const { return impl_->Counters(); }
 std::string UsbCalculator::KernelDriver() const { return impl_->KernelDriver(); }
-const std::vector<std::uint8_t>& UsbCalculator::Flash() const { return impl_->Flash(); }
-const std::vector<std::uint8_t>& UsbCalculator::Ram() const { return impl_->Ram(); }
+std::vector<std::uint8_t> UsbCalculator::Flash() const { return impl_->Flash(); }
+std::vector<std::uint8_t> UsbCalculator::Ram() const { return impl_->Ram(); }
+UnitStatus UsbCalculator::Status() const { return impl_->Status(); }
 
 }  // namespace fxsim

@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct UsbCalculatorConfig {
   DeviceInfo device_info;
   // The simulator's faults; a disconnect unplugs the device (after the answers before it).
   std::vector<FaultSpec> faults;
+  ProgramConfig program;  // the recovery program, as in SimConfig
+  std::function<void(const std::string&)> report;
   std::uint16_t product = kLinkModeProduct;  // 0x6102 / 0x6103: a mass-storage mode
   UsbStrings strings;
   // Delay before each answer that carries data (device information, the announcement,
@@ -97,8 +100,10 @@ class UsbCalculator {
   // The driver bound to interface 0 now (empty: none).
   std::string KernelDriver() const;
 
-  const std::vector<std::uint8_t>& Flash() const;
-  const std::vector<std::uint8_t>& Ram() const;
+  // Copies of the calculator's memories as they are now.
+  std::vector<std::uint8_t> Flash() const;
+  std::vector<std::uint8_t> Ram() const;
+  UnitStatus Status() const;
 
  private:
   class Impl;

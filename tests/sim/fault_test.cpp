@@ -223,6 +223,17 @@ TEST(FaultSpecParse, AcceptsEveryForm) {
       {"repeat-block@block:4", Fault::kRepeatBlock, K::kBlock, 4},
       {"swap-blocks@block:9", Fault::kSwapBlocks, K::kBlock, 9},
       {"foreign-packet@block:1", Fault::kForeignPacket, K::kBlock, 1},
+      {"no-answer@erase:5", Fault::kNoAnswer, K::kErase, 5},
+      {"error:00@write:0x26", Fault::kErrorAnswer, K::kFlashWrite, 0x26},
+      {"disconnect@erase:0", Fault::kDisconnect, K::kErase, 0},
+      {"stall@ram-write:100", Fault::kStall, K::kRamWrite, 100},
+      {"no-answer@upload-block:2", Fault::kNoAnswer, K::kUploadBlock, 2},
+      {"error:05@upload", Fault::kErrorAnswer, K::kUpload, 0},
+      {"stall@os-bios", Fault::kStall, K::kOsBios, 0},
+      {"no-answer@os-bios-record", Fault::kNoAnswer, K::kOsBiosRecord, 0},
+      {"error:00@contrast", Fault::kErrorAnswer, K::kContrast, 0},
+      {"disconnect@reboot", Fault::kDisconnect, K::kReboot, 0},
+      {"error:00@write", Fault::kErrorAnswer, K::kFlashWrite, 0},
   };
   for (const ParseCase& c : cases) {
     const FaultSpec spec = FaultSpec::Parse(c.text);
@@ -246,6 +257,7 @@ TEST(FaultSpecParse, RejectsMalformedSpecs) {
       "drop@packet:x",      "stall@block",      "stall@nowhere",  "extra-blocks:0",
       "no-roleswap@block:1", "stall@block:2:1", "no-answer:1",    "drop@packet:5:-1",
       "repeat-block",       "swap-blocks@packet:3", "foreign-packet@request",
+      "stall@upload-block:0", "stall@erase:x",  "stall@erase:0x",  "stall@os-bios:1",
   };
   for (const char* text : bad) {
     EXPECT_THROW(FaultSpec::Parse(text), std::invalid_argument) << text;

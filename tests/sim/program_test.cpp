@@ -104,12 +104,43 @@ TEST(Program, ServesBothEndpointsAndWritesTheLogOnSigterm) {
   EXPECT_EQ(text.str(), "usb 05 30 30 30 37 30\nserial 05 30 31 30 36 46\n");
 }
 
+TEST(Program, RecoveryProgramOptionsReachTheRecord) {
+  Program program({"--usb", "--unknown-sh4", "--caller-code", "0", "--bios-id", "0123456789ABCDEF", "--prr", "0x2C01"});
+  const std::string usb = program.ReadLine();
+  ASSERT_EQ(usb.rfind("usb: ", 0), 0u) << usb;
+  Client pc(ConnectUsb(usb.substr(5)));
+  const Bytes image(16, 0x09);
+  Bytes upload = Frame(0x01, "56", ToBytes("00000010" "88024000" "88024000"));
+  upload.push_back(0x00);
+  ASSERT_TRUE(pc.Exchange(upload));
+  const auto block = pc.Exchange(Frame(0x02, "56", [&] {
+    Bytes data = ToBytes("00010001");
+    const Bytes escaped = EscapeData(image);
+    data.insert(data.end(), escaped.begin(), escaped.end());
+    return data;
+  }()));
+  ASSERT_TRUE(block);
+  ASSERT_EQ(block->Header(), "06000");
+  pc.Send(Frame(0x01, "76"));
+  const auto ack = pc.Read();
+  const auto record = pc.Read();
+  ASSERT_TRUE(ack && record);
+  EXPECT_EQ(HexDump(UnescapeData(record->data)),
+            "00 00 00 07 00 00 00 00 00 00 00 00 00 00 00 00 01 23 45 67 89 AB CD EF 00 00 00 00 "
+            "00 00 DF 1E 00 00 00 1F 10 30 0B 00 00 00 2C 01");
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0);
+}
+
 TEST(Program, HelpNamesEveryOption) {
   Program program({"--help"});
   const std::string help = program.ReadAll();
   EXPECT_EQ(program.Wait(), 0);
   for (const char* option : {"--usb", "--serial", "--flash", "--ram", "--baud", "--throttle",
-                             "--latency", "--receive-delay", "--fault", "--log", "SIGTERM"}) {
+                             "--latency", "--receive-delay", "--fault", "--log", "SIGTERM", "--unknown-sh4",
+                             "--caller-code", "--bios-type", "--bios-id", "--flash-device", "--flash-manufacturer",
+                             "--pvr", "--prr", "--erase-ms", "--write-ms", "--restart-ms", "--usb-reconnect",
+                             "--os-version", "erase[:SECTOR]"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }
@@ -118,6 +149,10 @@ TEST(Program, RejectsBadArguments) {
   for (std::vector<std::string> args : {std::vector<std::string>{"--usb", "--fault", "explode"},
                                         std::vector<std::string>{"--serial", "--baud", "4800"},
                                         std::vector<std::string>{"--flash", "/nonexistent", "--usb"},
+                                        std::vector<std::string>{"--usb", "--bios-id", "0011223344556677FF"},
+                                        std::vector<std::string>{"--usb", "--pvr", "0x100000000"},
+                                        std::vector<std::string>{"--usb", "--bios-type", "seven"},
+                                        std::vector<std::string>{"--usb", "--fault", "stall@erase:x"},
                                         std::vector<std::string>{}}) {
     Program program(args);
     EXPECT_NE(program.Wait(), 0) << (args.empty() ? "(no arguments)" : args.back());

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -199,11 +200,31 @@ bool Client::PeerClosed(int timeout_ms) {
 }
 
 Bytes Client::Payload(const Reply& block) {
+  return UnescapeData(Bytes(block.data.begin() + std::min<std::ptrdiff_t>(8, std::ssize(block.data)), block.data.end()));
+}
+
+Bytes EscapeData(const Bytes& raw) {
+  Bytes wire;
+  for (std::uint8_t b : raw) {
+    if (b < 0x20) {
+      wire.push_back(0x5C);
+      wire.push_back(static_cast<std::uint8_t>(b + 0x20));
+    } else if (b == 0x5C) {
+      wire.push_back(0x5C);
+      wire.push_back(0x5C);
+    } else {
+      wire.push_back(b);
+    }
+  }
+  return wire;
+}
+
+Bytes UnescapeData(const Bytes& wire) {
   Bytes raw;
-  for (std::size_t i = 8; i < block.data.size(); ++i) {
-    std::uint8_t b = block.data[i];
-    if (b == 0x5C && i + 1 < block.data.size()) {
-      const std::uint8_t next = block.data[++i];
+  for (std::size_t i = 0; i < wire.size(); ++i) {
+    std::uint8_t b = wire[i];
+    if (b == 0x5C && i + 1 < wire.size()) {
+      const std::uint8_t next = wire[++i];
       b = next == 0x5C ? 0x5C : static_cast<std::uint8_t>(next - 0x20);
     }
     raw.push_back(b);

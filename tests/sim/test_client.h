@@ -15,6 +15,10 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes ToBytes(std::string_view text);
 std::string HexDump(const Bytes& bytes);
 
+// The wire form of binary data (bytes below 0x20 and 0x5C behind a 0x5C) and back.
+Bytes EscapeData(const Bytes& raw);
+Bytes UnescapeData(const Bytes& wire);
+
 // type + subtype + flag [+ size + data] + checksum, computed independently here.
 Bytes Frame(std::uint8_t type, std::string_view subtype, const Bytes& data = {});
 

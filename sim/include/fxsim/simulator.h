@@ -21,7 +21,38 @@
 // - terminate 18 "00": acknowledge, back to idle; a role swap at idle: acknowledge;
 // - a packet whose checksum is wrong is not acted on: error 15 "01" (resend request);
 // - an acknowledge outside a read-out, data packets and other commands: error 15 "00";
-// - bytes that cannot start a packet are skipped; a 0x00 after a packet is ignored.
+// - bytes that cannot start a packet are skipped; a 0x00 after a packet is ignored;
+// - a program upload 01 "56" (size, load and start address as eight hex digits each):
+//   acknowledge, then every upload block 02 "56" (total and number as four hex digits,
+//   up to 256 escaped image bytes) is stored in RAM at the load address and acknowledged;
+//   a malformed command or block gets error 15 "00", an image that does not fit in RAM
+//   error 15 "05". After the last block the program starts: when its start address is
+//   its load address it is taken for the recovery program (see ProgramConfig), which then
+//   answers the extended commands; any other program takes the calculator over and the
+//   link goes silent until the calculator is restarted.
+// The recovery program (all numbers big-endian, data escaped; anything malformed or out
+// of range gets error 15 "00"):
+// - 01 "70" address, length n, n bytes: stored in RAM, acknowledge;
+// - 01 "71" flash address, length, RAM source: copied from RAM into the flash with NOR
+//   semantics (bits only go from 1 to 0); acknowledge after ProgramConfig::write_ms, or
+//   error 15 "00" when the flash does not read back what was written. A write into a
+//   64 KiB sector that was not erased since its last write is a NOR violation: it is
+//   counted, reported and recorded in UnitStatus;
+// - 01 "72" address: the 64 KiB sector holding it is erased to 0xFF; acknowledge after
+//   ProgramConfig::erase_ms;
+// - 01 "76": acknowledge, then 02 "76" with the 44-byte OS/BIOS record;
+// - 01 "7A" four bytes: the LCD contrast is set, acknowledge;
+// - 01 "77": no answer; the program starts the boot code, which shows the OS ERROR
+//   screen and enters its own receive mode, so the next program started there reports
+//   caller code 0;
+// - 01 "78": acknowledge, then a restart; 01 "79": a restart without an answer. The
+//   calculator comes back in receive mode with its flash as written (caller code 0 when
+//   the OS header sector at 0x10000 is erased, else ProgramConfig::caller_code);
+// - check 05: acknowledge; anything else: error 15 "00".
+// A restart drops the link: the USB connection is closed and connections are refused
+// (serial: bytes are ignored) until ProgramConfig::restart_ms have passed; the serial
+// line comes back at 9600 baud. With ProgramConfig::usb_reconnect_on_start the program
+// re-initialises USB when it starts: the connection is closed and the PC reconnects.
 // Serial line model: the calculator reads the speed the PC set on the pty; bytes the PC
 // sends at another speed than the calculator's are dropped, and what the calculator sends
 // while the speeds differ is lost, as garbage on a real line would be.
@@ -32,7 +63,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -70,9 +104,16 @@ struct DeviceInfo {
   std::array<std::uint8_t, kDeviceInfoSize> Record() const;
 };
 
+// Size of one flash sector (the unit of an erase).
+inline constexpr std::size_t kSectorSize = 0x10000;
+// Size of the OS/BIOS record of the recovery program.
+inline constexpr std::size_t kOsBiosRecordSize = 44;
+
 // What a fault does.
 enum class Fault {
-  kNoAnswer,          // not in receive mode: reads (and logs) everything, answers nothing
+  kNoAnswer,          // without a site: not in receive mode: reads (and logs) everything,
+                      // answers nothing; at a site: that one answer is left out, and a
+                      // command of the recovery program is not carried out
   kDropByte,          // one byte of an outgoing packet is left out
   kCorruptByte,       // one byte of an outgoing packet is changed
   kBadChecksum,       // an outgoing packet carries a wrong checksum
@@ -104,6 +145,18 @@ struct FaultSite {
     kDeviceInfo,    // the answer to the device-information command (01 "01")
     kCheck,         // the answer to a check packet (05 "00" / 05 "01")
     kLinkSettings,  // the answer to the link-settings command (01 "02")
+    // The sites below hit once over the simulator's lifetime. A fault at a command of the
+    // recovery program hits before the command is carried out.
+    kUpload,        // the answer to the upload command (01 "56")
+    kUploadBlock,   // the answer to upload block `number` (from 1)
+    kOsBios,        // the acknowledge of the OS/BIOS query (01 "76")
+    kOsBiosRecord,  // the OS/BIOS record that follows it (02 "76")
+    kContrast,      // the answer to the LCD contrast (01 "7A")
+    kRamWrite,      // the answer to RAM write `number` (01 "70", counted from 1 per program
+                    // start; 0: the first)
+    kErase,         // the answer to the erase of sector `number` (01 "72")
+    kFlashWrite,    // the answer to the flash write of sector `number` (01 "71")
+    kReboot,        // the answer to the forced reboot (01 "78")
   };
   Kind kind = Kind::kAnyTime;
   int number = 0;
@@ -121,9 +174,70 @@ struct FaultSpec {
   // "stall@block:100", "disconnect@block:50", "extra-blocks:3", "no-roleswap",
   // "drop@packet:5", "drop@packet:5:3" (byte 3), "corrupt@packet:5",
   // "bad-checksum@packet:5", "roleswap-announce", "no-answer", "repeat-block@block:4",
-  // "swap-blocks@block:4", "foreign-packet@block:4".
+  // "swap-blocks@block:4", "foreign-packet@block:4", "no-answer@erase:5",
+  // "error:00@write:38", "disconnect@ram-write:100", "stall@os-bios-record". Sector
+  // numbers may be written in hex with a 0x prefix ("erase:0x26").
   // Throws std::invalid_argument with a readable message on a bad spec.
   static FaultSpec Parse(const std::string& text);
+};
+
+// How the uploaded recovery program behaves and what its OS/BIOS record says. The
+// defaults describe an SH3 fx-9860GII with its known flash chip, started from its OS.
+struct ProgramConfig {
+  // Which system starts a program uploaded in link receive mode: 0 the boot code, 1 the
+  // fx-9860 OS, 2 the fx-9750GII OS, 3 the fx-7400GII OS, 4 the fx-9750GII OS (FRANCE).
+  std::uint16_t caller_code = 1;
+  std::uint16_t bios_type = 2;  // 0 standard ... 5 fx-7400GII, 6 fx-CG20, 7 GII-2
+  // The boot code's identity bytes; nullopt: the eight flash bytes at 0xFFD0, where the
+  // boot code keeps them.
+  std::optional<std::array<std::uint8_t, 8>> bios_id;
+  std::uint32_t flash_device = 0x7E0A00;
+  std::uint32_t flash_manufacturer = 1;
+  std::uint32_t processor_version = 0;  // PVR; an SH3 has none and reports 0
+  std::uint32_t product = 0;            // PRR
+  int erase_ms = 300;                   // time one sector erase takes
+  int write_ms = 60;                    // time one 64 KiB flash write takes
+  int restart_ms = 1500;                // from a restart until receive mode is back
+  bool usb_reconnect_on_start = false;  // the program re-initialises USB when it starts
+
+  // The 44-byte record (big-endian numbers) for caller code `caller`, given the flash.
+  std::array<std::uint8_t, kOsBiosRecordSize> Record(std::uint16_t caller,
+                                                     std::span<const std::uint8_t> flash) const;
+};
+
+// The SH4 unit with a flash chip and processor registers the recovery does not know:
+// flash manufacturer 0x1F, device 0xDF1E, PVR 0x10300B00, PRR 0x2C00.
+ProgramConfig UnknownSh4Program();
+
+// What happened to one flash sector since the simulator started.
+struct SectorHistory {
+  int erases = 0;
+  int writes = 0;
+  int nor_violations = 0;  // writes into the sector while it was not erased
+};
+
+// The calculator's state beyond the link, for tests and reports.
+struct UnitStatus {
+  enum class Mode {
+    kReceive,         // link receive mode
+    kProgram,         // the recovery program runs
+    kForeignProgram,  // another uploaded program runs: the link is silent
+    kRestarting,      // restarting; receive mode follows
+  };
+  Mode mode = Mode::kReceive;
+  std::uint16_t caller_code = 0;        // the system a program uploaded now would report
+  std::vector<SectorHistory> sectors;   // one per 64 KiB sector of the flash
+  std::uint64_t nor_violations = 0;
+  std::vector<std::string> reports;     // NOR violations and refused program commands
+  std::vector<std::uint32_t> contrasts; // every LCD contrast value set, in order
+  int uploads = 0;                      // complete program uploads
+  int restarts = 0;
+  std::uint32_t load_address = 0;       // of the last complete upload
+  std::uint32_t start_address = 0;
+
+  bool Sector0Touched() const {
+    return !sectors.empty() && (sectors[0].erases > 0 || sectors[0].writes > 0);
+  }
 };
 
 struct SimConfig {
@@ -137,6 +251,10 @@ struct SimConfig {
   // negative: only by EnterReceiveMode()). Outside it the calculator does not answer.
   int receive_mode_delay_ms = 0;
   std::vector<FaultSpec> faults;
+  ProgramConfig program;
+  // Called (on the simulator's thread) with each report line as it happens, e.g. a NOR
+  // violation; every line is also kept in UnitStatus::reports.
+  std::function<void(const std::string&)> report;
 };
 
 // The deterministic pattern used for generated contents.
@@ -194,8 +312,10 @@ class Simulator {
   int CurrentBaud() const;
   Counters GetCounters() const;
 
-  const std::vector<std::uint8_t>& Flash() const;
-  const std::vector<std::uint8_t>& Ram() const;
+  // Copies of the calculator's memories as they are now.
+  std::vector<std::uint8_t> Flash() const;
+  std::vector<std::uint8_t> Ram() const;
+  UnitStatus Status() const;
 
  private:
   class Impl;

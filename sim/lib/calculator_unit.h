@@ -1,0 +1,74 @@
+#pragma once
+// The calculator behind the links: its flash (NOR, 64 KiB sectors), its RAM, its device
+// record, which system runs (receive mode, the recovery program, another program) and
+// what happened to it. One per simulated calculator, shared by all its links; the owner
+// guards it with its lock.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "fxsim/packet.h"
+#include "fxsim/simulator.h"
+
+namespace fxsim {
+
+class CalculatorUnit {
+ public:
+  CalculatorUnit(Bytes flash, Bytes ram, const DeviceInfo& info, ProgramConfig program,
+                 std::function<void(const std::string&)> report);
+
+  std::span<const std::uint8_t> Flash() const { return flash_; }
+  std::span<const std::uint8_t> Ram() const { return ram_; }
+  std::span<const std::uint8_t> DeviceRecord() const { return device_record_; }
+  const ProgramConfig& Program() const { return program_; }
+  UnitStatus::Mode Mode() const { return status_.mode; }
+  UnitStatus Status() const { return status_; }
+
+  // The RAM bytes at a P1 or P2 address; nullopt when [address, address + length) is not
+  // all RAM.
+  std::optional<std::span<std::uint8_t>> RamAt(std::uint32_t address, std::size_t length);
+  // The flash offset of a P1 or P2 address; nullopt when the range is not all flash.
+  std::optional<std::size_t> FlashOffset(std::uint32_t address, std::size_t length) const;
+
+  // Sets every byte of the sector to 0xFF.
+  void EraseSector(std::size_t sector);
+  // Programs `bytes` at `offset` as a NOR flash does (a bit only goes from 1 to 0) and
+  // records a violation for every sector written that was not erased since its last
+  // write. True when the flash reads back `bytes`.
+  bool WriteFlash(std::size_t offset, std::span<const std::uint8_t> bytes);
+
+  // A complete upload ran: the recovery program (start = load) or another program starts.
+  void StartProgram(std::uint32_t load, std::uint32_t start);
+  // The OS/BIOS record of the running program.
+  std::array<std::uint8_t, kOsBiosRecordSize> OsBiosRecord() const;
+  // Counts the program's RAM writes: the number of this one, from 1.
+  int NextRamWrite() { return ++ram_writes_; }
+  void SetContrast(std::uint32_t value) { status_.contrasts.push_back(value); }
+
+  // The calculator restarts: into the boot code's receive mode (the OS ERROR path), or a
+  // reboot that finds the operating system when its header sector is not erased.
+  void BeginRestart(bool into_boot_code);
+  void FinishRestart() { status_.mode = UnitStatus::Mode::kReceive; }
+
+  void Report(const std::string& line);
+
+ private:
+  bool OsPresent() const;
+
+  Bytes flash_;
+  Bytes ram_;
+  Bytes device_record_;
+  ProgramConfig program_;
+  std::function<void(const std::string&)> report_;
+  std::vector<bool> erased_;   // per sector: erased since its last write
+  std::uint16_t running_caller_ = 0;  // the caller code of the running program
+  int ram_writes_ = 0;
+  UnitStatus status_;
+};
+
+}  // namespace fxsim
