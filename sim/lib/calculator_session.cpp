@@ -299,6 +299,7 @@ void CalculatorSession::OnUploadBlock(const Packet& packet, Reaction& reaction) 
   if (unit_.Mode() == UnitStatus::Mode::kProgram && unit_.Program().usb_reconnect_on_start &&
       endpoint_ == Endpoint::kUsb) {
     reaction.reconnect = true;
+    unit_.SetScreen("Waiting...");
   }
 }
 

@@ -130,6 +130,7 @@ void CalculatorUnit::StartProgram(std::uint32_t load, std::uint32_t start) {
   status_.start_address = start;
   running_caller_ = status_.caller_code;
   ram_writes_ = 0;
+  status_.screen.clear();
   status_.mode = start == load ? UnitStatus::Mode::kProgram : UnitStatus::Mode::kForeignProgram;
 }
 
@@ -140,6 +141,7 @@ std::array<std::uint8_t, kOsBiosRecordSize> CalculatorUnit::OsBiosRecord() const
 void CalculatorUnit::BeginRestart(bool into_boot_code) {
   ++status_.restarts;
   status_.mode = UnitStatus::Mode::kRestarting;
+  status_.screen = into_boot_code ? "OS ERROR" : "";
   status_.caller_code = !into_boot_code && OsPresent() ? program_.caller_code : 0;
 }
 

@@ -49,6 +49,7 @@ class CalculatorUnit {
   // Counts the program's RAM writes: the number of this one, from 1.
   int NextRamWrite() { return ++ram_writes_; }
   void SetContrast(std::uint32_t value) { status_.contrasts.push_back(value); }
+  void SetScreen(std::string text) { status_.screen = std::move(text); }
 
   // The calculator restarts: into the boot code's receive mode (the OS ERROR path), or a
   // reboot that finds the operating system when its header sector is not erased.

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -565,11 +566,14 @@ void Simulator::Impl::Flush(std::unique_ptr<Link>& slot) {
 }
 
 void Simulator::Impl::CloseLink(std::unique_ptr<Link>& slot) {
+  // A restart the PC did not wait for happens all the same.
+  const bool restart = std::any_of(slot->out.begin(), slot->out.end(), [](const Chunk& c) { return c.restart; });
   if (slot->endpoint == Endpoint::kSerial) {
     // Pulling the serial cable: the pty goes away for good.
     serial_slave_.reset();
   }
   slot.reset();
+  if (restart) Restart(Clock::now());
 }
 
 Simulator::Simulator(SimConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}

@@ -12,12 +12,14 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include "calculator_session.h"
 #include "fxsim/packet.h"
@@ -94,6 +96,7 @@ struct Urb {
 // One opened file descriptor of the node.
 struct Client {
   ClientRef client;         // held, so that its address is not reused while it is known
+  bool unplugged = false;   // opened before the device was last unplugged: dead for good
   std::deque<Urb> waiting;  // bulk IN transfers waiting for the calculator's bytes
   std::deque<Urb> done;     // finished transfers, to be reaped in order
 };
@@ -105,7 +108,12 @@ struct Chunk {
   Clock::time_point due;
   bool disconnect = false;  // the cable is pulled when this is reached
   bool answer = false;      // a calculator packet (not a zero-length packet)
+  bool restart = false;     // the calculator restarts (it leaves the bus and comes back)
+  bool reconnect = false;   // the program re-initialises USB (it leaves the bus and comes back)
 };
+
+// How long a calculator whose program re-initialises USB stays off the bus.
+constexpr int kUsbReinitMs = 500;
 
 // The result of one request: the ioctl's return value and errno.
 struct Outcome {
@@ -191,6 +199,11 @@ class UsbCalculator::Impl {
   void StartSession(UMockdevIoctlClient* owner);
   void EndSession();
   void UnplugLocked();
+  // The calculator leaves the bus now and comes back after `off_ms`; a restart ends then.
+  void LeaveBus(bool restart, int off_ms);
+  // Runs on the timer thread: plugs the device in again when it is due.
+  void ReplugWhenDue();
+  void StopTimer();
   void Record(UsbRequest request) { requests_.push_back(request); }
 
   UsbCalculatorConfig config_;
@@ -216,6 +229,13 @@ class UsbCalculator::Impl {
   bool session_request_seen_ = false;
   std::vector<UsbRequest> requests_;
   UsbCounters counters_;
+
+  // Plugging in again after a restart.
+  std::thread timer_;
+  std::condition_variable timer_wake_;
+  std::optional<Clock::time_point> replug_at_;
+  bool replug_ends_restart_ = false;
+  bool timer_stopping_ = false;
 };
 
 UsbCalculator::Impl::Impl(UsbCalculatorConfig config)
@@ -280,19 +300,32 @@ void UsbCalculator::Impl::AddDevice() {
     if (error != nullptr) g_error_free(error);
     throw std::runtime_error("the USB node " + node_file_ + " could not be created");
   }
-  handler_ = umockdev_ioctl_base_new();
-  g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&Impl::OnIoctlSignal), this);
-  if (!umockdev_testbed_attach_ioctl(testbed_, node_path_.c_str(), handler_, &error)) {
-    const std::string why = error != nullptr ? error->message : "unknown reason";
-    if (error != nullptr) g_error_free(error);
-    throw std::runtime_error("umockdev could not serve " + node_path_ + ": " + why);
+  // The handler stays attached to the node's path while the device is off the bus.
+  if (handler_ == nullptr) {
+    handler_ = umockdev_ioctl_base_new();
+    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&Impl::OnIoctlSignal), this);
+    if (!umockdev_testbed_attach_ioctl(testbed_, node_path_.c_str(), handler_, &error)) {
+      const std::string why = error != nullptr ? error->message : "unknown reason";
+      if (error != nullptr) g_error_free(error);
+      throw std::runtime_error("umockdev could not serve " + node_path_ + ": " + why);
+    }
   }
   plugged_ = true;
 }
 
 UsbCalculator::Impl::~Impl() { Teardown(); }
 
+void UsbCalculator::Impl::StopTimer() {
+  {
+    std::lock_guard lock(mutex_);
+    timer_stopping_ = true;
+  }
+  timer_wake_.notify_all();
+  if (timer_.joinable()) timer_.join();
+}
+
 void UsbCalculator::Impl::Teardown() {
+  StopTimer();
   if (handler_ != nullptr) {
     umockdev_testbed_detach_ioctl(testbed_, node_path_.c_str(), nullptr);
     g_signal_handlers_disconnect_by_data(handler_, this);
@@ -346,7 +379,7 @@ Client& UsbCalculator::Impl::Track(UMockdevIoctlClient* client) {
 Outcome UsbCalculator::Impl::Serve(UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg) {
   if (request == USBDEVFS_REAPURBNDELAY) return ReapUrb(client, arg);
   // After a disconnect only the transfers that ended can still be reaped.
-  if (!plugged_) return Fail(ENODEV);
+  if (!plugged_ || clients_.at(client).unplugged) return Fail(ENODEV);
   switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
       DataRef caps = Resolve(arg, 0, sizeof(std::uint32_t));
@@ -446,7 +479,40 @@ void UsbCalculator::Impl::StartSession(UMockdevIoctlClient* owner) {
 void UsbCalculator::Impl::EndSession() {
   owner_ = nullptr;
   session_.reset();
+  // A restart the PC did not wait for happens all the same.
+  const auto pending = std::find_if(out_.begin(), out_.end(), [](const Chunk& c) { return c.restart || c.reconnect; });
+  const bool restart = pending != out_.end() && pending->restart;
+  const bool reconnect = pending != out_.end() && pending->reconnect;
   out_.clear();
+  if (restart || reconnect) LeaveBus(restart, restart ? unit_.Program().restart_ms : kUsbReinitMs);
+}
+
+void UsbCalculator::Impl::LeaveBus(bool restart, int off_ms) {
+  UnplugLocked();
+  replug_at_ = Clock::now() + std::chrono::milliseconds(std::max(off_ms, 0));
+  replug_ends_restart_ = restart;
+  if (!timer_.joinable()) timer_ = std::thread([this] { ReplugWhenDue(); });
+  timer_wake_.notify_all();
+}
+
+void UsbCalculator::Impl::ReplugWhenDue() {
+  std::unique_lock lock(mutex_);
+  while (!timer_stopping_) {
+    if (!replug_at_) {
+      timer_wake_.wait(lock);
+      continue;
+    }
+    if (timer_wake_.wait_until(lock, *replug_at_) == std::cv_status::no_timeout) continue;
+    if (timer_stopping_ || !replug_at_ || Clock::now() < *replug_at_) continue;
+    replug_at_.reset();
+    if (replug_ends_restart_) unit_.FinishRestart();
+    try {
+      AddDevice();
+      umockdev_testbed_uevent(testbed_, sys_path_.c_str(), "add");
+    } catch (const std::exception& e) {
+      unit_.Report(std::string("the calculator could not come back on the bus: ") + e.what());
+    }
+  }
 }
 
 Outcome UsbCalculator::Impl::SubmitUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
@@ -599,6 +665,8 @@ void UsbCalculator::Impl::Queue(const Reaction& reaction) {
     out_.push_back({packet.bytes, 0, due, false, true});
   }
   if (reaction.disconnect) out_.push_back({Bytes(), 0, now, true, false});
+  if (reaction.restart) out_.push_back({Bytes(), 0, now, false, false, true});
+  if (reaction.reconnect) out_.push_back({Bytes(), 0, now, false, false, false, true});
 }
 
 void UsbCalculator::Impl::Pump() {
@@ -609,6 +677,10 @@ void UsbCalculator::Impl::Pump() {
     Chunk& chunk = out_.front();
     if (chunk.disconnect) {
       UnplugLocked();
+      return;
+    }
+    if (chunk.restart || chunk.reconnect) {
+      EndSession();  // carries the restart out
       return;
     }
     if (owner.waiting.empty()) return;  // the device sends only when the PC asks for data
@@ -634,6 +706,7 @@ void UsbCalculator::Impl::UnplugLocked() {
   if (!plugged_) return;
   plugged_ = false;
   for (auto& [client, state] : clients_) {
+    state.unplugged = true;
     for (Urb& urb : state.waiting) {
       urb.Finish(-ESHUTDOWN, 0);
       state.done.push_back(std::move(urb));

@@ -393,14 +393,15 @@ struct RestartCase {
   Bytes command;
   std::string answer;        // before the link drops
   std::uint16_t caller;      // reported by the next program
+  std::string screen;
 };
 
 std::vector<RestartCase> RestartCases() {
   return {
-      {"BiosStartupShowsOsErrorThenBootCode", {}, Command("77"), "", 0},
-      {"ForcedRebootFindsTheOs", {}, Command("78"), "06000", 1},
-      {"RebootFindsTheOs", {}, Command("79"), "", 1},
-      {"RebootWithoutOsHeaderStaysInBootCode", {{Erase(1), "06000"}}, Command("79"), "", 0},
+      {"BiosStartupShowsOsErrorThenBootCode", {}, Command("77"), "", 0, "OS ERROR"},
+      {"ForcedRebootFindsTheOs", {}, Command("78"), "06000", 1, ""},
+      {"RebootFindsTheOs", {}, Command("79"), "", 1, ""},
+      {"RebootWithoutOsHeaderStaysInBootCode", {{Erase(1), "06000"}}, Command("79"), "", 0, ""},
   };
 }
 
@@ -427,6 +428,7 @@ TEST_P(RestartTest, DropsTheLinkAndComesBackInReceiveMode) {
   ASSERT_TRUE(WaitUntil([&] { return sim.Status().mode == UnitStatus::Mode::kReceive; }));
   EXPECT_EQ(sim.Status().restarts, 1);
   EXPECT_EQ(sim.Status().caller_code, GetParam().caller);
+  EXPECT_EQ(sim.Status().screen, GetParam().screen);
   int fd = -ECONNREFUSED;
   ASSERT_TRUE(WaitUntil([&] { return (fd = ConnectUsb(path)) != -ECONNREFUSED; }));
   Client pc(fd);
@@ -451,6 +453,7 @@ TEST(RecoveryProgram, ReinitialisesUsbWhenConfiguredAndKeepsRunning) {
     RunSteps(sim, pc, Upload(Program(), kLoad, kLoad));
     EXPECT_TRUE(pc.PeerClosed(10000));
   }
+  EXPECT_EQ(sim.Status().screen, "Waiting...");
   Client pc(ConnectUsb(path));
   RunSteps(sim, pc, {{Command("76"), "06000 02761"}});
   EXPECT_EQ(sim.Status().mode, UnitStatus::Mode::kProgram);

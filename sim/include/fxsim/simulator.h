@@ -226,6 +226,10 @@ struct UnitStatus {
   };
   Mode mode = Mode::kReceive;
   std::uint16_t caller_code = 0;        // the system a program uploaded now would report
+  // What the display shows when it matters to the PC's user: "OS ERROR" after the program
+  // started the boot code, "Waiting..." while a re-initialised USB link waits for the PC;
+  // empty otherwise.
+  std::string screen;
   std::vector<SectorHistory> sectors;   // one per 64 KiB sector of the flash
   std::uint64_t nor_violations = 0;
   std::vector<std::string> reports;     // NOR violations and refused program commands
