@@ -76,6 +76,9 @@ ProgramOptions::ProgramOptions(CLI::App& app) {
                "The program re-initialises USB when it starts, so the PC has to connect again "
                "(a GII-2 whose OS version reads 00.10.0300)")
       ->group(group);
+  app.add_flag("--no-contrast-driver", no_contrast_driver_,
+               "The program has no driver for the LCD contrast and refuses \"7A\" (error 04)")
+      ->group(group);
   app.add_option("--os-version", os_version_,
                  "OS version in the device information (e.g. 02.02.0200 or 00.10.0300 for the GII-2 cases)")
       ->type_name("TEXT")
@@ -104,6 +107,7 @@ void ProgramOptions::Apply(ProgramConfig& program, DeviceInfo& device_info) cons
   if (write_ms_ >= 0) program.write_ms = write_ms_;
   if (restart_ms_ >= 0) program.restart_ms = restart_ms_;
   if (usb_reconnect_) program.usb_reconnect_on_start = true;
+  if (no_contrast_driver_) program.contrast_driver = false;
   if (!os_version_.empty()) device_info.os_code_version = os_version_;
 }
 

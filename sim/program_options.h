@@ -24,6 +24,7 @@ class ProgramOptions {
   int write_ms_ = -1;
   int restart_ms_ = -1;
   bool usb_reconnect_ = false;
+  bool no_contrast_driver_ = false;
   std::string os_version_;
 };
 

@@ -35,12 +35,20 @@ void PutBig(std::array<std::uint8_t, kOsBiosRecordSize>& record, std::size_t off
 
 }  // namespace
 
-std::array<std::uint8_t, kOsBiosRecordSize> ProgramConfig::Record(std::uint16_t caller,
+std::array<std::uint8_t, kOsBiosRecordSize> ProgramConfig::Record(std::uint16_t caller, std::uint32_t run_parameter,
                                                                   std::span<const std::uint8_t> flash) const {
   constexpr std::size_t kIdOffset = 0xFFD0;
+  // Where the boot code and an OS call an uploaded program from, and their stack.
+  constexpr std::uint32_t kBootCodeCall = 0x80001A40;
+  constexpr std::uint32_t kOsCall = 0x80020B64;
+  constexpr std::uint32_t kCallerStack = 0x8807FEC0;
   std::array<std::uint8_t, kOsBiosRecordSize> record{};
   PutBig(record, 0, caller, 2);
   PutBig(record, 2, bios_type, 2);
+  PutBig(record, 4, run_parameter, 4);
+  PutBig(record, 8, caller == 0 ? kBootCodeCall : kOsCall, 4);
+  PutBig(record, 12, kCallerStack, 4);
+  PutBig(record, 24, static_cast<std::uint32_t>(flash.size()), 4);
   if (bios_id) {
     std::copy(bios_id->begin(), bios_id->end(), record.begin() + 16);
   } else if (flash.size() >= kIdOffset + 8) {
@@ -135,7 +143,16 @@ void CalculatorUnit::StartProgram(std::uint32_t load, std::uint32_t start) {
 }
 
 std::array<std::uint8_t, kOsBiosRecordSize> CalculatorUnit::OsBiosRecord() const {
-  return program_.Record(running_caller_, flash_);
+  // The upload put the run parameter into the program's word at offset 32.
+  constexpr std::uint32_t kRunParameterOffset = 32;
+  std::uint32_t run_parameter = 0xFFFFFFFF;
+  const std::uint32_t physical = status_.load_address & kPhysicalMask;
+  if (physical >= kRamBase && physical - kRamBase + kRunParameterOffset + 4 <= ram_.size()) {
+    const std::size_t at = physical - kRamBase + kRunParameterOffset;
+    run_parameter = static_cast<std::uint32_t>(ram_[at]) << 24 | static_cast<std::uint32_t>(ram_[at + 1]) << 16 |
+                    static_cast<std::uint32_t>(ram_[at + 2]) << 8 | ram_[at + 3];
+  }
+  return program_.Record(running_caller_, run_parameter, flash_);
 }
 
 void CalculatorUnit::BeginRestart(bool into_boot_code) {

@@ -37,6 +37,8 @@ class CalculatorUnit {
 
   // Sets every byte of the sector to 0xFF.
   void EraseSector(std::size_t sector);
+  // A request to erase or write the sector was refused.
+  void NoteRefused(std::size_t sector) { ++status_.sectors[sector].refused; }
   // Programs `bytes` at `offset` as a NOR flash does (a bit only goes from 1 to 0) and
   // records a violation for every sector written that was not erased since its last
   // write. True when the flash reads back `bytes`.

@@ -1,6 +1,9 @@
 // The uploaded recovery program's side of the link: the extended commands that write RAM,
 // erase and write flash sectors, report the OS/BIOS record, set the LCD contrast, and
-// leave for the boot code or reboot.
+// leave for the boot code or reboot. Like the program, it refuses (error 04) every request
+// outside what it allows: RAM writes outside the staging area, flash ranges outside the
+// chip, odd addresses or lengths, unaligned erases, and sector 0 always. A refusal changes
+// nothing; a request aimed at a sector is still recorded in that sector's history.
 
 #include <algorithm>
 #include <string>
@@ -16,7 +19,15 @@ std::uint32_t Big32(std::span<const std::uint8_t> bytes, std::size_t offset) {
          static_cast<std::uint32_t>(bytes[offset + 2]) << 8 | bytes[offset + 3];
 }
 
+constexpr std::uint32_t kStagingStart = 0x88030000;
+constexpr std::uint32_t kStagingEnd = 0x88040000;
+constexpr std::uint32_t kContrastMax = 255;
+
 OutgoingPacket Ack(int work_ms = 0) { return {BuildPacket(kTypeAck, "00"), false, false, work_ms}; }
+
+bool InStaging(std::uint32_t address, std::uint32_t length) {
+  return address >= kStagingStart && address <= kStagingEnd && length <= kStagingEnd - address;
+}
 
 std::string Address(std::uint32_t address) { return Hex(address, 8); }
 
@@ -29,6 +40,8 @@ void CalculatorSession::OnProgramPacket(const Packet& packet, Reaction& reaction
   }
   if (packet.type == kTypeCheck) {
     Answer(reaction, FaultSite::Kind::kCheck, 0, Ack());
+  } else if (packet.type == kTypeTerminate || packet.type == kTypeRoleSwap) {
+    Answer(reaction, FaultSite::Kind::kAnyTime, 0, Ack());
   } else if (packet.type == kTypeCommand) {
     OnProgramCommand(packet, reaction);
   } else if (packet.type != kTypeError) {
@@ -46,7 +59,11 @@ void CalculatorSession::OnProgramCommand(const Packet& packet, Reaction& reactio
   } else if (sub == "72") {
     EraseSector(data, reaction);
   } else if (sub == "76") {
-    QueryOsBios(reaction);
+    if (data.empty()) {
+      QueryOsBios(reaction);
+    } else {
+      Refuse(reaction, FaultSite::Kind::kOsBios, 0, "OS/BIOS query with " + std::to_string(data.size()) + " data bytes");
+    }
   } else if (sub == "77") {
     // No answer: the program leaves for the boot code at once.
     Restart(reaction, true);
@@ -68,14 +85,15 @@ void CalculatorSession::Refuse(Reaction& reaction, FaultSite::Kind site, int num
   const FaultSpec* fault = plan_.NextPacket(site, number);
   if (Replaces(reaction, fault)) return;
   unit_.Report("program refused " + why);
-  Deliver(reaction, fault, {BuildPacket(kTypeError, "00"), false, false});
+  Deliver(reaction, fault, {BuildPacket(kTypeError, "04"), false, false});
 }
 
 void CalculatorSession::WriteRam(std::span<const std::uint8_t> data, Reaction& reaction) {
   const int number = unit_.NextRamWrite();
   const std::uint32_t address = data.size() >= 8 ? Big32(data, 0) : 0;
   const std::uint32_t length = data.size() >= 8 ? Big32(data, 4) : 0;
-  const auto ram = data.size() >= 8 && length == data.size() - 8 ? unit_.RamAt(address, length) : std::nullopt;
+  const bool allowed = data.size() >= 8 && length == data.size() - 8 && InStaging(address, length);
+  const auto ram = allowed ? unit_.RamAt(address, length) : std::nullopt;
   if (!ram) {
     Refuse(reaction, FaultSite::Kind::kRamWrite, number,
            "RAM write " + std::to_string(number) + " (" + std::to_string(data.size()) + " data bytes, address " +
@@ -92,10 +110,13 @@ void CalculatorSession::WriteFlash(std::span<const std::uint8_t> data, Reaction&
   const std::uint32_t address = data.size() == 12 ? Big32(data, 0) : 0;
   const std::uint32_t length = data.size() == 12 ? Big32(data, 4) : 0;
   const std::uint32_t source = data.size() == 12 ? Big32(data, 8) : 0;
-  const auto offset = length > 0 ? unit_.FlashOffset(address, length) : std::nullopt;
+  const auto offset = data.size() == 12 ? unit_.FlashOffset(address, 1) : std::nullopt;
   const int sector = offset ? static_cast<int>(*offset / kSectorSize) : -1;
-  const auto ram = offset ? unit_.RamAt(source, length) : std::nullopt;
+  const bool allowed = offset && *offset >= kSectorSize && length > 0 && length % 2 == 0 && address % 2 == 0 &&
+                       unit_.FlashOffset(address, length) && InStaging(source, length);
+  const auto ram = allowed ? unit_.RamAt(source, length) : std::nullopt;
   if (!ram) {
+    if (sector >= 0) unit_.NoteRefused(static_cast<std::size_t>(sector));
     Refuse(reaction, FaultSite::Kind::kFlashWrite, sector,
            "flash write (" + std::to_string(data.size()) + " data bytes, address " + Address(address) +
                ", length " + Address(length) + ", source " + Address(source) + ")");
@@ -114,7 +135,8 @@ void CalculatorSession::EraseSector(std::span<const std::uint8_t> data, Reaction
   const std::uint32_t address = data.size() == 4 ? Big32(data, 0) : 0;
   const auto offset = data.size() == 4 ? unit_.FlashOffset(address, 1) : std::nullopt;
   const int sector = offset ? static_cast<int>(*offset / kSectorSize) : -1;
-  if (!offset) {
+  if (!offset || *offset % kSectorSize != 0 || sector == 0) {
+    if (sector >= 0) unit_.NoteRefused(static_cast<std::size_t>(sector));
     Refuse(reaction, FaultSite::Kind::kErase, sector,
            "sector erase (" + std::to_string(data.size()) + " data bytes, address " + Address(address) + ")");
     return;
@@ -132,9 +154,10 @@ void CalculatorSession::QueryOsBios(Reaction& reaction) {
 }
 
 void CalculatorSession::SetContrast(std::span<const std::uint8_t> data, Reaction& reaction) {
-  if (data.size() != 4) {
+  if (data.size() != 4 || Big32(data, 0) > kContrastMax || !unit_.Program().contrast_driver) {
     Refuse(reaction, FaultSite::Kind::kContrast, 0,
-           "LCD contrast (" + std::to_string(data.size()) + " data bytes)");
+           "LCD contrast (" + std::to_string(data.size()) + " data bytes" +
+               (data.size() == 4 ? ", value " + std::to_string(Big32(data, 0)) : std::string()) + ")");
     return;
   }
   const FaultSpec* fault = plan_.NextPacket(FaultSite::Kind::kContrast, 0);

@@ -109,8 +109,8 @@ TEST(Program, RecoveryProgramOptionsReachTheRecord) {
   const std::string usb = program.ReadLine();
   ASSERT_EQ(usb.rfind("usb: ", 0), 0u) << usb;
   Client pc(ConnectUsb(usb.substr(5)));
-  const Bytes image(16, 0x09);
-  Bytes upload = Frame(0x01, "56", ToBytes("00000010" "88024000" "88024000"));
+  const Bytes image(48, 0x09);
+  Bytes upload = Frame(0x01, "56", ToBytes("00000030" "88024000" "88024000"));
   upload.push_back(0x00);
   ASSERT_TRUE(pc.Exchange(upload));
   const auto block = pc.Exchange(Frame(0x02, "56", [&] {
@@ -126,7 +126,7 @@ TEST(Program, RecoveryProgramOptionsReachTheRecord) {
   const auto record = pc.Read();
   ASSERT_TRUE(ack && record);
   EXPECT_EQ(HexDump(UnescapeData(record->data)),
-            "00 00 00 07 00 00 00 00 00 00 00 00 00 00 00 00 01 23 45 67 89 AB CD EF 00 00 00 00 "
+            "00 00 00 07 09 09 09 09 80 00 1A 40 88 07 FE C0 01 23 45 67 89 AB CD EF 00 40 00 00 "
             "00 00 DF 1E 00 00 00 1F 10 30 0B 00 00 00 2C 01");
   program.Signal(SIGTERM);
   EXPECT_EQ(program.Wait(), 0);
@@ -140,7 +140,7 @@ TEST(Program, HelpNamesEveryOption) {
                              "--latency", "--receive-delay", "--fault", "--log", "SIGTERM", "--unknown-sh4",
                              "--caller-code", "--bios-type", "--bios-id", "--flash-device", "--flash-manufacturer",
                              "--pvr", "--prr", "--erase-ms", "--write-ms", "--restart-ms", "--usb-reconnect",
-                             "--os-version", "erase[:SECTOR]"}) {
+                             "--os-version", "--no-contrast-driver", "erase[:SECTOR]"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

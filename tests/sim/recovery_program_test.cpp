@@ -187,39 +187,51 @@ std::vector<CommandCase> CommandCases() {
          EXPECT_EQ(s.nor_violations, 1u);
          EXPECT_EQ(s.sectors[3].writes, 2);
        }},
-      {"EraseOfSectorZeroIsRecorded", {}, {{Erase(0), "06000"}},
-       [](const Bytes&, const Bytes& after, const UnitStatus& s) {
-         EXPECT_TRUE(s.Sector0Touched());
-         EXPECT_EQ(SectorOf(after, 0), Bytes(kSector, 0xFF));
-       }},
-      {"EraseTakesAnyAddressInTheSector", {}, {{Command("72", Big(kFlashBase + 2 * kSector + 0x1234)), "06000"}},
-       [](const Bytes&, const Bytes& after, const UnitStatus& s) {
-         EXPECT_EQ(SectorOf(after, 2), Bytes(kSector, 0xFF));
-         EXPECT_EQ(s.sectors[2].erases, 1);
-       }},
-      {"MalformedAndOutOfRangeCommandsAreRefused",
+      {"SectorZeroIsRefusedButTheRequestRecorded",
        {},
-       {{Erase(4), "15000"},                                                       // past the flash end
-        {Command("72", Big(0x00010000)), "15000"},                                 // not a P1/P2 address
-        {Command("70", Join({Big(kStaging), Big(8), Bytes(4, 1)})), "15000"},      // length mismatch
-        {Command("70", Join({Big(0x8807FFFC), Big(8), Bytes(8, 1)})), "15000"},    // past the RAM end
-        {Command("71", Join({Big(kFlashBase + kSector), Big(kSector), Big(0x88078000)})), "15000"},
-        {Command("71", Join({Big(kFlashBase + kSector), Big(0)})), "15000"},       // short data
-        {Command("7A", Bytes(3, 0x40)), "15000"},
+       Steps({Stage(data), {{Erase(0), "15040"}, {Command("72", Big(0x80000000)), "15040"}, {WriteSector(0), "15040"}}}),
+       [](const Bytes& before, const Bytes& after, const UnitStatus& s) {
+         EXPECT_EQ(after, before);
+         EXPECT_TRUE(s.Sector0Touched());
+         EXPECT_EQ(s.sectors[0].refused, 3);
+         EXPECT_EQ(s.sectors[0].erases + s.sectors[0].writes, 0);
+       }},
+      {"RequestsOutsideWhatTheProgramAllowsAreRefused",
+       {},
+       {{Erase(4), "15040"},                                                       // past the flash end
+        {Command("72", Big(kFlashBase + 2 * kSector + 0x1234)), "15040"},          // not a sector start
+        {Command("72", Big(0x00010000)), "15040"},                                 // not a P1/P2 address
+        {Command("70", Join({Big(kStaging), Big(8), Bytes(4, 1)})), "15040"},      // length mismatch
+        {Command("70", Join({Big(0x8803FFFC), Big(8), Bytes(8, 1)})), "15040"},    // past the staging area
+        {Command("70", Join({Big(0x88020000), Big(4), Bytes(4, 1)})), "15040"},    // RAM, but not staging
+        {Command("71", Join({Big(kFlashBase + kSector), Big(kSector), Big(0x88038000)})), "15040"},
+        {Command("71", Join({Big(kFlashBase + kSector), Big(3), Big(kStaging)})), "15040"},  // odd length
+        {Command("71", Join({Big(kFlashBase + kSector + 1), Big(2), Big(kStaging)})), "15040"},  // odd address
+        {Command("71", Join({Big(kFlashBase + 3 * kSector), Big(2 * kSector), Big(kStaging)})), "15040"},
+        {Command("71", Join({Big(kFlashBase + kSector), Big(0)})), "15040"},       // short data
+        {Command("7A", Bytes(3, 0x40)), "15040"},
+        {Contrast(256), "15040"},
+        {Command("76", Bytes(1, 0)), "15040"},
         {Command("73"), "15000"},
         {Frame(0x02, "76"), "15000"},
+        {TerminatePacket(), "06000"},
+        {RoleSwapPacket(), "06000"},
         {Contrast(160), "06000"}},
        [](const Bytes& before, const Bytes& after, const UnitStatus& s) {
          EXPECT_EQ(after, before);
-         EXPECT_EQ(s.reports.size(), 7u);
+         EXPECT_EQ(s.reports.size(), 14u);
+         EXPECT_EQ(s.sectors[1].refused, 3);
+         EXPECT_EQ(s.sectors[2].refused, 1);
+         EXPECT_EQ(s.sectors[3].refused, 1);
          EXPECT_EQ(s.contrasts, std::vector<std::uint32_t>{160});
          EXPECT_EQ(s.mode, UnitStatus::Mode::kProgram);
        }},
-      {"ContrastIsStoredAsSent", {}, {{Contrast(160), "06000"}, {Contrast(0x1234), "06000"}},
+      {"ContrastIsStoredAsSent", {}, {{Contrast(160), "06000"}, {Contrast(0), "06000"}, {Contrast(255), "06000"}},
        [](const Bytes&, const Bytes&, const UnitStatus& s) {
-         EXPECT_EQ(s.contrasts, (std::vector<std::uint32_t>{160, 0x1234}));
+         EXPECT_EQ(s.contrasts, (std::vector<std::uint32_t>{160, 0, 255}));
        }},
       {"ChecksAreAcknowledged", {}, {{CheckPacket(), "06000"}, {Command("76"), "06000 02761"}}, nullptr},
+      {"DamagedPacketAsksForResend", {}, {{Bytes{0x01, '7', '6', '0', '0', '0'}, "15010"}}, nullptr},
       {"NoAnswerAtEraseLeavesTheSector", {"no-answer@erase:1"}, {{Erase(1), "nothing"}, {Erase(2), "06000"}},
        [](const Bytes& before, const Bytes& after, const UnitStatus& s) {
          EXPECT_EQ(SectorOf(after, 1), SectorOf(before, 1));
@@ -355,8 +367,10 @@ TEST(OsBiosRecord, CarriesTheConfiguredFieldsBigEndian) {
   config.program.product = 0x0000ABCD;
   Simulator sim(config);
   Client pc(ConnectUsb(sim.StartUsb()));
-  const Bytes expected = {0x00, 0x03, 0x00, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                          0x00, 0x5C, 0x1F, 0x20, 0xFF, 0x41, 0x0A, 0x7F, 0, 0, 0, 0,
+  const Bytes& program = Program();
+  const Bytes expected = {0x00, 0x03, 0x00, 0x05, program[32], program[33], program[34], program[35],
+                          0x80, 0x02, 0x0B, 0x64, 0x88, 0x07, 0xFE, 0xC0,  // where the OS called from
+                          0x00, 0x5C, 0x1F, 0x20, 0xFF, 0x41, 0x0A, 0x7F, 0x00, 0x04, 0x00, 0x00,
                           0x00, 0x00, 0x00, 0x49, 0x00, 0x00, 0x00, 0x01,
                           0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0xAB, 0xCD};
   EXPECT_EQ(HexDump(QueryRecord(sim, pc)), HexDump(expected));
@@ -457,6 +471,15 @@ TEST(RecoveryProgram, ReinitialisesUsbWhenConfiguredAndKeepsRunning) {
   Client pc(ConnectUsb(path));
   RunSteps(sim, pc, {{Command("76"), "06000 02761"}});
   EXPECT_EQ(sim.Status().mode, UnitStatus::Mode::kProgram);
+}
+
+TEST(RecoveryProgram, WithoutAContrastDriverTheContrastIsRefused) {
+  SimConfig config = TestConfig();
+  config.program.contrast_driver = false;
+  Simulator sim(config);
+  Client pc(ConnectUsb(sim.StartUsb()));
+  RunSteps(sim, pc, Steps({Upload(Program(), kLoad, kLoad), {{Contrast(160), "15040"}, {Erase(1), "06000"}}}));
+  EXPECT_TRUE(sim.Status().contrasts.empty());
 }
 
 TEST(RecoveryProgram, EraseTakesItsTime) {

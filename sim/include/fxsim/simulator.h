@@ -30,25 +30,28 @@
 //   its load address it is taken for the recovery program (see ProgramConfig), which then
 //   answers the extended commands; any other program takes the calculator over and the
 //   link goes silent until the calculator is restarted.
-// The recovery program (all numbers big-endian, data escaped; anything malformed or out
-// of range gets error 15 "00"):
-// - 01 "70" address, length n, n bytes: stored in RAM, acknowledge;
-// - 01 "71" flash address, length, RAM source: copied from RAM into the flash with NOR
-//   semantics (bits only go from 1 to 0); acknowledge after ProgramConfig::write_ms, or
-//   error 15 "00" when the flash does not read back what was written. A write into a
+// The recovery program (all numbers big-endian, data escaped; a request outside what the
+// program allows gets error 15 "04" and changes nothing; another command or a data packet
+// gets error 15 "00"):
+// - 01 "70" address, length n, n bytes: stored in the RAM staging area 0x88030000 to
+//   0x8803FFFF (only there), acknowledge;
+// - 01 "71" flash address, length, RAM source: copied from the staging area into the flash
+//   with NOR semantics (bits only go from 1 to 0); acknowledge after ProgramConfig::write_ms,
+//   or error 15 "00" when the flash does not read back what was written. A write into a
 //   64 KiB sector that was not erased since its last write is a NOR violation: it is
-//   counted, reported and recorded in UnitStatus;
-// - 01 "72" address: the 64 KiB sector holding it is erased to 0xFF; acknowledge after
+//   counted, reported and recorded in UnitStatus. Refused: odd address or length, a range
+//   outside the chip or touching sector 0;
+// - 01 "72" address of a sector (aligned, not sector 0): erased to 0xFF; acknowledge after
 //   ProgramConfig::erase_ms;
 // - 01 "76": acknowledge, then 02 "76" with the 44-byte OS/BIOS record;
-// - 01 "7A" four bytes: the LCD contrast is set, acknowledge;
+// - 01 "7A" four bytes, 0 to 255: the LCD contrast is set, acknowledge;
 // - 01 "77": no answer; the program starts the boot code, which shows the OS ERROR
 //   screen and enters its own receive mode, so the next program started there reports
 //   caller code 0;
 // - 01 "78": acknowledge, then a restart; 01 "79": a restart without an answer. The
 //   calculator comes back in receive mode with its flash as written (caller code 0 when
 //   the OS header sector at 0x10000 is erased, else ProgramConfig::caller_code);
-// - check 05: acknowledge; anything else: error 15 "00".
+// - check 05, terminate 18, role swap 03: acknowledge; a damaged packet: error 15 "01".
 // A restart drops the link: the USB connection is closed and connections are refused
 // (serial: bytes are ignored) until ProgramConfig::restart_ms have passed; the serial
 // line comes back at 9600 baud. With ProgramConfig::usb_reconnect_on_start the program
@@ -199,9 +202,14 @@ struct ProgramConfig {
   int write_ms = 60;                    // time one 64 KiB flash write takes
   int restart_ms = 1500;                // from a restart until receive mode is back
   bool usb_reconnect_on_start = false;  // the program re-initialises USB when it starts
+  // Without a driver for the display's contrast the program refuses "7A" (error 04).
+  bool contrast_driver = true;
 
-  // The 44-byte record (big-endian numbers) for caller code `caller`, given the flash.
-  std::array<std::uint8_t, kOsBiosRecordSize> Record(std::uint16_t caller,
+  // The 44-byte record (big-endian numbers) for caller code `caller`, given the run
+  // parameter the upload put into the program and the flash. Besides the fields the PC
+  // reads it carries, as the program does, the run parameter, the caller's return address
+  // and stack pointer (at 4, 8, 12) and the flash size (at 24).
+  std::array<std::uint8_t, kOsBiosRecordSize> Record(std::uint16_t caller, std::uint32_t run_parameter,
                                                      std::span<const std::uint8_t> flash) const;
 };
 
@@ -214,6 +222,7 @@ struct SectorHistory {
   int erases = 0;
   int writes = 0;
   int nor_violations = 0;  // writes into the sector while it was not erased
+  int refused = 0;         // erases and writes aimed at the sector that were refused
 };
 
 // The calculator's state beyond the link, for tests and reports.
@@ -239,8 +248,10 @@ struct UnitStatus {
   std::uint32_t load_address = 0;       // of the last complete upload
   std::uint32_t start_address = 0;
 
+  // True when sector 0 was erased or written, or a request to do so came (the program
+  // refuses those, so only the request shows).
   bool Sector0Touched() const {
-    return !sectors.empty() && (sectors[0].erases > 0 || sectors[0].writes > 0);
+    return !sectors.empty() && (sectors[0].erases > 0 || sectors[0].writes > 0 || sectors[0].refused > 0);
   }
 };
 
