@@ -22,8 +22,9 @@ class CalculatorUnit {
   CalculatorUnit(Bytes flash, Bytes ram, const DeviceInfo& info, ProgramConfig program,
                  std::function<void(const std::string&)> report);
 
-  std::span<const std::uint8_t> Flash() const { return flash_; }
-  std::span<const std::uint8_t> Ram() const { return ram_; }
+  // The memories keep their size and place for the unit's lifetime.
+  const Bytes& Flash() const { return flash_; }
+  const Bytes& Ram() const { return ram_; }
   std::span<const std::uint8_t> DeviceRecord() const { return device_record_; }
   const ProgramConfig& Program() const { return program_; }
   UnitStatus::Mode Mode() const { return status_.mode; }

@@ -117,14 +117,8 @@ class Simulator::Impl {
     std::lock_guard lock(mu_);
     return counters_;
   }
-  Bytes Flash() const {
-    std::lock_guard lock(mu_);
-    return Bytes(unit_.Flash().begin(), unit_.Flash().end());
-  }
-  Bytes Ram() const {
-    std::lock_guard lock(mu_);
-    return Bytes(unit_.Ram().begin(), unit_.Ram().end());
-  }
+  const Bytes& Flash() const { return unit_.Flash(); }
+  const Bytes& Ram() const { return unit_.Ram(); }
   UnitStatus Status() const {
     std::lock_guard lock(mu_);
     return unit_.Status();
@@ -587,8 +581,8 @@ std::vector<Packet> Simulator::ReceivedPackets() const { return impl_->ReceivedP
 std::vector<std::uint8_t> Simulator::ReceivedBytes() const { return impl_->ReceivedBytes(); }
 int Simulator::CurrentBaud() const { return impl_->CurrentBaud(); }
 Counters Simulator::GetCounters() const { return impl_->GetCounters(); }
-std::vector<std::uint8_t> Simulator::Flash() const { return impl_->Flash(); }
-std::vector<std::uint8_t> Simulator::Ram() const { return impl_->Ram(); }
+const std::vector<std::uint8_t>& Simulator::Flash() const { return impl_->Flash(); }
+const std::vector<std::uint8_t>& Simulator::Ram() const { return impl_->Ram(); }
 UnitStatus Simulator::Status() const { return impl_->Status(); }
 
 }  // namespace fxsim

@@ -158,14 +158,8 @@ class UsbCalculator::Impl {
     std::lock_guard lock(mutex_);
     return driver_;
   }
-  Bytes Flash() const {
-    std::lock_guard lock(mutex_);
-    return Bytes(unit_.Flash().begin(), unit_.Flash().end());
-  }
-  Bytes Ram() const {
-    std::lock_guard lock(mutex_);
-    return Bytes(unit_.Ram().begin(), unit_.Ram().end());
-  }
+  const Bytes& Flash() const { return unit_.Flash(); }
+  const Bytes& Ram() const { return unit_.Ram(); }
   UnitStatus Status() const {
     std::lock_guard lock(mutex_);
     return unit_.Status();
@@ -730,8 +724,8 @@ bool UsbCalculator::Plugged() const { return impl_->Plugged(); }
 std::vector<UsbRequest> UsbCalculator::Requests() const { return impl_->Requests(); }
 UsbCounters UsbCalculator::Counters() const { return impl_->Counters(); }
 std::string UsbCalculator::KernelDriver() const { return impl_->KernelDriver(); }
-std::vector<std::uint8_t> UsbCalculator::Flash() const { return impl_->Flash(); }
-std::vector<std::uint8_t> UsbCalculator::Ram() const { return impl_->Ram(); }
+const std::vector<std::uint8_t>& UsbCalculator::Flash() const { return impl_->Flash(); }
+const std::vector<std::uint8_t>& UsbCalculator::Ram() const { return impl_->Ram(); }
 UnitStatus UsbCalculator::Status() const { return impl_->Status(); }
 
 }  // namespace fxsim

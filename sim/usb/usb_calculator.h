@@ -100,9 +100,9 @@ class UsbCalculator {
   // The driver bound to interface 0 now (empty: none).
   std::string KernelDriver() const;
 
-  // Copies of the calculator's memories as they are now.
-  std::vector<std::uint8_t> Flash() const;
-  std::vector<std::uint8_t> Ram() const;
+  // The calculator's memories, as for the simulator: read them while the PC side is idle.
+  const std::vector<std::uint8_t>& Flash() const;
+  const std::vector<std::uint8_t>& Ram() const;
   UnitStatus Status() const;
 
  private:

@@ -327,9 +327,10 @@ class Simulator {
   int CurrentBaud() const;
   Counters GetCounters() const;
 
-  // Copies of the calculator's memories as they are now.
-  std::vector<std::uint8_t> Flash() const;
-  std::vector<std::uint8_t> Ram() const;
+  // The calculator's memories, written by the recovery program and by uploads. They keep
+  // their size and place; read them while the PC side is not talking to the calculator.
+  const std::vector<std::uint8_t>& Flash() const;
+  const std::vector<std::uint8_t>& Ram() const;
   UnitStatus Status() const;
 
  private:
