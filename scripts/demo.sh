@@ -4,8 +4,12 @@
 # build) is backed up over its USB stand-in and over its serial line, both images are
 # checked, and both are compared byte for byte with the flash the calculator was given.
 # A third backup goes through libusb to the same calculator emulated on the USB level
-# (umockdev), found by its vendor and product ids as a real one is. No calculator is
-# needed. Exit status 0 only when everything matched.
+# (umockdev), found by its vendor and product ids as a real one is. Then the OS recovery
+# rewrites a simulated calculator's flash through an uploaded test program (ostrel recover
+# --helper): over USB on an fx-9860GII unit, and over the serial line on an fx-7400GII unit
+# with a 2 MiB image (the one model whose updater uses the 3-pin cable); each flash is
+# backed up again and compared with the image. No calculator is needed. Exit status 0
+# only when everything matched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,11 +25,15 @@ usbsim="$build/sim/usb/ostrel-usb-sim"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-demo-XXXXXX")
 sim_pid=""
-cleanup() {
+stop_simulator() {
   if [ -n "$sim_pid" ]; then
     kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
   fi
+  sim_pid=""
+}
+cleanup() {
+  stop_simulator
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,24 +48,32 @@ fail() {
 step "Generating the calculator's flash: 4 MiB, class-1 OS 02.00.0000, known BIOS build"
 "$imagegen" -o "$work/calculator.bin" --size 0x400000 --class 1 --bios-row 7
 
+# start_simulator LOG ARGS...: starts ostrel-sim with both endpoints and sets $usb and
+# $serial to them.
+start_simulator() {
+  local log=$1
+  shift
+  "$sim" "$@" --usb --serial >"$log" 2>&1 &
+  sim_pid=$!
+  usb="" serial=""
+  for _ in $(seq 1 100); do
+    usb=$(sed -n 's/^usb: //p' "$log")
+    serial=$(sed -n 's/^serial: //p' "$log")
+    if [ -n "$usb" ] && [ -n "$serial" ]; then break; fi
+    if ! kill -0 "$sim_pid" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  if [ -z "$usb" ] || [ -z "$serial" ]; then
+    cat "$log"
+    echo "DEMO FAILED: the simulated calculator did not start"
+    exit 1
+  fi
+  echo "usb: $usb"
+  echo "serial: $serial"
+}
+
 step "Starting the simulated calculator (USB stand-in and serial line)"
-"$sim" --flash "$work/calculator.bin" --usb --serial >"$work/sim.txt" 2>&1 &
-sim_pid=$!
-usb="" serial=""
-for _ in $(seq 1 100); do
-  usb=$(sed -n 's/^usb: //p' "$work/sim.txt")
-  serial=$(sed -n 's/^serial: //p' "$work/sim.txt")
-  if [ -n "$usb" ] && [ -n "$serial" ]; then break; fi
-  if ! kill -0 "$sim_pid" 2>/dev/null; then break; fi
-  sleep 0.1
-done
-if [ -z "$usb" ] || [ -z "$serial" ]; then
-  cat "$work/sim.txt"
-  echo "DEMO FAILED: the simulated calculator did not start"
-  exit 1
-fi
-echo "usb: $usb"
-echo "serial: $serial"
+start_simulator "$work/sim.txt" --flash "$work/calculator.bin"
 
 step "Device information (ostrel info --device $usb)"
 "$ostrel" info --device "$usb" || fail "ostrel info"
@@ -110,9 +126,53 @@ else
   fail "serial.bin ($serial_size bytes) differs from the calculator's flash"
 fi
 
+stop_simulator
+
+# recover_and_compare NAME IMAGE END CABLE-OPTION...: rewrites the running simulated
+# calculator's flash from IMAGE, backs it up again and compares 0x10000..END with the
+# image (sector 0, the boot code, is never written).
+recover_and_compare() {
+  local name=$1 image=$2 end=$3
+  shift 3
+  if "$ostrel" --yes recover "$image" --helper "$work/helper.bin" "$@" 2>"$work/$name-recover.log"; then
+    grep -E 'Flash rewritten|Erasing|Writing' "$work/$name-recover.log" | tail -n 3 || true
+  else
+    tail -n 5 "$work/$name-recover.log"
+    fail "ostrel recover ($name)"
+    return
+  fi
+  # The calculator reboots into its receive mode after the recovery.
+  sleep 3
+  if ! "$ostrel" backup-flash "$work/$name-after.bin" "$@" 2>"$work/$name-backup.log"; then
+    tail -n 5 "$work/$name-backup.log"
+    fail "backup after the recovery ($name)"
+    return
+  fi
+  if cmp -i $((0x10000)) -n $((end - 0x10000)) "$work/$name-after.bin" "$image"; then
+    echo "$name: the flash from 0x10000 to $(printf '0x%X' "$end") equals the image"
+  else
+    fail "$name: the flash after the recovery differs from the image"
+  fi
+}
+
+step "OS recovery over USB: an fx-9860GII unit rewritten from a new OS image"
+"$imagegen" --program -o "$work/helper.bin"
+"$imagegen" -o "$work/new-os.fls" --size 0x270000 --class 1 --bios-row 7 --seed 42
+start_simulator "$work/sim-gii.txt" --flash "$work/calculator.bin" --bios-type 2 --caller-code 0 --erase-ms 20
+recover_and_compare usb-recovery "$work/new-os.fls" $((0x270000)) --device "$usb"
+stop_simulator
+
+step "OS recovery over the serial line: an fx-7400GII unit and a 0x200000 image"
+"$imagegen" -o "$work/calculator-7400.bin" --size 0x400000 --class 3 --bios-row 10 --seed 3
+"$imagegen" -o "$work/new-os-7400.fls" --class 3 --bios-row 10 --seed 4
+start_simulator "$work/sim-7400.txt" --flash "$work/calculator-7400.bin" --bios-type 5 --caller-code 0 --erase-ms 20
+recover_and_compare serial-recovery "$work/new-os-7400.fls" $((0x200000)) --serial "$serial"
+stop_simulator
+
 echo
 if [ ${#failures[@]} -eq 0 ]; then
-  echo "DEMO PASSED: USB, serial and libusb backups verified and equal to the calculator's flash byte for byte"
+  echo "DEMO PASSED: USB, serial and libusb backups verified and equal to the calculator's flash byte for byte;"
+  echo "OS recovery over USB (fx-9860GII) and over serial (fx-7400GII) verified by a backup of the rewritten flash"
   exit 0
 fi
 echo "DEMO FAILED: ${#failures[@]} problem(s): ${failures[*]}"

@@ -56,6 +56,13 @@ class RecoverCommandTest : public ::testing::Test {
   ostrel::testing::TemporaryFolder folder_;
 };
 
+TEST_F(RecoverCommandTest, DeclinedOsErrorScreenExitsNonZero) {
+  // Without a terminal and without --yes every question is answered No.
+  const RunResult declined = Run("recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --simulate");
+  EXPECT_EQ(declined.status, 1);
+  EXPECT_EQ(LastLine(declined.err), "ostrel: flash not rewritten: cancelled: no OS ERROR screen");
+}
+
 TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
   struct Case {
     const char* name;
@@ -77,6 +84,12 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
     EXPECT_EQ(run.status, 1) << c.name;
     EXPECT_EQ(LastLine(run.err), c.last_line) << c.name << "\n" << run.err;
   }
+}
+
+TEST_F(RecoverCommandTest, UploadRunStartsTheProgram) {
+  const RunResult run = Run("upload-run '" + File("helper.bin") + "' --simulate");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Uploaded and started: " + File("helper.bin") + "\n");
 }
 
 }  // namespace
