@@ -11,7 +11,8 @@ namespace ostrel {
 
 namespace {
 
-// What a class takes when the spec leaves it open.
+// The OS version and BIOS row an image of each layout class gets when the request names
+// neither.
 struct ClassDefaults {
   const char* version;
   int bios_row;
