@@ -5,25 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <string>
 
 #include "imagegen/image_generator.h"
 #include "protocol/program_file.h"
+#include "support/program_run.h"
 #include "support/temporary_folder.h"
 #include "support/test_files.h"
 
 namespace {
 
+using ostrel::testing::LastLine;
 using ostrel::testing::ReadFileText;
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 class RecoverCommandTest : public ::testing::Test {
  protected:
@@ -35,22 +28,8 @@ class RecoverCommandTest : public ::testing::Test {
 
   // Runs the program with its own settings file and `arguments`, standard input from
   // /dev/null.
-  RunResult Run(const std::string& arguments) const {
-    const std::string command = std::string("'") + OSTREL_PROGRAM + "' 'IF=" + File("settings.INI") + "' " +
-                                arguments + " </dev/null >'" + File("out.txt") + "' 2>'" + File("err.txt") + "'";
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadFileText(File("out.txt"));
-    result.err = ReadFileText(File("err.txt"));
-    return result;
-  }
-
-  static std::string LastLine(const std::string& text) {
-    const std::size_t end = text.find_last_not_of('\n');
-    if (end == std::string::npos) return "";
-    const std::size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+  ostrel::testing::ProgramRun Run(const std::string& arguments) const {
+    return ostrel::testing::RunProgramIn(folder_.Path(), OSTREL_PROGRAM, "'IF=" + File("settings.INI") + "' " + arguments);
   }
 
   ostrel::testing::TemporaryFolder folder_;
@@ -58,7 +37,7 @@ class RecoverCommandTest : public ::testing::Test {
 
 TEST_F(RecoverCommandTest, DeclinedOsErrorScreenExitsNonZero) {
   // Without a terminal and without --yes every question is answered No.
-  const RunResult declined = Run("recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --simulate");
+  const ostrel::testing::ProgramRun declined = Run("recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --simulate");
   EXPECT_EQ(declined.status, 1);
   EXPECT_EQ(LastLine(declined.err), "ostrel: flash not rewritten: cancelled: no OS ERROR screen");
 }
@@ -80,14 +59,14 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
   };
   for (const Case& c : cases) {
     if (c.last_line.ends_with("@@MEMFILE@@ missing!") && !ostrel::BuiltInProgramRecord().empty()) continue;
-    const RunResult run = Run(c.arguments);
+    const ostrel::testing::ProgramRun run = Run(c.arguments);
     EXPECT_EQ(run.status, 1) << c.name;
     EXPECT_EQ(LastLine(run.err), c.last_line) << c.name << "\n" << run.err;
   }
 }
 
 TEST_F(RecoverCommandTest, UploadRunStartsTheProgram) {
-  const RunResult run = Run("upload-run '" + File("helper.bin") + "' --simulate");
+  const ostrel::testing::ProgramRun run = Run("upload-run '" + File("helper.bin") + "' --simulate");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Uploaded and started: " + File("helper.bin") + "\n");
 }
