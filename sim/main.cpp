@@ -7,22 +7,14 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <stdexcept>
 
 #include "fxsim/packet.h"
 #include "fxsim/simulator.h"
+#include "memory_image_file.h"
 #include "program_options.h"
 
 namespace {
-
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.empty()) throw std::runtime_error(path + " is empty");
-  return bytes;
-}
 
 // One line per packet: endpoint, then the bytes in hex.
 void WritePacketLog(const std::string& path, const std::vector<fxsim::Packet>& packets) {
@@ -104,8 +96,8 @@ int main(int argc, char** argv) {
 
   try {
     fxsim::SimConfig config;
-    if (!flash_file.empty()) config.flash = ReadWholeFile(flash_file);
-    if (!ram_file.empty()) config.ram = ReadWholeFile(ram_file);
+    if (!flash_file.empty()) config.flash = fxsim::ReadMemoryImageFile(flash_file);
+    if (!ram_file.empty()) config.ram = fxsim::ReadMemoryImageFile(ram_file);
     config.initial_baud = baud;
     config.line_rate_throttle = throttle;
     config.answer_latency_ms = latency_ms;

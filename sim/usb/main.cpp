@@ -12,11 +12,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <stdexcept>
 
+#include "memory_image_file.h"
 #include "program_options.h"
 #include "usb_calculator.h"
 #include "usb_preload.h"
@@ -24,14 +23,6 @@
 extern char** environ;
 
 namespace {
-
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.empty()) throw std::runtime_error(path + " is empty");
-  return bytes;
-}
 
 // Runs the command in the testbed and returns its exit status (128 + the signal that ended it).
 int RunCommand(const std::vector<std::string>& command) {
@@ -105,8 +96,8 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   try {
     fxsim::UsbCalculatorConfig config;
-    if (!flash_file.empty()) config.flash = ReadWholeFile(flash_file);
-    if (!ram_file.empty()) config.ram = ReadWholeFile(ram_file);
+    if (!flash_file.empty()) config.flash = fxsim::ReadMemoryImageFile(flash_file);
+    if (!ram_file.empty()) config.ram = fxsim::ReadMemoryImageFile(ram_file);
     config.packet_delay_ms = delay_ms;
     config.product = static_cast<std::uint16_t>(std::stoul(product_text, nullptr, 16));
     config.zero_length_packets = zero_length;
