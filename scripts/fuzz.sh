@@ -8,7 +8,8 @@
 #
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 # Environment: FUZZ_BUILD (build folder, default build/fuzz), FUZZ_JOBS (parallel runs of
-# one target, default 1), FUZZ_RSS_MB (memory limit per run, default 2048).
+# one target, default 1), FUZZ_RSS_MB (memory limit per run, default 2048), FUZZ_SEED
+# (random seed of every run; unset, each run takes a new one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,6 +43,7 @@ for target in "${targets[@]}"; do
   [ -d "fuzz/regressions/$target" ] && inputs+=("$PWD/fuzz/regressions/$target")
   parallel=()
   [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
+  [ -n "${FUZZ_SEED:-}" ] && parallel+=(-seed="$FUZZ_SEED")
   status=0
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb="$rss" -malloc_limit_mb="$rss" \
     -timeout=25 -handle_xfsz=0 "${parallel[@]}" -print_final_stats=1 -artifact_prefix="$findings/" \

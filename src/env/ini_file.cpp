@@ -40,8 +40,11 @@ using TLines = std::vector<TLine>;
 
 TLine ClassifyLine(std::string text) {
   TLine line;
-  if (!text.empty() && text.back() == '\r') text.pop_back();
+  // The line is stored back exactly as read, with the carriage return of a CRLF line
+  // ending; only its meaning is taken without it. Stripping it from the stored text would
+  // make a value that ends in "\r" lose one character at every rewrite of the file.
   line.text = text;
+  if (!text.empty() && text.back() == '\r') text.pop_back();
   std::string trimmed = Trim(text);
   if (trimmed.empty() || trimmed[0] == ';') return line;
   if (trimmed[0] == '[') {

@@ -70,6 +70,19 @@ TEST_F(IniFileTest, WritesKeepOrderSpellingAndOtherLines) {
   EXPECT_TRUE(ini.ReadSection("nothing").empty());
 }
 
+TEST_F(IniFileTest, WritesKeepTheLineEndingsAndValuesOfOtherLines) {
+  // A value may end in a carriage return of its own before the CRLF line ending.
+  WriteFileText(Path(), "[A]\r\nK=v\r\r\nL=w\r\n");
+  TIniFile ini(Path());
+  ASSERT_EQ(ini.ReadString("A", "K", ""), "v\r");
+  ini.WriteString("A", "NEW", "1");
+  ini.WriteString("A", "NEW", "2");
+  EXPECT_EQ(ini.ReadString("A", "K", ""), "v\r");
+  EXPECT_EQ(ini.ReadString("A", "L", ""), "w");
+  ini.DeleteKey("A", "NEW");
+  EXPECT_EQ(ReadFileText(Path()), "[A]\r\nK=v\r\r\nL=w\r\n");
+}
+
 TEST_F(IniFileTest, FirstOccurrenceOfARepeatedSectionOrKeyCounts) {
   WriteFileText(Path(), "[A]\nK=first\nK=second\n[B]\nX=1\n[a]\nK=third\nL=only in the repeat\n");
   TIniFile ini(Path());
