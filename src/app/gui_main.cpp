@@ -15,16 +15,16 @@
 #include "app/main_window.h"
 #include "app/widget_dialogs.h"
 #include "app/window_arguments.h"
-#include "cli/simulated_calculator.h"
 #include "cli/window_launch.h"
 #include "env/app_env.h"
-#include "imagegen/image_generator.h"
+#include "simulation/simulated_calculator.h"
+#include "simulation/simulated_flash.h"
 
 namespace {
 
 // Points the window's cable at the simulated calculator: its USB stand-in, or its serial
 // line as the one entry of the port list.
-ostrel::TWindowLinks SimulatedLinks(const ostrel::cli::TSimulatedCalculator& simulator, bool serial) {
+ostrel::TWindowLinks SimulatedLinks(const ostrel::TSimulatedCalculator& simulator, bool serial) {
   ostrel::TWindowLinks links;
   const std::string endpoint = simulator.Endpoint();
   if (serial) {
@@ -49,7 +49,7 @@ class TemporaryProgramFile {
     std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-gui-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("Unable to create a temporary folder");
     folder_ = pattern;
-    const std::vector<std::uint8_t> program = ostrel::GenerateTestProgram();
+    const std::vector<std::uint8_t> program = ostrel::SimulatedRecoveryProgram();
     std::ofstream out(Path(), std::ios::binary);
     out.write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
   }
@@ -102,13 +102,13 @@ int main(int argc, char** argv) {
   try {
     ostrel::PreLoadAppEnv(arguments.start_parameters);
     ostrel::ApplyStartupDefaults();
-    std::unique_ptr<ostrel::cli::TSimulatedCalculator> simulator;
+    std::unique_ptr<ostrel::TSimulatedCalculator> simulator;
     ostrel::TWindowLinks links;
     const bool serial = arguments.simulate == "serial";
     std::unique_ptr<TemporaryProgramFile> helper;
     if (!arguments.simulate.empty()) {
-      simulator = std::make_unique<ostrel::cli::TSimulatedCalculator>(serial ? ostrel::cli::SimulatedLink::Serial
-                                                                             : ostrel::cli::SimulatedLink::Usb);
+      simulator = std::make_unique<ostrel::TSimulatedCalculator>(serial ? ostrel::SimulatedLink::Serial
+                                                                             : ostrel::SimulatedLink::Usb);
       links = SimulatedLinks(*simulator, serial);
       helper = std::make_unique<TemporaryProgramFile>();
       links.recovery_helper = helper->Path();

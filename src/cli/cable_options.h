@@ -15,11 +15,11 @@
 #include <memory>
 #include <string>
 
-#include "cli/simulated_calculator.h"
 #include "cli/terminal_ui.h"
 #include "env/options.h"
 #include "protocol/fx9860sio.h"
 #include "protocol/packet_trace.h"
+#include "simulation/simulated_calculator.h"
 
 namespace ostrel::cli {
 

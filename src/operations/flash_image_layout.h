@@ -116,6 +116,18 @@ inline void FillField(std::span<std::uint8_t> image, TImageField field, std::uin
   std::fill(bytes.begin(), bytes.end(), value);
 }
 
+// The OS checksum of an image held in memory: the byte sum of [kOsStart, ChecksumEnd())
+// without the layout's gap; bytes past the end of `image` count as absent.
+inline std::uint32_t OsChecksum(std::span<const std::uint8_t> image, const OsLayout& layout) {
+  std::uint32_t sum = 0;
+  const std::size_t end = std::min<std::size_t>(image.size(), layout.ChecksumEnd());
+  for (std::size_t i = kOsStart; i < end; ++i) {
+    if (i >= layout.gap_start && i < layout.gap_end) continue;
+    sum += image[i];
+  }
+  return sum;
+}
+
 // True when every byte of the calculator ID is 0xFF.
 inline bool IsErasedCalcId(std::span<const std::uint8_t> id) {
   return std::all_of(id.begin(), id.end(), [](std::uint8_t b) { return b == 0xFF; });

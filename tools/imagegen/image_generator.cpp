@@ -100,14 +100,9 @@ ResolvedTestImage ResolveTestImage(const TestImageSpec& spec) {
 
 std::uint32_t TestImageChecksum(const std::vector<std::uint8_t>& bytes, int layout_class,
                                 std::uint32_t os_end) {
-  const OsLayout& layout = kOsLayouts.at(static_cast<std::size_t>(layout_class));
-  std::uint32_t sum = 0;
-  const std::size_t end = std::min<std::size_t>(bytes.size(), os_end - 8);
-  for (std::size_t i = kOsStart; i < end; ++i) {
-    if (i >= layout.gap_start && i < layout.gap_end) continue;
-    sum += bytes[i];
-  }
-  return sum;
+  OsLayout layout = kOsLayouts.at(static_cast<std::size_t>(layout_class));
+  layout.os_end = os_end;
+  return OsChecksum(bytes, layout);
 }
 
 std::vector<std::uint8_t> GenerateTestImage(const TestImageSpec& spec, ResolvedTestImage* resolved) {

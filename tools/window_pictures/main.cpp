@@ -20,9 +20,9 @@
 #include <memory>
 
 #include "app/main_window.h"
-#include "cli/simulated_calculator.h"
 #include "env/app_env.h"
-#include "imagegen/image_generator.h"
+#include "simulation/simulated_calculator.h"
+#include "simulation/simulated_flash.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   ostrel::PreLoadAppEnv({"IF=" + (work / "ostrel.INI").string()});
   ostrel::ApplyStartupDefaults();
 
-  ostrel::cli::TSimulatedCalculator calculator(ostrel::cli::SimulatedLink::Usb);
+  ostrel::TSimulatedCalculator calculator(ostrel::SimulatedLink::Usb);
   ostrel::TWindowLinks links;
   links.target.usb_device = calculator.Endpoint();
   links.list_com_ports = [](std::vector<std::string>& ports, std::string& chosen) {
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     chosen = ports.front();
   };
   // The recovery program the simulated calculator plays.
-  const std::vector<std::uint8_t> program = ostrel::GenerateTestProgram();
+  const std::vector<std::uint8_t> program = ostrel::SimulatedRecoveryProgram();
   links.recovery_helper = (work / "OSRECOVER.SH4").string();
   std::ofstream(links.recovery_helper, std::ios::binary)
       .write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));

@@ -3,9 +3,8 @@
 // as long as the command that asked for it, reached over its USB stand-in (a socket) or
 // over its serial line (a pseudo terminal that starts at 9600 baud, as a real line does).
 //
-// Its flash is a generated image: 4 MiB whose first 0x270000 bytes hold a valid class-1
-// OS image with a known BIOS build, so a backup of it passes the image check. RAM and the
-// device information are the simulator's defaults.
+// Its flash is SimulatedFlash() (a valid OS image, so a backup of it passes the image
+// check); RAM and the device information are the simulator's defaults.
 
 #include <memory>
 #include <string>
@@ -14,7 +13,7 @@ namespace fxsim {
 class Simulator;
 }
 
-namespace ostrel::cli {
+namespace ostrel {
 
 enum class SimulatedLink { Usb, Serial };
 
@@ -34,4 +33,4 @@ class TSimulatedCalculator {
   std::string endpoint_;
 };
 
-}  // namespace ostrel::cli
+}  // namespace ostrel
