@@ -1,5 +1,8 @@
 #include "cli/cable_options.h"
 
+#include <iostream>
+#include <string>
+
 #include "env/operation_status.h"
 #include "operations/finish_operation.h"
 
@@ -51,19 +54,22 @@ int LinkCommandExitStatus(bool succeeded, std::uint8_t stop_reason) {
   return stop_reason == stopByUser ? kExitInterrupted : kExitFailure;
 }
 
-int RunLinkOperation(TTerminalUi& terminal, const std::function<bool()>& operation) {
+int RunLinkOperation(TTerminalUi& terminal, const std::function<bool(std::string& failure_line)>& operation) {
   StopRequest() = stopNone;
   terminal.StartOperation();
   bool succeeded = false;
+  std::string failure_line;
   try {
-    succeeded = operation();
+    succeeded = operation(failure_line);
   } catch (...) {
     terminal.FinishProgress();
     FinishOperation(terminal.Ui());
     throw;
   }
   terminal.FinishProgress();
-  return LinkCommandExitStatus(succeeded, FinishOperation(terminal.Ui()));
+  const int status = LinkCommandExitStatus(succeeded, FinishOperation(terminal.Ui()));
+  if (!failure_line.empty()) std::cerr << failure_line << '\n' << std::flush;
+  return status;
 }
 
 }  // namespace ostrel::cli

@@ -66,7 +66,9 @@ int LinkCommandExitStatus(bool succeeded, std::uint8_t stop_reason);
 
 // Runs one link operation (true when it succeeded) in the frame every operation has: a
 // fresh stop request and start time before; after it, also when an error leaves it, the
-// progress line ended and a stop reported. Gives the command's exit status.
-int RunLinkOperation(TTerminalUi& terminal, const std::function<bool()>& operation);
+// progress line ended and a stop reported. The operation may leave a failure line (why it
+// failed, what to do); it goes to standard error after the stop report, so that it is the
+// last line a user sees. Gives the command's exit status.
+int RunLinkOperation(TTerminalUi& terminal, const std::function<bool(std::string& failure_line)>& operation);
 
 }  // namespace ostrel::cli

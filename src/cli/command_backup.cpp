@@ -6,6 +6,7 @@
 // Exit status: 0 for a complete (and, for flash, verified) backup, 130 when stopped with
 // Ctrl-C, 1 otherwise.
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -26,13 +27,16 @@ struct BackupOptions {
   ostrel::cli::TCableOptions cable;
 };
 
-void PrintReadOutSummary(const ostrel::TBackupDetails& backup, const std::string& file) {
+// The summary of a read-out on standard output; a backup that never started leaves its
+// failure line instead.
+void PrintReadOutSummary(const ostrel::TBackupDetails& backup, const std::string& file, std::string& failure_line) {
   switch (backup.stage) {
     case ostrel::BackupStage::Declined:
-      std::cerr << "ostrel: no backup made: " << file << " is read-only and was kept\n";
+      failure_line = "ostrel: no backup made: " + file + " is read-only and was kept";
       return;
     case ostrel::BackupStage::NotConnected:
-      std::cerr << "ostrel: no backup made: no session with the calculator\n";
+      failure_line = "ostrel: no backup made: no session with the calculator" +
+                     (backup.cause.empty() ? std::string() : ": " + backup.cause);
       return;
     case ostrel::BackupStage::ReadOut: break;
   }
@@ -41,13 +45,21 @@ void PrintReadOutSummary(const ostrel::TBackupDetails& backup, const std::string
   std::cout << "Backup: " << held << " (" << backup.bytes_written << " of " << backup.image_size << " bytes)\n";
 }
 
-// The last line of a backup that did not deliver the whole image: why, and where the
-// bytes are. A stop is reported by the operation frame instead.
-void PrintIncompleteCause(const ostrel::TBackupDetails& backup, const std::string& file) {
+// The last line of a backup that did not deliver the whole image: why, where the bytes
+// are, and what became of the target (`target_existed`: a file was there before).
+void IncompleteCause(const ostrel::TBackupDetails& backup, const std::string& file, bool target_existed,
+                     std::string& failure_line) {
   if (backup.stage != ostrel::BackupStage::ReadOut || backup.Complete() || backup.cause.empty()) return;
-  std::cerr << "ostrel: backup incomplete: " << backup.cause;
-  if (!backup.file.empty()) std::cerr << "; the " << backup.bytes_written << " bytes read are in " << backup.file;
-  std::cerr << "; " << file << " was not changed\n";
+  failure_line = "ostrel: backup incomplete: " + backup.cause;
+  if (!backup.file.empty()) {
+    failure_line += "; the " + std::to_string(backup.bytes_written) + " bytes read are in " + backup.file;
+  }
+  failure_line += "; " + file + (target_existed ? " was not changed" : " was not created");
+}
+
+bool TargetExists(const std::string& file) {
+  std::error_code error;
+  return std::filesystem::exists(file, error);
 }
 
 // Runs one backup with the chosen cable in the frame of a link operation.
@@ -58,31 +70,36 @@ void RunBackup(TCliContext& context, const ostrel::cli::TCableOptions& cable_opt
   if (const auto* simulator = cable.Simulator(); simulator && !context.quiet) {
     std::cerr << "Simulated calculator at " << simulator->Endpoint() << '\n';
   }
-  context.exit_status = ostrel::cli::RunLinkOperation(terminal, [&] { return operation(cable, terminal); });
+  context.exit_status = ostrel::cli::RunLinkOperation(
+      terminal, [&](std::string& failure_line) { return operation(cable, terminal, failure_line); });
 }
 
 void RunFlashCommand(const BackupOptions& options, TCliContext& context) {
-  RunBackup(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
+  RunBackup(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal,
+                                        std::string& failure_line) {
+    const bool target_existed = TargetExists(options.file);
     ostrel::TOptionWord word = cable.CableBits();
     if (options.include_smem) word |= ostrel::OPT_INCLUDE_SMEM;
     if (options.ignore_id) word |= ostrel::OPT_IGNORE_ID;
     const ostrel::TFlashBackupOutcome outcome =
         ostrel::RunFlashBackup(options.file, word, terminal.Ui(), cable.Target());
     terminal.FinishProgress();
-    PrintReadOutSummary(outcome.backup, options.file);
+    PrintReadOutSummary(outcome.backup, options.file, failure_line);
     if (outcome.check) std::cout << "Verification: " << ostrel::ImageCheckResultName(*outcome.check) << '\n';
-    PrintIncompleteCause(outcome.backup, options.file);
+    IncompleteCause(outcome.backup, options.file, target_existed, failure_line);
     return outcome.Succeeded();
   });
 }
 
 void RunRamCommand(const BackupOptions& options, TCliContext& context) {
-  RunBackup(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal) {
+  RunBackup(context, options.cable, [&](const ostrel::cli::TCableChoice& cable, ostrel::cli::TTerminalUi& terminal,
+                                        std::string& failure_line) {
+    const bool target_existed = TargetExists(options.file);
     const ostrel::TRamBackupOutcome outcome =
         ostrel::RunRamBackup(options.file, cable.CableBits(), terminal.Ui(), cable.Target());
     terminal.FinishProgress();
-    PrintReadOutSummary(outcome.backup, options.file);
-    PrintIncompleteCause(outcome.backup, options.file);
+    PrintReadOutSummary(outcome.backup, options.file, failure_line);
+    IncompleteCause(outcome.backup, options.file, target_existed, failure_line);
     return outcome.Succeeded();
   });
 }

@@ -17,14 +17,15 @@ namespace {
 void RunInfo(const ostrel::cli::TCableOptions& cable_options, ostrel::cli::TCliContext& context) {
   ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
   ostrel::cli::TCableChoice cable(cable_options, context.trace_file);
-  context.exit_status = ostrel::cli::RunLinkOperation(terminal, [&] {
+  context.exit_status = ostrel::cli::RunLinkOperation(terminal, [&](std::string& failure_line) {
+    std::string cause;
     const std::optional<std::string> text =
-        ostrel::ReadDeviceInformation(cable.CableBits(), terminal.Ui(), cable.Target());
+        ostrel::ReadDeviceInformation(cable.CableBits(), terminal.Ui(), cable.Target(), &cause);
     terminal.FinishProgress();
     if (text) {
       std::cout << ostrel::ReplaceAll(*text, "\r\n", "\n");
     } else {
-      std::cerr << "ostrel: no device information from the calculator\n";
+      failure_line = "ostrel: no device information from the calculator" + (cause.empty() ? "" : ": " + cause);
     }
     return text.has_value();
   });

@@ -44,7 +44,7 @@ int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_op
     std::cerr << "Simulated calculator at " << simulator->Endpoint() << '\n';
   }
   const bool upload_and_run = (extra_bits & ostrel::OPT_UPLOAD_AND_RUN) != 0;
-  return ostrel::cli::RunLinkOperation(terminal, [&] {
+  return ostrel::cli::RunLinkOperation(terminal, [&](std::string& failure_line) {
     ostrel::TRecoverySetup setup;
     setup.target = cable.Target();
     setup.helper_program = helper;
@@ -57,8 +57,8 @@ int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_op
     if (outcome.Succeeded()) {
       std::cout << (upload_and_run ? "Uploaded and started: " : "Flash rewritten from: ") << file << '\n';
     } else {
-      std::cerr << "ostrel: " << (upload_and_run ? "program not started: " : "flash not rewritten: ")
-                << (outcome.reason.empty() ? "the operation ended early" : outcome.reason) << '\n';
+      failure_line = std::string("ostrel: ") + (upload_and_run ? "program not started: " : "flash not rewritten: ") +
+                     (outcome.reason.empty() ? "the operation ended early" : outcome.reason);
     }
     return outcome.Succeeded();
   });

@@ -14,6 +14,9 @@ OpenOutcome OutcomeOfOpenError(int error) {
     case ENODEV:
     case ENXIO:
       return OpenOutcome::Absent;
+    case EACCES:
+    case EPERM:
+      return OpenOutcome::Unusable;
     default:
       return OpenOutcome::NotOpenable;
   }
@@ -38,8 +41,11 @@ std::string OpenFailureText(const std::string& path, int error) {
 }
 
 TUsbOpenResult OpenErrorResult(const std::string& path, int error) {
-  if (OutcomeOfOpenError(error) == OpenOutcome::Absent) return AbsentResult("USB device " + path + " is not there.");
-  return NotOpenableResult(path, OpenFailureText(path, error));
+  switch (OutcomeOfOpenError(error)) {
+    case OpenOutcome::Absent: return AbsentResult("USB device " + path + " is not there.");
+    case OpenOutcome::Unusable: return UnusableResult(path, OpenFailureText(path, error));
+    default: return NotOpenableResult(path, OpenFailureText(path, error));
+  }
 }
 
 TUsbOpenResult NotOpenableResult(const std::string& path, std::string line) {
@@ -47,6 +53,12 @@ TUsbOpenResult NotOpenableResult(const std::string& path, std::string line) {
   result.outcome = OpenOutcome::NotOpenable;
   result.device_path = path;
   result.diagnostics.push_back(std::move(line));
+  return result;
+}
+
+TUsbOpenResult UnusableResult(const std::string& path, std::string line) {
+  TUsbOpenResult result = NotOpenableResult(path, std::move(line));
+  result.outcome = OpenOutcome::Unusable;
   return result;
 }
 

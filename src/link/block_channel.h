@@ -29,6 +29,9 @@ enum class OpenOutcome {
   Opened,       // channel set
   Absent,       // there is no such device: the device path stays empty
   NotOpenable,  // the device is there but cannot be opened: path set, no channel
+  // The path can never reach a calculator as it stands (permission denied, not a device
+  // node or socket, a socket nobody serves): path set, no channel. Waiting will not help.
+  Unusable,
 };
 
 struct TUsbOpenResult {
@@ -39,7 +42,8 @@ struct TUsbOpenResult {
 };
 
 // Maps an errno value from opening or connecting to a device path onto the outcome:
-// no such file or device → Absent; anything else (refused, permission, busy) → NotOpenable.
+// no such file or device → Absent; permission denied → Unusable; anything else (refused,
+// busy) → NotOpenable.
 OpenOutcome OutcomeOfOpenError(int error);
 
 // A diagnostics line for a device path that could not be opened, with a hint where one helps.
@@ -48,6 +52,9 @@ std::string OpenFailureText(const std::string& path, int error);
 // The result of an open or connect of the path that failed with an errno value: no device
 // ("USB device <path> is not there.") or a device that cannot be opened, with the reason.
 TUsbOpenResult OpenErrorResult(const std::string& path, int error);
+// A path that can never reach a calculator as it stands, with the line that says why and
+// what to do.
+TUsbOpenResult UnusableResult(const std::string& path, std::string line);
 // A device that is there but is not opened, with the diagnostics line that says why.
 TUsbOpenResult NotOpenableResult(const std::string& path, std::string line);
 // No device, with the diagnostics line that says why.

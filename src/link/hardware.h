@@ -38,6 +38,7 @@ class THardware {
   }
   int Handle() const { return port_->Handle(); }
   std::string DevicePath() const { return port_->DevicePath(); }
+  bool Unusable() const { return port_->Unusable(); }
   std::vector<std::string> TakeDiagnostics() { return port_->TakeDiagnostics(); }
 
  private:

@@ -134,7 +134,7 @@ TUsbOpenResult LibusbFailure(const std::string& path, const std::string& step, i
     case UsbErrorKind::Absent:
       return AbsentResult("USB device " + path + " disappeared while " + step + ".");
     case UsbErrorKind::AccessDenied:
-      return NotOpenableResult(path, OpenFailureText(path, EACCES));
+      return UnusableResult(path, OpenFailureText(path, EACCES));
     case UsbErrorKind::Busy:
       return NotOpenableResult(path, OpenFailureText(path, EBUSY));
     default:

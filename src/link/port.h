@@ -25,6 +25,9 @@ class TPort {
   virtual int Handle() const = 0;
   // Serial: the port name. USB: the device path found or given (empty: no device).
   virtual std::string DevicePath() const = 0;
+  // True when the device path can never reach a calculator as it stands (permission
+  // denied, not a device, a socket nobody serves): waiting for it would not help.
+  virtual bool Unusable() const { return false; }
   // Diagnostic lines gathered since the last call (why an open failed, a lost device, ...).
   virtual std::vector<std::string> TakeDiagnostics() = 0;
 };

@@ -7,6 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "link/diagnostic_lines.h"
 #include "link/fd_io.h"
@@ -60,6 +63,26 @@ class TStreamChannel : public TBlockChannel {
   TDiagnosticLines diagnostics_;
 };
 
+// Whether some program holds a socket bound at `path` (listening or not: a calculator
+// between two sessions refuses connections for a moment). Read from the kernel's table of
+// Unix-domain sockets, which names each bound socket by the path given to bind, perhaps
+// relative; a file name that matches the end of such a path counts. True when the table
+// cannot be read, so that an unknown case keeps being waited for.
+bool SocketPathBound(const std::string& path) {
+  std::ifstream table("/proc/net/unix");
+  if (!table) return true;
+  const std::string name = std::filesystem::path(path).filename().string();
+  std::string line;
+  std::getline(table, line);  // the column titles
+  while (std::getline(table, line)) {
+    const std::size_t space = line.find_last_of(' ');
+    if (space == std::string::npos) continue;
+    const std::string bound = line.substr(space + 1);
+    if (bound == path || std::filesystem::path(bound).filename().string() == name) return true;
+  }
+  return false;
+}
+
 TUsbOpenResult Opened(const std::string& path, TUniqueFd fd, bool socket) {
   TUsbOpenResult result;
   result.outcome = OpenOutcome::Opened;
@@ -82,14 +105,24 @@ TUsbOpenResult ConnectStreamSocket(const std::string& path) {
   do {
     status = ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   } while (status != 0 && errno == EINTR);
-  if (status != 0) return OpenErrorResult(path, errno);
+  if (status != 0) {
+    const int error = errno;
+    if (error == ECONNREFUSED && !SocketPathBound(path)) {
+      return UnusableResult(path, "USB device " + path +
+                                      " is a socket that no program serves (left behind by a simulator that "
+                                      "ended): start the simulator again, or remove the file.");
+    }
+    return OpenErrorResult(path, error);
+  }
   return Opened(path, std::move(fd), /*socket=*/true);
 }
 
 TUsbOpenResult OpenStreamDevice(const std::string& path, const struct stat& status) {
   if (!IsTerminalNode(status)) {
-    return NotOpenableResult(path,
-                             "USB device " + path + " is not opened: it is neither a USB device node nor a terminal.");
+    return UnusableResult(path, "USB device " + path +
+                                    " is not opened: it is neither a USB device node nor a terminal. Name the "
+                                    "calculator's node (ostrel devices lists it), or leave the device out to search "
+                                    "by the calculator's ids.");
   }
   TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return OpenErrorResult(path, errno);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "base/small_file.h"
 #include "base/text.h"
 #include "link/connection_string.h"
 #include "link/fd_io.h"
@@ -26,7 +27,9 @@ TUsbOpenResult OpenUsbDevicePath(const std::string& path) {
   if (S_ISSOCK(status.st_mode)) return ConnectStreamSocket(path);
   if (IsUsbfsNode(path, status)) return OpenUsbfsNode(path);
   if (S_ISCHR(status.st_mode)) return OpenStreamDevice(path, status);
-  return NotOpenableResult(path, "USB device " + path + " is not opened: it is neither a device node nor a socket.");
+  return UnusableResult(path, "USB device " + path + " is not opened: it is " + (S_ISREG(status.st_mode) ? std::string("a regular file") : NonFileKind(status.st_mode)) +
+                                  ", neither a device node nor a socket. Name the calculator's node (ostrel devices "
+                                  "lists it), or leave the device out to search by the calculator's ids.");
 }
 
 TUSB::TUSB(const std::string& connection) {
@@ -38,6 +41,7 @@ TUSB::TUSB(const std::string& connection) {
                                                         : OpenUsbDevicePath(settings.device_name);
   diagnostics_.Append(std::move(opened.diagnostics));
   if (opened.outcome != OpenOutcome::Absent) device_path_ = opened.device_path;
+  unusable_ = opened.outcome == OpenOutcome::Unusable;
   channel_ = std::move(opened.channel);
 }
 

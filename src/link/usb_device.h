@@ -33,10 +33,12 @@ class TUSB : public TPort {
   std::size_t ReadBytes(std::uint8_t* destination, std::size_t capacity) override;
   int Handle() const override;
   std::string DevicePath() const override { return device_path_; }
+  bool Unusable() const override { return unusable_; }
   std::vector<std::string> TakeDiagnostics() override;
 
  private:
   std::string device_path_;
+  bool unusable_ = false;
   std::unique_ptr<TBlockChannel> channel_;
   std::vector<std::uint8_t> buffer_;  // BUFFERSIZE + 1 bytes; not used by reads or writes
   std::size_t read_position_ = 1;     // 1-based index of the next byte of the block

@@ -143,7 +143,10 @@ TBackupDetails RunReadOutSession(const std::string& file, TOptionWord options, T
   const bool target_existed = FileExists(file);
   TLinkSession session(options, ui, target, posts_session_flag);
   details.stage = BackupStage::NotConnected;
-  if (!session.Start()) return details;
+  if (!session.Start()) {
+    details.cause = session.StartFailure();
+    return details;
+  }
   details.stage = BackupStage::ReadOut;
   TFX9860sio& link = session.Link();
 

@@ -27,6 +27,7 @@ TLinkSession::~TLinkSession() {
 bool TLinkSession::Start() {
   open_ = true;
   if (link_->FStart(false, 0) != 0) {
+    start_failure_ = link_->FailureCause();  // before FStop, whose own exchange may fail too
     End();
     return false;
   }

@@ -4,6 +4,7 @@
 // error leaves the operation.
 
 #include <memory>
+#include <string>
 
 #include "env/operation_status.h"
 #include "env/options.h"
@@ -29,6 +30,8 @@ class TLinkSession {
   // FStart (no skipped check, no retries). False when the session did not open; it has
   // then been ended already.
   bool Start();
+  // Why Start failed, in words a user can act on (empty when the link did not say).
+  const std::string& StartFailure() const { return start_failure_; }
   // FStop, then the session flag 0 (also when FStop fails).
   void End();
 
@@ -40,6 +43,7 @@ class TLinkSession {
   TUserInterface ui_;
   bool posts_session_flag_;
   bool open_ = false;
+  std::string start_failure_;
   std::unique_ptr<TFX9860sio> link_;
 };
 

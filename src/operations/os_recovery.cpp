@@ -50,6 +50,8 @@ constexpr std::uint64_t kSmallImage = 0x270000;
 constexpr std::uint64_t kLargeImage = 0x400000;
 constexpr std::uint64_t kFx7400Image = 0x200000;
 constexpr std::uint16_t kBiosTypeFx7400 = 5;
+// How long a calculator told to restart may take to drop off the USB bus.
+constexpr std::chrono::milliseconds kRestartLeaveLimit{3000};
 
 std::string Hex8(std::uint64_t value) { return IntToHex(value, 8); }
 
@@ -254,6 +256,12 @@ TRecoveryOutcome OsRecovery::Run() {
           if (!outcome_.program_started) Stop("the calculator did not accept the upload");
           break;
         }
+        if (!link_->UploadAccepted()) {
+          // The program is not running: its commands would only time out one by one.
+          const std::string& cause = link_->FailureCause();
+          Stop("the calculator did not accept the recovery program" + (cause.empty() ? "" : ": " + cause));
+          break;
+        }
         if (!MachineChecks()) break;
         if (record_.caller_code >= 1 && record_.caller_code <= 4) {
           if (!RestartIntoBios()) break;
@@ -339,7 +347,10 @@ bool OsRecovery::OpenLink() {
   link_ = std::make_unique<TFX9860sio>(kind, ui_, setup_.target);
   Log("Create comm successful");
   Log("Start comm");
-  if (link_->FStart(true, 0) != 0) return Stop("no session with the calculator (is it in receive mode?)");
+  if (link_->FStart(true, 0) != 0) {
+    const std::string& cause = link_->FailureCause();
+    return Stop("no session with the calculator" + (cause.empty() ? std::string(" (is it in receive mode?)") : ": " + cause));
+  }
   Log("Start comm successful");
   ui_.Notify(nfStatus, std::string("Checking system"));
   ui_.Notify(nfSessionActive, std::int64_t{1});
@@ -519,6 +530,9 @@ bool OsRecovery::RestartIntoBios() {
   Log("fxEXcmdBIOSSTARTUP");
   link_->SendExtended(TExtendedCommand::BiosStartup);
   link_->FStop();
+  // Reconnecting before the calculator dropped the link would reach the program that is
+  // just ending instead of the boot code.
+  link_->WaitUntilCalculatorLeaves(kRestartLeaveLimit);
   if (ui_.MessageBox(DialogKind::Information, "Is the calculator showing the OS ERROR screen?",
                      DialogButtons::YesNo) == mrNo) {
     link_->Report("cancelled: no OS ERROR screen");

@@ -155,6 +155,12 @@ class TFX9860sio {
   // 0 connected, 2 not connected, or the stop request that ended a USB start.
   int FStart(bool skip_check = false, int retries = 0);
   int FStop();  // serial: back to 9600 baud; then close. Always 0.
+  // After a command that restarts the calculator, with the link closed: waits until its
+  // USB device can no longer be opened, at most `limit`. A restarting calculator drops off
+  // the bus within moments; opening it before that would reach the session that is about
+  // to end. True when it left (always for a serial line, which stays plugged in); false
+  // when the limit passed or a stop was requested first.
+  bool WaitUntilCalculatorLeaves(std::chrono::milliseconds limit);
   int SendCheck(std::string_view subtype = "00");
   int SendRoleswap();
   int SendAck();
@@ -232,6 +238,7 @@ class TFX9860sio {
   int ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name);
   int SerialStart();
   int UsbStart(bool skip_check, int retries);
+  void NoSerialSession();  // the failure cause of a serial start that found no calculator
   std::vector<std::string> ReportChannelDiagnostics();
   std::string ResolveSerialPort() const;
 
@@ -262,6 +269,7 @@ class TFX9860sio {
   std::uint64_t sent_count_ = 0;
   std::uint64_t bytes_written_ = 0;
   bool upload_accepted_ = false;
+  std::vector<std::string> open_diagnostics_;  // what the channel said when it was last opened
   std::uint64_t image_size_ = 0;
 
   std::unique_ptr<THardware> channel_;

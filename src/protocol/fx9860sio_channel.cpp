@@ -55,7 +55,7 @@ int TFX9860sio::Open(const std::string& connection) {
   channel_ = target_.port_factory ? std::make_unique<THardware>(kind_, target_.port_factory(kind_, connection))
                                   : std::make_unique<THardware>(kind_, connection);
   WaitWithMessages(ui_, timings_.open_settle);
-  ReportChannelDiagnostics();
+  open_diagnostics_ = ReportChannelDiagnostics();
   return 0;
 }
 

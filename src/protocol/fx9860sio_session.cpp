@@ -1,10 +1,8 @@
 // TFX9860sio: opening and closing a session, the control packets and answer checks.
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "base/error.h"
-#include "env/app_env.h"
 #include "protocol/fx9860sio.h"
 #include "protocol/message_wait.h"
 #include "protocol/packet_codec.h"
@@ -14,12 +12,6 @@ namespace ostrel {
 namespace {
 
 constexpr std::string_view kBackupHint = "Backup is supported by Link/receive-mode only!";
-
-// The major version of the operating system, from the application environment.
-int OsMajorVersion() {
-  const std::string text = AppEnv().PGetValue("OS_MJV");
-  return std::atoi(text.c_str());
-}
 
 }  // namespace
 
@@ -61,6 +53,7 @@ int TFX9860sio::SerialStart() {
       Report("checking...");
       if (SendCheck("01") == kNoAnswer) {
         Report("Receive mode not activated!");
+        NoSerialSession();
         return 2;
       }
       return 0;
@@ -76,25 +69,50 @@ int TFX9860sio::SerialStart() {
   timeout_ = timings_.baud_check;
   if (SendCheck("00") == kNoAnswer) {
     Report("Receive mode not activated!");
+    NoSerialSession();
     return 2;
   }
   return 0;
 }
 
+void TFX9860sio::NoSerialSession() {
+  if (channel_ && channel_->Handle() < 0 && !open_diagnostics_.empty()) {
+    failure_cause_ = open_diagnostics_.back();  // the port itself could not be opened
+    return;
+  }
+  failure_cause_ = "the calculator did not answer on " + port_name_ +
+                   " at 9600 or 115200 baud: check the 3-pin cable and put the calculator into receive mode";
+}
+
 int TFX9860sio::UsbStart(bool skip_check, int retries) {
+  failure_cause_.clear();
+  bool waiting_shown = false;
   for (;;) {
     Open(UsbConnection());
     if (channel_->Handle() >= 0) break;
-    if (!channel_->DevicePath().empty()) {
+    // Why this attempt failed, as the channel said it (the last of its lines).
+    const std::string why = open_diagnostics_.empty() ? std::string() : open_diagnostics_.back();
+    if (channel_->Unusable()) {
+      // Permission denied, not a device, a socket nobody serves: waiting will not help.
+      failure_cause_ = why;
+      Report("USB communication failed: " + why);
+      StopRequest() = stopByLink;
+    } else if (!channel_->DevicePath().empty()) {
       // Present but not openable: typically not in receive mode yet; wait for the user.
       Report("Receive mode not activated!");
+      if (!waiting_shown) {
+        ui_.Notify(nfStatus, std::string("Waiting for the calculator: put it into receive mode (") + why + ")");
+        waiting_shown = true;
+      }
     } else if (retries > 0) {
       --retries;
     } else {
       Report("USB communication failed: check USB-driver or cabling.");
-      if (OsMajorVersion() > 5) {
-        Report("Check the USB permissions (udev rule) and that no other program holds the calculator.");
-      }
+      // The permissions are the usual cause on this system, whatever its version.
+      Report("Check the USB permissions (udev rule) and that no other program holds the calculator.");
+      failure_cause_ = (why.empty() ? std::string("no calculator found on USB") : why) +
+                       " Connect the calculator, put it into receive mode, and check the USB permissions "
+                       "(the udev rule, see docs/usb.md).";
       StopRequest() = stopByLink;
     }
     WaitWithMessages(ui_, timings_.usb_retry, [] { return StopRequest() != stopNone; });
@@ -105,6 +123,23 @@ int TFX9860sio::UsbStart(bool skip_check, int retries) {
     SendCheck("00");
   }
   return 0;
+}
+
+bool TFX9860sio::WaitUntilCalculatorLeaves(std::chrono::milliseconds limit) {
+  if (kind_ != LinkKind::Usb) return true;
+  constexpr std::chrono::milliseconds kProbeInterval{50};
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    Open(UsbConnection());
+    const bool present = channel_->Handle() >= 0;
+    Close();
+    if (!present) return true;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      Report("the calculator is still on the link after the restart command");
+      return false;
+    }
+    if (!WaitWithMessages(ui_, kProbeInterval, [] { return StopRequest() != stopNone; })) return false;
+  }
 }
 
 int TFX9860sio::FStop() {

@@ -6,8 +6,12 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <chrono>
@@ -17,11 +21,13 @@
 
 #include "env/operation_status.h"
 #include "operations/image_check.h"
+#include "support/program_run.h"
 #include "support/temporary_folder.h"
 #include "support/test_files.h"
 
 namespace {
 
+using ostrel::testing::LastLine;
 using ostrel::testing::ReadFileText;
 
 struct RunResult {
@@ -156,6 +162,52 @@ TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
       << err;
   EXPECT_NE(err.find("Warning: Manually cancelled!"), std::string::npos) << err;
   EXPECT_NE(ReadFileText(File("stdout.txt")).find("Verification: FILESIZE_ERROR"), std::string::npos);
+}
+
+// A device path that can never reach a calculator ends the command at once, with the
+// cause and the remedy as the last line, and leaves an older file at the target alone.
+TEST_F(CommandTest, DevicePathsThatCanNeverWorkEndAtOnceWithTheCause) {
+  const std::string regular = File("regular");
+  ostrel::testing::WriteFileText(regular, "");
+  std::filesystem::create_directory(File("folder"));
+  // A socket whose program has ended: the file stays, nobody listens.
+  const std::string stale = File("stale.sock");
+  {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", stale.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+  }
+  const struct {
+    std::string path;
+    std::string cause;
+  } cases[] = {
+      {regular, "it is a regular file, neither a device node nor a socket. Name the calculator's node"},
+      {File("folder"), "it is a folder, neither a device node nor a socket."},
+      {"/dev/null", "it is neither a USB device node nor a terminal."},
+      {stale, "is a socket that no program serves (left behind by a simulator that ended): start the simulator "
+              "again, or remove the file."},
+  };
+  const std::string target = File("older.bin");
+  ostrel::testing::WriteFileText(target, "an older backup");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const RunResult info = Run("info --device " + c.path);
+    EXPECT_EQ(info.status, 1);
+    const std::string last = LastLine(info.err);
+    EXPECT_TRUE(last.starts_with("ostrel: no device information from the calculator: no session with the "
+                                 "calculator: USB device " + c.path))
+        << info.err;
+    EXPECT_NE(last.find(c.cause), std::string::npos) << last;
+
+    const RunResult backup = Run("backup-flash " + target + " --device " + c.path);
+    EXPECT_EQ(backup.status, 1);
+    EXPECT_TRUE(LastLine(backup.err).starts_with("ostrel: no backup made: no session with the calculator: USB device"))
+        << backup.err;
+    EXPECT_EQ(ReadFileText(target), "an older backup");
+  }
 }
 
 TEST_F(CommandTest, CablesExcludeEachOther) {

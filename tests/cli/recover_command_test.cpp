@@ -35,11 +35,20 @@ class RecoverCommandTest : public ::testing::Test {
   ostrel::testing::TemporaryFolder folder_;
 };
 
-TEST_F(RecoverCommandTest, DeclinedOsErrorScreenExitsNonZero) {
-  // Without a terminal and without --yes every question is answered No.
-  const ostrel::testing::ProgramRun declined = Run("recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --simulate");
+TEST_F(RecoverCommandTest, QuestionsDecideBetweenRewriteAndCancel) {
+  // The simulated calculator runs its OS, so the recovery restarts it into its boot code and
+  // asks whether the OS ERROR screen shows. Without a terminal and without --yes every
+  // question is answered No.
+  const std::string recover = "recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --simulate";
+  const ostrel::testing::ProgramRun declined = Run(recover);
   EXPECT_EQ(declined.status, 1);
   EXPECT_EQ(LastLine(declined.err), "ostrel: flash not rewritten: cancelled: no OS ERROR screen");
+
+  const ostrel::testing::ProgramRun accepted = Run(recover + " --yes --lcd-contrast 160");
+  EXPECT_EQ(accepted.status, 0) << accepted.err;
+  EXPECT_EQ(accepted.out, "Flash rewritten from: " + File("os.fls") + "\n");
+  EXPECT_NE(ReadFileText(File("settings.INI")).find("[LCD_CONTRAST]\nANY_MACHINE=160\n"), std::string::npos)
+      << "the contrast is kept as the window keeps it";
 }
 
 TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {

@@ -356,11 +356,7 @@ TEST_F(RecoveryTest, LcdContrastCases) {
   }
 }
 
-// Disabled: the PC closes the link right after "77" and reconnects as soon as the question is
-// answered; the simulated calculator can act on "77" after that new connection was taken and
-// drops it with its restart, so the second pass sometimes finds no calculator. Enable again once
-// the reconnect waits for the calculator to leave the link.
-TEST_F(RecoveryTest, DISABLED_SecondPassAfterTheBootCodeRestart) {
+TEST_F(RecoveryTest, SecondPassAfterTheBootCodeRestart) {
   SetSetting("LCD_CONTRAST", "ANY_MACHINE", "160");
   ui_.answers = {mrYes, mrYes, mrOK};  // contrast OK, OS ERROR screen shown, erase warning
   const RecoveryRun run = Recover(Image("p.fls", 0x270000), 0, Unit{2, 1, {}});

@@ -128,16 +128,22 @@ TEST_F(SessionTest, SerialCalculatorNotInReceiveModeGivesStatus2) {
   EXPECT_EQ(lines.back(), "FStart out");
   EXPECT_EQ(CountLines(ui_, "9600 baud not successful"), 1);
   EXPECT_EQ(CountLines(ui_, "Receive mode not activated!"), 1);
+  EXPECT_NE(sio->FailureCause().find("did not answer on "), std::string::npos) << sio->FailureCause();
+  EXPECT_NE(sio->FailureCause().find("put the calculator into receive mode"), std::string::npos);
   EXPECT_FALSE(sio->FXClosed());  // the caller ends with FStop
   sio->FStop();
   EXPECT_TRUE(sio->FXClosed());
 }
 
 TEST_F(SessionTest, UsbWithoutDeviceGivesUpAfterTheRetries) {
-  AppEnv().PSetValue("OS_MJV", "6");
+  // The permissions advice does not depend on the system's version number.
+  AppEnv().PSetValue("OS_MJV", "5");
   const std::string device = PathIn("no-such-device");
   auto sio = Usb(device);
   EXPECT_EQ(sio->FStart(false, 2), stopByLink);
+  EXPECT_EQ(sio->FailureCause(), "USB device " + device +
+                                     " is not there. Connect the calculator, put it into receive mode, and check "
+                                     "the USB permissions (the udev rule, see docs/usb.md).");
   EXPECT_EQ(StopRequest(), stopByLink);
   EXPECT_EQ(CountLines(ui_, "USB communication failed: check USB-driver or cabling."), 1);
   EXPECT_EQ(CountLines(ui_, "Check the USB permissions (udev rule) and that no other program holds the calculator."),
@@ -161,6 +167,10 @@ TEST_F(SessionTest, UsbDeviceNotInReceiveModeIsRetriedUntilCancelled) {
 
   EXPECT_EQ(sio->FStart(false, 0), stopByUser);
   EXPECT_EQ(CountLines(ui_, "Receive mode not activated!"), 3);
+  // Once on the status line, so that a user without a terminal sees what is awaited.
+  const auto statuses = ui_.Texts(nfStatus);
+  ASSERT_EQ(statuses.size(), 1u);
+  EXPECT_TRUE(statuses[0].starts_with("Waiting for the calculator: put it into receive mode")) << statuses[0];
   EXPECT_FALSE(ui_.HasLogLine("USB communication failed: check USB-driver or cabling."));
   EXPECT_TRUE(sim.ReceivedPackets().empty());
 }
