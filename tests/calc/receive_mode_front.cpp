@@ -1,8 +1,11 @@
 #include "calc/receive_mode_front.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -94,17 +97,32 @@ ByteVector DeviceInformation() {
 
 }  // namespace
 
-ReceiveModeFront::ReceiveModeFront(std::string flash_path, std::vector<std::string> engine_arguments)
-    : socket_path_(folder_ / "calculator.sock"),
-      flash_path_(std::move(flash_path)),
-      engine_arguments_(std::move(engine_arguments)) {
-  listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path_.c_str(), sizeof address.sun_path - 1);
-  if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 1) != 0)
-    throw std::runtime_error("cannot serve " + socket_path_);
+ReceiveModeFront::ReceiveModeFront(std::string flash_path, std::vector<std::string> engine_arguments, Line line)
+    : flash_path_(std::move(flash_path)), engine_arguments_(std::move(engine_arguments)) {
+  if (line == Line::kSerial) {
+    // A terminal pair: the PC opens the slave as its serial port; the speed it sets does
+    // not matter here, the bytes pass either way.
+    connection_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[256];
+    if (connection_ < 0 || ::grantpt(connection_) != 0 || ::unlockpt(connection_) != 0 ||
+        ::ptsname_r(connection_, name, sizeof name) != 0)
+      throw std::runtime_error("cannot open a pseudo terminal");
+    line_path_ = name;
+    serial_slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (serial_slave_ < 0 || ::tcgetattr(serial_slave_, &raw) != 0) throw std::runtime_error("cannot open " + line_path_);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(serial_slave_, TCSANOW, &raw);
+  } else {
+    line_path_ = folder_ / "calculator.sock";
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, line_path_.c_str(), sizeof address.sun_path - 1);
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 1) != 0)
+      throw std::runtime_error("cannot serve " + line_path_);
+  }
   server_ = std::thread([this] { Serve(); });
 }
 
@@ -113,6 +131,7 @@ ReceiveModeFront::~ReceiveModeFront() {
   if (server_.joinable()) server_.join();
   engine_.reset();
   if (connection_ >= 0) ::close(connection_);
+  if (serial_slave_ >= 0) ::close(serial_slave_);
   if (listener_ >= 0) ::close(listener_);
 }
 
@@ -125,18 +144,22 @@ void ReceiveModeFront::Serve() {
 }
 
 void ReceiveModeFront::ServeConnection() {
-  for (;;) {
-    if (stopping_) return;
-    pollfd wait{listener_, POLLIN, 0};
-    if (::poll(&wait, 1, 100) > 0) break;
+  if (listener_ >= 0) {
+    for (;;) {
+      if (stopping_) return;
+      pollfd wait{listener_, POLLIN, 0};
+      if (::poll(&wait, 1, 100) > 0) break;
+    }
+    connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection_ < 0) return;
   }
-  connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (connection_ < 0) return;
   const ByteVector ack = MakePacket(0x06, "00");
   std::size_t blocks = 0;
   Packet packet;
   while (!stopping_ && ReadPacket(connection_, packet)) {
-    if (packet.type == 0x01 && packet.subtype == "01") {
+    if (packet.type == 0x01 && packet.subtype == "02") {
+      Write(connection_, ack);  // link settings: a terminal pair passes any speed
+    } else if (packet.type == 0x01 && packet.subtype == "01") {
       Write(connection_, MakePacket(0x06, "02", DeviceInformation()));
     } else if (packet.type == 0x01 && packet.subtype == "56") {
       const std::string size(packet.data.begin(), packet.data.begin() + 8);

@@ -3,6 +3,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -456,6 +457,27 @@ TEST_P(RestartTest, DropsTheLinkAndComesBackInReceiveMode) {
 
 INSTANTIATE_TEST_SUITE_P(Restarts, RestartTest, ::testing::ValuesIn(RestartCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A restart re-enumerates the USB device: a connection the PC made while the program still
+// ran (waiting to be taken) goes away with it and is never served, so the PC cannot start
+// its next session on the program that left.
+TEST(RecoveryProgram, ConnectionWaitingDuringTheBootCodeStartGoesAwayWithIt) {
+  Simulator sim(TestConfig());
+  const std::string path = sim.StartUsb();
+  Client pc(ConnectUsb(path));
+  RunSteps(sim, pc, Upload(Program(), kLoad, kLoad));
+  const int waiting_fd = ConnectUsb(path);  // queued: the program's session is still open
+  ASSERT_GE(waiting_fd, 0);
+  Client waiting(waiting_fd);
+  waiting.Send(CheckPacket());
+  pc.Send(Command("77"));
+  EXPECT_TRUE(pc.PeerClosed(10000));
+  EXPECT_TRUE(waiting.PeerClosed(10000));
+  ASSERT_TRUE(WaitUntil([&] { return sim.Status().mode == UnitStatus::Mode::kReceive; }));
+  const std::vector<Packet> received = sim.ReceivedPackets();
+  const auto checks = std::count_if(received.begin(), received.end(), [](const Packet& p) { return p.type == 0x05; });
+  EXPECT_EQ(checks, 0) << "the waiting connection's check reached the calculator";
+}
 
 TEST(RecoveryProgram, ReinitialisesUsbWhenConfiguredAndKeepsRunning) {
   SimConfig config = TestConfig();
