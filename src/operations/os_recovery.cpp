@@ -52,6 +52,8 @@ constexpr std::uint64_t kFx7400Image = 0x200000;
 constexpr std::uint16_t kBiosTypeFx7400 = 5;
 // How long a calculator told to restart may take to drop off the USB bus.
 constexpr std::chrono::milliseconds kRestartLeaveLimit{3000};
+// Extra attempts to reach the boot code after the restart.
+constexpr int kReconnectRetries = 2;
 
 std::string Hex8(std::uint64_t value) { return IntToHex(value, 8); }
 
@@ -181,6 +183,7 @@ class OsRecovery {
   bool CheckHardware();
   bool CheckCable();
   bool RestartIntoBios();
+  int ReconnectToBootCode();  // FStart's status
   bool FinalChecks();
   bool Erase();
   bool Write();
@@ -539,7 +542,7 @@ bool OsRecovery::RestartIntoBios() {
     Log("fxEXcmdBIOSSTARTUP:cancelled: no OS ERROR screen");
     return Stop("cancelled: no OS ERROR screen");
   }
-  if (link_->FStart(true, 2) != 0) {
+  if (ReconnectToBootCode() != 0) {
     link_->Report("fxEXcmdBIOSSTARTUP reconnect failed");
     Log("fxEXcmdBIOSSTARTUP reconnect failed");
     return Stop("no session with the boot code after the restart");
@@ -547,6 +550,21 @@ bool OsRecovery::RestartIntoBios() {
   link_->Report("fxEXcmdBIOSSTARTUP successful");
   Log("fxEXcmdBIOSSTARTUP successful");
   return true;
+}
+
+int OsRecovery::ReconnectToBootCode() {
+  int status = link_->FStart(true, kReconnectRetries);
+  // The retries count only for a USB start, which waits for the device to come back. A
+  // serial start tries once, and the serial line does not show when the boot code is up:
+  // answered at once (--yes), the question comes before it is. So the serial start gets
+  // the same number of extra attempts.
+  for (int retry = 0; status != 0 && link_->Kind() == LinkKind::Serial && retry < kReconnectRetries &&
+                      StopRequest() == stopNone;
+       ++retry) {
+    link_->Report("the boot code does not answer yet: trying again");
+    status = link_->FStart(true, kReconnectRetries);
+  }
+  return status;
 }
 
 bool OsRecovery::FinalChecks() {

@@ -376,6 +376,20 @@ TEST_F(RecoveryTest, SecondPassAfterTheBootCodeRestart) {
   EXPECT_EQ(Erased(declined), 0);
 }
 
+// The fx-7400GII's OS starts the program, so its recovery restarts the unit into the boot
+// code over the serial line, where a restart does not show. The question is answered at
+// once while the boot code still takes its time to come up: the reconnect must try again.
+TEST_F(RecoveryTest, SecondPassOverTheSerialLineWaitsForTheBootCode) {
+  ui_.answers = {mrYes, mrOK};  // OS ERROR screen shown, erase warning
+  const Unit fx7400_from_its_os{5, 3, [](fxsim::SimConfig& config) { config.program.restart_ms = 1500; }};
+  const RecoveryRun run = Recover(Image("7400.fls", 0x200000, 5), 0, fx7400_from_its_os, true);
+  ASSERT_FALSE(run.raised) << run.error;
+  EXPECT_TRUE(run.outcome.flash_rewritten) << run.outcome.reason;
+  EXPECT_EQ(Count(run, "77"), 1);
+  EXPECT_EQ(run.status.uploads, 2);
+  EXPECT_EQ(Range(run.after, kSector, 0x200000), Range(ReadFileBytes(File("7400.fls")), kSector, 0x200000));
+}
+
 TEST_F(RecoveryTest, UploadAndRunSendsTheFileAndNothingElse) {
   const RecoveryRun run = Recover(helper_, OPT_UPLOAD_AND_RUN | OPT_INCLUDE_SMEM | OPT_DELETE_SMEM);
   ASSERT_FALSE(run.raised) << run.error;
