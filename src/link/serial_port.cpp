@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <thread>
 
 #include "link/line_settings.h"
 
@@ -21,6 +22,11 @@ constexpr std::int32_t kMaxScratchBuffer = 1 << 20;
 // How long a write may make no progress before it gives up, unless the string sets write
 // time-outs.
 constexpr int kDefaultWriteStallMs = 5000;
+// While a packet trickles in, a refill waits for this many bytes of line time at most (a
+// UART's receive FIFO), and never longer than kMaxBurstWait: a paced transfer wakes the
+// reader once per burst, not per byte, and a slow line is not waited on for long.
+constexpr std::size_t kLineBurst = 16;
+constexpr auto kMaxBurstWait = std::chrono::milliseconds(5);
 
 int ClampMs(std::uint64_t ms) { return static_cast<int>(std::min<std::uint64_t>(ms, INT_MAX)); }
 
@@ -99,6 +105,7 @@ void tSio::Open(const TSerialSettings& settings) {
   read_wait_ms_ = read_total > 0 ? ClampMs(read_total) : kReadWaitMs;
   write_stall_ms_per_byte_ = ClampMs(settings.write_total_timeout_multiplier);
   write_stall_ms_constant_ = ClampMs(settings.write_total_timeout_constant);
+  if (settings.baud_rate > 0) byte_time_ = std::chrono::nanoseconds(10'000'000'000LL / settings.baud_rate);
 }
 
 bool tSio::ApplyLineSettings(const TSerialSettings& settings) {
@@ -155,7 +162,11 @@ std::size_t tSio::ReadBytes(std::uint8_t* destination, std::size_t capacity) {
       IdleReadWait();
       return 0;
     }
+    if (trickling_) AwaitLineBurst(capacity);
     ReadResult result = ReadAvailable(handle_.Get(), received_.data(), received_.size(), read_wait_ms_);
+    const auto now = std::chrono::steady_clock::now();
+    trickling_ = result.count > 0 && result.count < capacity && AtLineRate(result.count, now);
+    last_refill_ = now;
     if (result.closed) {
       MarkLost("hung up");
       IdleReadWait();
@@ -167,6 +178,24 @@ std::size_t tSio::ReadBytes(std::uint8_t* destination, std::size_t capacity) {
   std::copy_n(received_.begin() + static_cast<std::ptrdiff_t>(received_begin_), count, destination);
   received_begin_ += count;
   return count;
+}
+
+// Bytes of a packet come one line time apart: all but the last of the next burst are on
+// their way for that long; the read's own wait then ends with the last one's arrival.
+void tSio::AwaitLineBurst(std::size_t wanted) const {
+  const std::size_t burst = std::min(wanted, kLineBurst);
+  if (burst > 1 && byte_time_.count() > 0) {
+    std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(byte_time_ * (burst - 1), kMaxBurstWait));
+  }
+}
+
+// True when `count` bytes are no more than the line carries between the last refill and
+// `now` (with a byte of slack either side): the sender is the line, not a faster source
+// that has more at once.
+bool tSio::AtLineRate(std::size_t count, std::chrono::steady_clock::time_point now) const {
+  if (byte_time_.count() <= 0) return false;
+  const auto line_bytes = static_cast<std::size_t>((now - last_refill_) / byte_time_);
+  return count <= line_bytes + 2;
 }
 
 }  // namespace ostrel

@@ -3,6 +3,7 @@
 // as a raw byte line.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,7 +37,10 @@ class tSio : public TPort {
   std::uint32_t Write(const std::uint8_t* data, std::uint32_t length) override;
   // Bytes that have arrived: from the receive buffer, which one read of the line refills
   // with whatever is there when it is empty (waiting at most the read wait, 10 ms unless
-  // the string sets read time-outs); 0 when nothing came.
+  // the string sets read time-outs); 0 when nothing came. While a packet trickles in (the
+  // last read got fewer bytes than were wanted, no faster than the baud rate brings
+  // them), the refill first lets the line deliver a
+  // few more at its baud rate instead of waking for every byte.
   std::size_t ReadBytes(std::uint8_t* destination, std::size_t capacity) override;
   int Handle() const override { return handle_.Get(); }
   std::string DevicePath() const override { return device_name_; }
@@ -46,6 +50,8 @@ class tSio : public TPort {
   void Open(const TSerialSettings& settings);
   bool ApplyLineSettings(const TSerialSettings& settings);
   void MarkLost(const std::string& reason);
+  void AwaitLineBurst(std::size_t wanted) const;
+  bool AtLineRate(std::size_t count, std::chrono::steady_clock::time_point now) const;
 
   TUniqueFd handle_;
   std::vector<std::uint8_t> scratch_buffer_;  // BUFFERSIZE bytes; not used by reads or writes
@@ -60,6 +66,12 @@ class tSio : public TPort {
   std::array<std::uint8_t, 4096> received_{};
   std::size_t received_begin_ = 0;
   std::size_t received_end_ = 0;
+  // Time of one byte on the line (ten bits at the baud rate); zero: unknown.
+  std::chrono::nanoseconds byte_time_{};
+  // The last refill got some bytes, but fewer than the caller wanted and no more than the
+  // line could have brought since the refill before: a packet arriving at the line rate.
+  bool trickling_ = false;
+  std::chrono::steady_clock::time_point last_refill_{};
 };
 
 }  // namespace ostrel

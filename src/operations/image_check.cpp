@@ -294,7 +294,7 @@ bool ImageCheck::SumOs(ImageReader& file, const OsLayout& layout) {
     offset += kBlockSize;
     std::size_t count = got;
     if (offset == layout.os_end) count -= layout.os_end - layout.ChecksumEnd();
-    for (std::size_t i = 0; i < count; ++i) sum += block[i];
+    sum += ByteSum(std::span<const std::uint8_t>(block).first(count));
   }
   sum_ = sum;
   return true;
