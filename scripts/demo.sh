@@ -7,9 +7,10 @@
 # (umockdev), found by its vendor and product ids as a real one is. Then the OS recovery
 # rewrites a simulated calculator's flash through an uploaded test program (ostrel recover
 # --helper): over USB on an fx-9860GII unit, and over the serial line on an fx-7400GII unit
-# with a 2 MiB image (the one model whose updater uses the 3-pin cable); each flash is
-# backed up again and compared with the image. No calculator is needed. Exit status 0
-# only when everything matched.
+# with a 2 MiB image (the one model whose updater uses the 3-pin cable), that one started
+# from its OS, so the recovery first restarts it into its boot code; each flash is backed
+# up again and compared with the image. No calculator is needed. Exit status 0 only when
+# everything matched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -135,7 +136,7 @@ recover_and_compare() {
   local name=$1 image=$2 end=$3
   shift 3
   if "$ostrel" --yes recover "$image" --helper "$work/helper.bin" "$@" 2>"$work/$name-recover.log"; then
-    grep -E 'Flash rewritten|Erasing|Writing' "$work/$name-recover.log" | tail -n 3 || true
+    grep -E 'OS ERROR screen|Flash rewritten|Erasing|Writing' "$work/$name-recover.log" | tail -n 4 || true
   else
     tail -n 5 "$work/$name-recover.log"
     fail "ostrel recover ($name)"
@@ -162,10 +163,12 @@ start_simulator "$work/sim-gii.txt" --flash "$work/calculator.bin" --bios-type 2
 recover_and_compare usb-recovery "$work/new-os.fls" $((0x270000)) --device "$usb"
 stop_simulator
 
-step "OS recovery over the serial line: an fx-7400GII unit and a 0x200000 image"
+step "OS recovery over the serial line: an fx-7400GII unit running its OS, and a 0x200000 image"
 "$imagegen" -o "$work/calculator-7400.bin" --size 0x400000 --class 3 --bios-row 10 --seed 3
 "$imagegen" -o "$work/new-os-7400.fls" --class 3 --bios-row 10 --seed 4
-start_simulator "$work/sim-7400.txt" --flash "$work/calculator-7400.bin" --bios-type 5 --caller-code 0 --erase-ms 20
+# Caller code 3: the fx-7400GII's OS starts the program, which then restarts the unit into
+# its boot code ("77"); the second pass runs there.
+start_simulator "$work/sim-7400.txt" --flash "$work/calculator-7400.bin" --bios-type 5 --caller-code 3 --erase-ms 20
 recover_and_compare serial-recovery "$work/new-os-7400.fls" $((0x200000)) --serial "$serial"
 stop_simulator
 
