@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "app/simulated_window_links.h"
 #include "app/widget_dialogs.h"
 #include "app/window_arguments.h"
 #include "cli/window_launch.h"
@@ -21,25 +22,6 @@
 #include "simulation/simulated_flash.h"
 
 namespace {
-
-// Points the window's cable at the simulated calculator: its USB stand-in, or its serial
-// line as the one entry of the port list.
-ostrel::TWindowLinks SimulatedLinks(const ostrel::TSimulatedCalculator& simulator, bool serial) {
-  ostrel::TWindowLinks links;
-  const std::string endpoint = simulator.Endpoint();
-  if (serial) {
-    links.target.serial_port = endpoint;
-    links.list_com_ports = [endpoint](std::vector<std::string>& ports, std::string& chosen) {
-      ports = {endpoint};
-      chosen = endpoint;
-    };
-    links.initial_cable = 0;
-  } else {
-    links.target.usb_device = endpoint;
-    links.initial_cable = 1;
-  }
-  return links;
-}
 
 // A recovery program for the simulated calculator, which plays any program with the
 // recovery program's header; removed when the window closes.
@@ -109,7 +91,7 @@ int main(int argc, char** argv) {
     if (!arguments.simulate.empty()) {
       simulator = std::make_unique<ostrel::TSimulatedCalculator>(serial ? ostrel::SimulatedLink::Serial
                                                                              : ostrel::SimulatedLink::Usb);
-      links = SimulatedLinks(*simulator, serial);
+      links = ostrel::SimulatedWindowLinks(simulator->Endpoint(), serial);
       helper = std::make_unique<TemporaryProgramFile>();
       links.recovery_helper = helper->Path();
     }

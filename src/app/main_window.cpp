@@ -296,7 +296,10 @@ void TForm1::EnableControls(bool enable) {
 }
 
 void TForm1::FinishOperation() {
-  ostrel::FinishOperation(Ui());
+  // The flag is still set when an operation broke off while the calculator was in the
+  // middle of a transfer, an erase or a write.
+  ostrel::FinishOperation(Ui(), session_active_ == 1);
+  session_active_ = 0;
   SetOperationState(osIdle);
 }
 

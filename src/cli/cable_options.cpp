@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "base/text.h"
 #include "env/operation_status.h"
 #include "operations/finish_operation.h"
 
@@ -67,9 +68,13 @@ int RunLinkOperation(TTerminalUi& terminal, const std::function<bool(std::string
     throw;
   }
   terminal.FinishProgress();
-  const int status = LinkCommandExitStatus(succeeded, FinishOperation(terminal.Ui()));
+  // The calculator may still be held in the transfer that broke off: a stop report carries
+  // the reset advice; without a stop it gets a line of its own.
+  const bool held = terminal.SessionActive();
+  const std::uint8_t stop = FinishOperation(terminal.Ui(), held);
+  if (held && stop == stopNone) std::cerr << "ostrel: " << ReplaceAll(kResetAdvice, "\r\n", " ") << '\n';
   if (!failure_line.empty()) std::cerr << failure_line << '\n' << std::flush;
-  return status;
+  return LinkCommandExitStatus(succeeded, stop);
 }
 
 }  // namespace ostrel::cli

@@ -66,6 +66,7 @@ std::ostream& TTerminalUi::Out() { return streams_.out ? *streams_.out : std::ce
 
 void TTerminalUi::StartOperation() {
   start_ = std::chrono::steady_clock::now();
+  session_active_ = false;
   StartProgressRun(0);
 }
 
@@ -176,8 +177,11 @@ int TTerminalUi::Notify(NotifyCode code, std::int64_t value) {
     case nfLCDContrast:
       if (!options_.quiet) PrintLine("LCD contrast: " + std::to_string(value));
       break;
+    case nfSessionActive:
+      session_active_ = (value & 0xFF) == 1;
+      break;
     default:
-      // Block progress, the session flag and unknown codes are not shown.
+      // Block progress and unknown codes are not shown.
       break;
   }
   return 0;

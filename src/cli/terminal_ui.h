@@ -65,6 +65,9 @@ class TTerminalUi : public TNotifier, public TDialogs {
   // Ends a progress line drawn on the terminal; call when the operation has returned
   // (the destructor does it too).
   void FinishProgress();
+  // The session-active flag as the operation left it: true when it broke off while the
+  // calculator may still be held in a session.
+  bool SessionActive() const { return session_active_; }
 
   int Notify(NotifyCode code, std::int64_t value) override;
   int Notify(NotifyCode code, const std::string& text) override;
@@ -98,6 +101,7 @@ class TTerminalUi : public TNotifier, public TDialogs {
   std::string speed_;
   std::string status_;
   bool bar_shown_ = false;
+  bool session_active_ = false;
 };
 
 // "HH:NN:SS.ZZZ" for an elapsed time (hours are not wrapped at 24).

@@ -156,12 +156,17 @@ TBackupDetails RunReadOutSession(const std::string& file, TOptionWord options, T
   } catch (const IoError&) {
     throw;
   } catch (const Error&) {
+    if (details.bytes_written > 0) session.KeepFlagSet();
     ReportIfIncomplete(details, file, target_existed, ui);
     throw;
   }
   details.bytes_written = link.BytesWritten();
   details.image_size = link.ImageSize();
-  if (details.result == 0 || details.bytes_written < details.image_size) details.cause = link.FailureCause();
+  if (details.result == 0 || details.bytes_written < details.image_size) {
+    details.cause = link.FailureCause();
+    // Broken off between blocks: the calculator may still be in the middle of its transfer.
+    if (details.bytes_written > 0) session.KeepFlagSet();
+  }
   if (details.result != 0) {
     details.bytes_per_second = BytesPerSecond(link.TransferredTotal(), Clock::now() - start);
     link.Report(TransferSpeedText(details.bytes_per_second));

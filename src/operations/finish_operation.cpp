@@ -4,10 +4,11 @@
 
 namespace ostrel {
 
-std::uint8_t FinishOperation(TUserInterface ui) {
+std::uint8_t FinishOperation(TUserInterface ui, bool calculator_held) {
   const std::uint8_t reason = StopRequest().load();
   if (reason == stopNone) return stopNone;
-  const std::string text = StopReasonText(reason);
+  std::string text = StopReasonText(reason);
+  if (calculator_held) text += std::string("\r\n") + kResetAdvice;
   ui.Notify(nfLogLine, text);
   ui.MessageBox(DialogKind::Warning, text, DialogButtons::OK);
   StopRequest().store(stopNone);

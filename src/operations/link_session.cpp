@@ -47,7 +47,7 @@ void TLinkSession::End() {
 }
 
 void TLinkSession::PostSessionEnded() {
-  if (posts_session_flag_) ui_.Notify(nfSessionActive, std::int64_t{0});
+  if (posts_session_flag_ && !keep_flag_) ui_.Notify(nfSessionActive, std::int64_t{0});
 }
 
 }  // namespace ostrel

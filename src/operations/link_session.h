@@ -32,8 +32,11 @@ class TLinkSession {
   bool Start();
   // Why Start failed, in words a user can act on (empty when the link did not say).
   const std::string& StartFailure() const { return start_failure_; }
-  // FStop, then the session flag 0 (also when FStop fails).
+  // FStop, then the session flag 0 (also when FStop fails), unless KeepFlagSet was called.
   void End();
+  // The session broke off in the middle of a transfer: the calculator may still be in it, so
+  // the flag stays 1 after End, and the front end's stop report advises resetting it.
+  void KeepFlagSet() { keep_flag_ = true; }
 
   TFX9860sio& Link() { return *link_; }
 
@@ -43,6 +46,7 @@ class TLinkSession {
   TUserInterface ui_;
   bool posts_session_flag_;
   bool open_ = false;
+  bool keep_flag_ = false;
   std::string start_failure_;
   std::unique_ptr<TFX9860sio> link_;
 };

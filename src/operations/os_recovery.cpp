@@ -189,6 +189,7 @@ class OsRecovery {
   bool Write();
   bool WriteBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length);
   void Reboot();
+  void PostSessionEnded();
 
   bool InKeptRegion(std::uint32_t address) const {
     return kept_start_ != 0 && address >= kept_start_ && address < kept_end_;
@@ -205,6 +206,7 @@ class OsRecovery {
   std::unique_ptr<TFX9860sio> link_;
   std::unique_ptr<ImageReader> image_;
   bool session_posted_ = false;
+  bool flash_touched_ = false;  // the first erase command went out
 
   bool use_repository_ = false;
   long long contrast_ = -1;
@@ -287,6 +289,14 @@ TRecoveryOutcome OsRecovery::Run() {
   return outcome_;
 }
 
+// The session flag goes back to 0, unless the flash was left partly erased or written: then
+// it stays set, so that the window's stop report advises resetting the calculator.
+void OsRecovery::PostSessionEnded() {
+  if (session_posted_ && !(flash_touched_ && !outcome_.flash_rewritten)) {
+    ui_.Notify(nfSessionActive, std::int64_t{0});
+  }
+}
+
 void OsRecovery::EndPath() {
   if (image_ && image_->IsOpen()) {
     Log("closefile");
@@ -301,13 +311,13 @@ void OsRecovery::EndPath() {
         link_->FStop();
       } catch (...) {
         link_->Close();
-        if (session_posted_) ui_.Notify(nfSessionActive, std::int64_t{0});
+        PostSessionEnded();
         Log("FreeAndNil3( fxsio )");
         FreeAndNil3(link_);
         throw;
       }
     }
-    if (session_posted_) ui_.Notify(nfSessionActive, std::int64_t{0});
+    PostSessionEnded();
     Log("FreeAndNil3( fxsio )");
     FreeAndNil3(link_);
   }
@@ -602,6 +612,7 @@ bool OsRecovery::FinalChecks() {
 }
 
 bool OsRecovery::Erase() {
+  flash_touched_ = true;
   ui_.Notify(nfStatus, std::string("Erasing the flash..."));
   ui_.Notify(nfProgressPos, std::int64_t{0});
   ui_.Notify(nfProgressMax, static_cast<std::int64_t>(limit_));

@@ -3,6 +3,7 @@
 // cancelled or raises an error.
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -11,9 +12,11 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/device_control_test.h"
+#include "app/simulated_window_links.h"
 #include "fxsim/simulator.h"
 #include "imagegen/image_generator.h"
 #include "support/link_test_helpers.h"
@@ -29,6 +32,10 @@ fxsim::SimConfig ValidCalculator() {
   spec.size = 0x400000;
   fxsim::SimConfig config;
   config.flash = GenerateTestImage(spec);
+  // The uploaded recovery program's flash work and restarts, quick for the tests.
+  config.program.erase_ms = 1;
+  config.program.write_ms = 1;
+  config.program.restart_ms = 200;
   return config;
 }
 
@@ -104,7 +111,9 @@ TEST_F(WindowOperationTest, TheCancelButtonStopsARunningBackup) {
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_GT(ReadFileText(file + ".partial").size(), 0u);
   EXPECT_LT(ReadFileText(file + ".partial").size(), 0x270000u);
-  EXPECT_EQ(dialogs.Texts(DialogKind::Warning).back(), "Manually cancelled!");
+  // The calculator was left in the middle of its transfer: the stop report says to reset it.
+  EXPECT_EQ(dialogs.Texts(DialogKind::Warning).back(),
+            "Manually cancelled!\r\nYou should reset your calculator!\r\nUse the RESTART- or P-button.");
   EXPECT_TRUE(DiagnosticsContain("Manually cancelled!"));
   ExpectIdle();
 }
@@ -128,7 +137,7 @@ TEST_F(WindowOperationTest, ClosingDuringABackupStopsItAndClosesAfterItsCleanUp)
 
   ASSERT_TRUE(asked);
   EXPECT_FALSE(form.isVisible()) << "closed once the backup had ended";
-  EXPECT_EQ(dialogs.Texts(DialogKind::Warning).back(), "Manually cancelled!");
+  EXPECT_TRUE(dialogs.Texts(DialogKind::Warning).back().starts_with("Manually cancelled!\r\nYou should reset"));
   EXPECT_TRUE(Settings().ValueExists("WINDOW", "WIDTH")) << "closing wrote the settings";
   EXPECT_FALSE(form.OperationRunning());
 }
@@ -247,6 +256,76 @@ TEST_F(WindowOperationTest, UploadAndRunMapsAnUnreadableProgramToItsBox) {
   EXPECT_EQ(dialogs.Texts(DialogKind::Error),
             std::vector<std::string>{"Invalid uploadfile " + program + "!\r\nUpload is not possible!\r\n"});
   ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, RecoverFlashRewritesTheCalculatorsFlashThroughItsQuestions) {
+  // Another image than the one the calculator holds, so that the rewrite shows.
+  TestImageSpec spec;
+  spec.seed = 7;
+  const std::string image = tmp / "other.fls";
+  WriteTestImage(spec, image);
+  const std::vector<std::uint8_t> wanted = GenerateTestImage(spec);
+  links.recovery_helper = tmp / "helper.bin";
+  WriteImageFile(GenerateTestProgram(), links.recovery_helper);
+  const std::vector<std::uint8_t> before = sim.Flash();
+
+  TForm1& form = Open();
+  form.edLCDcontrast->setText("");
+  dialogs.files = {image};
+  // The calculator runs its OS: the program restarts it into its boot code, the user sees
+  // the OS ERROR screen and confirms the erase warning.
+  dialogs.answers = {mrYes, mrOK};
+  form.btnRecover->click();
+
+  EXPECT_TRUE(dialogs.Texts(DialogKind::Error).empty()) << dialogs.Texts(DialogKind::Error).front();
+  const std::vector<std::string> questions = dialogs.Texts(DialogKind::Information);
+  EXPECT_NE(std::find(questions.begin(), questions.end(), "Is the calculator showing the OS ERROR screen?"),
+            questions.end());
+  const std::vector<std::uint8_t> after = sim.Flash();
+  const auto block = [](const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                     bytes.begin() + static_cast<std::ptrdiff_t>(at + 0x10000));
+  };
+  EXPECT_EQ(block(after, 0), block(before, 0)) << "sector 0 stays as it was";
+  EXPECT_EQ(block(after, 0x10000), block(wanted, 0x10000)) << "the OS header block, written last";
+  EXPECT_EQ(block(after, 0x100000), block(wanted, 0x100000));
+  ExpectIdle();
+}
+
+TEST_F(WindowOperationTest, UploadAndRunStartsTheProgramOnTheCalculator) {
+  const std::string program = tmp / "program.bin";
+  WriteImageFile(GenerateTestProgram(), program);
+  const std::vector<std::uint8_t> before = sim.Flash();
+  TForm1& form = Open();
+  dialogs.files = {program};
+  form.btnUploadNRun->click();
+  EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+  EXPECT_EQ(sim.Status().uploads, 1);
+  EXPECT_EQ(sim.Flash(), before) << "uploading a program writes no flash";
+  ExpectIdle();
+}
+
+// As ostrel-gui --simulate=serial starts it: the simulated calculator's serial line is the
+// one port, the cable starts as the 3-pin cable, and a flash backup goes over that line.
+TEST_F(WindowTest, SimulatedSerialLinkBacksUpOverThePortList) {
+  fxsim::Simulator serial_sim(ValidCalculator());
+  const std::string line = serial_sim.StartSerial();
+  TWindowLinks serial_links = SimulatedWindowLinks(line, true);
+  serial_links.target.timings = QuickTimings();
+  window = std::make_unique<TForm1>(dialogs, serial_links);
+  window->show();
+  EXPECT_EQ(window->CableItem(), 0);
+  EXPECT_EQ(window->GetOptionWord(), OPT_3PIN);
+  ASSERT_EQ(window->cbxCOMList->count(), 1);
+  EXPECT_EQ(window->cbxCOMList->currentText().toStdString(), line);
+
+  const std::string file = tmp / "serial.fls";
+  dialogs.files = {file};
+  window->btnBackup->click();
+  const std::string image = ReadFileText(file);
+  EXPECT_EQ(image, std::string(serial_sim.Flash().begin(), serial_sim.Flash().begin() + 0x270000));
+  EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+  EXPECT_FALSE(window->OperationRunning());
 }
 
 TEST_F(WindowOperationTest, TestButtonCompletesWithoutAMessage) {

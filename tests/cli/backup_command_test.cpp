@@ -161,6 +161,7 @@ TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
             std::string::npos)
       << err;
   EXPECT_NE(err.find("Warning: Manually cancelled!"), std::string::npos) << err;
+  EXPECT_NE(err.find("You should reset your calculator!"), std::string::npos) << "stopped within the transfer";
   EXPECT_NE(ReadFileText(File("stdout.txt")).find("Verification: FILESIZE_ERROR"), std::string::npos);
 }
 
