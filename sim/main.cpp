@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "fxsim/packet.h"
 #include "fxsim/simulator.h"
@@ -29,14 +31,10 @@ void WritePacketLog(const std::string& path, const std::vector<fxsim::Packet>& p
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{
-      "Simulated fx-9860G calculator in link receive mode.\n"
-      "Serves the USB stand-in (a Unix-domain socket) and/or a serial pty and prints\n"
-      "their paths as \"usb: PATH\" and \"serial: PATH\". Runs until SIGINT or SIGTERM."};
+// What the command line asked for.
+struct Options {
   std::string usb_path;
+  bool usb = false;
   bool serial = false;
   std::string flash_file, ram_file, log_file;
   int baud = 9600;
@@ -44,28 +42,32 @@ int main(int argc, char** argv) {
   int latency_ms = 0;
   double receive_delay_s = 0;
   std::vector<std::string> fault_texts;
+};
 
-  auto* usb = app.add_option("--usb", usb_path,
+// The options of the line, bound to `options`; returns the --usb option, whose presence
+// counts even without a path.
+CLI::Option* AddOptions(CLI::App& app, Options& options) {
+  auto* usb = app.add_option("--usb", options.usb_path,
                              "Serve the USB stand-in socket at PATH (a fresh temporary path when "
                              "PATH is left out)")
                   ->expected(0, 1)
                   ->type_name("[PATH]");
-  app.add_flag("--serial", serial, "Serve a serial line on a new pty");
-  app.add_option("--flash", flash_file, "Flash contents (default: 4 MiB of a fixed pattern)")
+  app.add_flag("--serial", options.serial, "Serve a serial line on a new pty");
+  app.add_option("--flash", options.flash_file, "Flash contents (default: 4 MiB of a fixed pattern)")
       ->type_name("FILE");
-  app.add_option("--ram", ram_file, "RAM contents (default: 512 KiB of a fixed pattern)")
+  app.add_option("--ram", options.ram_file, "RAM contents (default: 512 KiB of a fixed pattern)")
       ->type_name("FILE");
-  app.add_option("--baud", baud, "Initial serial speed")->check(CLI::IsMember({9600, 115200}));
-  app.add_flag("--throttle", throttle, "Pace serial output at the line rate (10 bits per byte)");
-  app.add_option("--latency", latency_ms, "Delay in ms before each answer that carries data")
+  app.add_option("--baud", options.baud, "Initial serial speed")->check(CLI::IsMember({9600, 115200}));
+  app.add_flag("--throttle", options.throttle, "Pace serial output at the line rate (10 bits per byte)");
+  app.add_option("--latency", options.latency_ms, "Delay in ms before each answer that carries data")
       ->check(CLI::NonNegativeNumber)
       ->type_name("MS");
-  app.add_option("--receive-delay", receive_delay_s,
+  app.add_option("--receive-delay", options.receive_delay_s,
                  "Seconds until the calculator enters receive mode (until then the USB socket "
                  "refuses connections and the serial line is ignored)")
       ->check(CLI::NonNegativeNumber)
       ->type_name("SECONDS");
-  app.add_option("--fault", fault_texts,
+  app.add_option("--fault", options.fault_texts,
                  "Inject a fault (repeatable): no-answer | drop@SITE | corrupt@SITE | "
                  "bad-checksum@SITE | error:CC@SITE | "
                  "error+data:CC@SITE | extra-blocks[:N] | no-roleswap | roleswap-announce | "
@@ -77,45 +79,73 @@ int main(int argc, char** argv) {
                  "packet:N:BYTE to pick the byte)")
       ->type_name("SPEC")
       ->allow_extra_args(false);
-  app.add_option("--log", log_file, "Write the packets the PC sent to FILE as hex lines at exit")
+  app.add_option("--log", options.log_file, "Write the packets the PC sent to FILE as hex lines at exit")
       ->type_name("FILE");
-  const fxsim::ProgramOptions program_options(app);
-  CLI11_PARSE(app, argc, argv);
+  return usb;
+}
 
-  if (usb->count() == 0 && !serial) {
-    std::cerr << "nothing to serve: give --usb and/or --serial (see --help)\n";
-    return 2;
-  }
+// The simulator's configuration from the options; reads the memory files.
+fxsim::SimConfig MakeConfig(const Options& options, const fxsim::ProgramOptions& program_options) {
+  fxsim::SimConfig config;
+  if (!options.flash_file.empty()) config.flash = fxsim::ReadMemoryImageFile(options.flash_file);
+  if (!options.ram_file.empty()) config.ram = fxsim::ReadMemoryImageFile(options.ram_file);
+  config.initial_baud = options.baud;
+  config.line_rate_throttle = options.throttle;
+  config.answer_latency_ms = options.latency_ms;
+  config.receive_mode_delay_ms = static_cast<int>(options.receive_delay_s * 1000);
+  for (const std::string& text : options.fault_texts) config.faults.push_back(fxsim::FaultSpec::Parse(text));
+  program_options.Apply(config.program, config.device_info);
+  // NOR violations and refused program commands, as they happen.
+  config.report = [](const std::string& line) { std::cerr << "ostrel-sim: " << line << std::endl; };
+  return config;
+}
 
-  // The endpoint thread inherits this mask, so the signals reach sigwait below.
+// Blocks SIGINT and SIGTERM so that sigwait takes them; the endpoint thread inherits
+// this mask, so they never reach it.
+sigset_t BlockStopSignals() {
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  return stop_signals;
+}
 
+// Starts the endpoints, prints their paths and serves until a stop signal; then writes the
+// packet log when one was asked for.
+void Serve(const Options& options, fxsim::SimConfig config, const sigset_t& stop_signals) {
+  fxsim::Simulator simulator(std::move(config));
+  if (options.usb) std::cout << "usb: " << simulator.StartUsb(options.usb_path) << '\n';
+  if (options.serial) std::cout << "serial: " << simulator.StartSerial() << '\n';
+  std::cout.flush();
+
+  int signal_number = 0;
+  sigwait(&stop_signals, &signal_number);
+  simulator.Stop();
+  if (!options.log_file.empty()) WritePacketLog(options.log_file, simulator.ReceivedPackets());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Simulated fx-9860G calculator in link receive mode.\n"
+      "Serves the USB stand-in (a Unix-domain socket) and/or a serial pty and prints\n"
+      "their paths as \"usb: PATH\" and \"serial: PATH\". Runs until SIGINT or SIGTERM."};
+  Options options;
+  CLI::Option* usb = AddOptions(app, options);
+  const fxsim::ProgramOptions program_options(app);
+  CLI11_PARSE(app, argc, argv);
+  options.usb = usb->count() > 0;
+
+  if (!options.usb && !options.serial) {
+    std::cerr << "nothing to serve: give --usb and/or --serial (see --help)\n";
+    return 2;
+  }
+
+  const sigset_t stop_signals = BlockStopSignals();
   try {
-    fxsim::SimConfig config;
-    if (!flash_file.empty()) config.flash = fxsim::ReadMemoryImageFile(flash_file);
-    if (!ram_file.empty()) config.ram = fxsim::ReadMemoryImageFile(ram_file);
-    config.initial_baud = baud;
-    config.line_rate_throttle = throttle;
-    config.answer_latency_ms = latency_ms;
-    config.receive_mode_delay_ms = static_cast<int>(receive_delay_s * 1000);
-    for (const std::string& text : fault_texts) config.faults.push_back(fxsim::FaultSpec::Parse(text));
-    program_options.Apply(config.program, config.device_info);
-    // NOR violations and refused program commands, as they happen.
-    config.report = [](const std::string& line) { std::cerr << "ostrel-sim: " << line << std::endl; };
-
-    fxsim::Simulator simulator(std::move(config));
-    if (usb->count() > 0) std::cout << "usb: " << simulator.StartUsb(usb_path) << '\n';
-    if (serial) std::cout << "serial: " << simulator.StartSerial() << '\n';
-    std::cout.flush();
-
-    int signal_number = 0;
-    sigwait(&stop_signals, &signal_number);
-    simulator.Stop();
-    if (!log_file.empty()) WritePacketLog(log_file, simulator.ReceivedPackets());
+    Serve(options, MakeConfig(options, program_options), stop_signals);
   } catch (const std::exception& e) {
     std::cerr << "ostrel-sim: " << e.what() << '\n';
     return 1;

@@ -57,6 +57,25 @@ constexpr int kReconnectRetries = 2;
 
 std::string Hex8(std::uint64_t value) { return IntToHex(value, 8); }
 
+// The blocks written so far and the speed line "average/maximum/current" in bytes per
+// second of the link.
+struct WriteProgress {
+  std::int64_t counter = 1;
+  std::uint64_t total_bytes = 0;
+  double total_seconds = 0;
+  std::uint64_t maximum_speed = 0;
+
+  std::string SpeedText(std::uint64_t block_bytes, double seconds) {
+    total_seconds += seconds;
+    total_bytes += block_bytes;
+    const std::uint64_t current = seconds > 0 ? static_cast<std::uint64_t>(block_bytes / seconds) : 0;
+    maximum_speed = std::max(maximum_speed, current);
+    const std::uint64_t average =
+        total_seconds > 0 ? static_cast<std::uint64_t>(static_cast<double>(total_bytes) / total_seconds) : 0;
+    return std::to_string(average) + "/" + std::to_string(maximum_speed) + "/" + std::to_string(current);
+  }
+};
+
 std::string CallerLine(std::uint16_t caller) {
   switch (caller) {
     case 0: return "invoked by BIOS";
@@ -187,7 +206,10 @@ class OsRecovery {
   bool FinalChecks();
   bool Erase();
   bool Write();
-  bool WriteBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length);
+  bool WriteBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
+                  WriteProgress& progress);
+  bool StageBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
+                  std::uint64_t& sent_bytes);
   void Reboot();
   void PostSessionEnded();
 
@@ -651,10 +673,7 @@ bool OsRecovery::Write() {
   std::uint32_t address = kFirstWrittenBlock;
   std::uint64_t position = address - kFlashBaseAddress;
   std::vector<std::uint8_t> block(kFlashSectorSize);
-  std::int64_t counter = 1;
-  std::uint64_t total_bytes = 0;
-  double total_seconds = 0;
-  std::uint64_t maximum_speed = 0;
+  WriteProgress progress;
 
   while (position < image_size_) {
     ui_.Notify(nfFlashAddress, static_cast<std::int64_t>(address));
@@ -662,61 +681,7 @@ bool OsRecovery::Write() {
     position += got;
     Log("BlockRead: " + Hex8(got));
     if (got == 0) break;
-    if (!InKeptRegion(address)) {
-      const auto block_start = Clock::now();
-      std::uint64_t block_bytes = 0;
-      std::uint32_t ram_address = kStagingAddress;
-      std::size_t remaining = got;
-      while (remaining > 0) {
-        const std::size_t chunk = std::min<std::size_t>(kMaxRamWriteChunk, remaining);
-        std::vector<std::uint8_t> data = BigEndianWords({ram_address, static_cast<std::uint32_t>(chunk)});
-        const std::size_t offset = got - remaining;
-        data.insert(data.end(), block.begin() + static_cast<std::ptrdiff_t>(offset),
-                    block.begin() + static_cast<std::ptrdiff_t>(offset + chunk));
-        block_bytes += chunk + 8;
-        const TAnswer answer = link_->SendExtended(TExtendedCommand::WriteRam, data);
-        if (answer.kind == TAnswerKind::None) {
-          Log("fxEXcmdWRITE_RAM failed!");
-          outcome_.result = rrRamWriteNoAnswer;
-          break;
-        }
-        if (!answer.Is(kPlainAck)) {
-          return CommunicationFailed("Communication failed!", "a RAM write for block " + Hex8(address) +
-                                                                  " was not acknowledged");
-        }
-        ui_.Notify(nfRAMAddress, static_cast<std::int64_t>(kStagingAddress + kFlashSectorSize - remaining));
-        ui_.Notify(nfBlockProgressPos, static_cast<std::int64_t>(kFlashSectorSize - remaining));
-        remaining -= chunk;
-        ram_address += static_cast<std::uint32_t>(chunk);
-      }
-      if (StopRequest() != stopNone) {
-        Log("external_cancel");
-        return Stop("stopped while writing the flash (the calculator needs a recovery)");
-      }
-      if (outcome_.result != rrDone) {
-        Log("result <> NONE");
-        return Stop("a RAM write for block " + Hex8(address) + " got no answer");
-      }
-      const double seconds = std::chrono::duration<double>(Clock::now() - block_start).count();
-      total_seconds += seconds;
-      total_bytes += block_bytes;
-      const std::uint64_t current = seconds > 0 ? static_cast<std::uint64_t>(block_bytes / seconds) : 0;
-      maximum_speed = std::max(maximum_speed, current);
-      const std::uint64_t average =
-          total_seconds > 0 ? static_cast<std::uint64_t>(static_cast<double>(total_bytes) / total_seconds) : 0;
-      ui_.Notify(nfSpeed, std::to_string(average) + "/" + std::to_string(maximum_speed) + "/" + std::to_string(current));
-      ui_.Notify(nfProgressPos, counter);
-      ++counter;
-      ui_.ProcessMessages();
-
-      Log("fxEXcmdWRITE_FLASH: " + Hex8(address));
-      const TAnswer written = link_->SendExtended(TExtendedCommand::WriteFlash,
-                                                  BigEndianWords({address, kFlashSectorSize, kStagingAddress}));
-      if (!written.Is(kPlainAck)) {
-        return CommunicationFailed("Communication failed!", "the flash write of block " + Hex8(address) +
-                                                                " was not acknowledged");
-      }
-    }
+    if (!InKeptRegion(address) && !WriteBlock(address, block, got, progress)) return false;
     // The next block: upwards to the end of the image or the write limit, then the OS
     // header block at 0xA0010000 last.
     if (address >= end_address - kFlashSectorSize) address = last;
@@ -737,6 +702,69 @@ bool OsRecovery::Write() {
   ui_.Notify(nfRAMAddress, std::int64_t{0});
   ui_.Notify(nfBlockProgressPos, std::int64_t{0});
   ui_.ProcessMessages();
+  return true;
+}
+
+// One block of the image into the flash sector at `address`: copied into the staging RAM,
+// the speed shown, then written from there. False when the recovery has to stop.
+bool OsRecovery::WriteBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
+                            WriteProgress& progress) {
+  const auto block_start = Clock::now();
+  std::uint64_t block_bytes = 0;
+  if (!StageBlock(address, block, length, block_bytes)) return false;
+  if (StopRequest() != stopNone) {
+    Log("external_cancel");
+    return Stop("stopped while writing the flash (the calculator needs a recovery)");
+  }
+  if (outcome_.result != rrDone) {
+    Log("result <> NONE");
+    return Stop("a RAM write for block " + Hex8(address) + " got no answer");
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - block_start).count();
+  ui_.Notify(nfSpeed, progress.SpeedText(block_bytes, seconds));
+  ui_.Notify(nfProgressPos, progress.counter);
+  ++progress.counter;
+  ui_.ProcessMessages();
+
+  Log("fxEXcmdWRITE_FLASH: " + Hex8(address));
+  const TAnswer written =
+      link_->SendExtended(TExtendedCommand::WriteFlash, BigEndianWords({address, kFlashSectorSize, kStagingAddress}));
+  if (!written.Is(kPlainAck)) {
+    return CommunicationFailed("Communication failed!",
+                               "the flash write of block " + Hex8(address) + " was not acknowledged");
+  }
+  return true;
+}
+
+// The first `length` bytes of `block` into the staging RAM, in chunks of at most
+// kMaxRamWriteChunk; `sent_bytes` counts them with their address words. A chunk without
+// an answer sets the outcome and ends the copy; false when one was not acknowledged.
+bool OsRecovery::StageBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
+                            std::uint64_t& sent_bytes) {
+  std::uint32_t ram_address = kStagingAddress;
+  std::size_t remaining = length;
+  while (remaining > 0) {
+    const std::size_t chunk = std::min<std::size_t>(kMaxRamWriteChunk, remaining);
+    std::vector<std::uint8_t> data = BigEndianWords({ram_address, static_cast<std::uint32_t>(chunk)});
+    const std::size_t offset = length - remaining;
+    data.insert(data.end(), block.begin() + static_cast<std::ptrdiff_t>(offset),
+                block.begin() + static_cast<std::ptrdiff_t>(offset + chunk));
+    sent_bytes += chunk + 8;
+    const TAnswer answer = link_->SendExtended(TExtendedCommand::WriteRam, data);
+    if (answer.kind == TAnswerKind::None) {
+      Log("fxEXcmdWRITE_RAM failed!");
+      outcome_.result = rrRamWriteNoAnswer;
+      return true;
+    }
+    if (!answer.Is(kPlainAck)) {
+      return CommunicationFailed("Communication failed!",
+                                 "a RAM write for block " + Hex8(address) + " was not acknowledged");
+    }
+    ui_.Notify(nfRAMAddress, static_cast<std::int64_t>(kStagingAddress + kFlashSectorSize - remaining));
+    ui_.Notify(nfBlockProgressPos, static_cast<std::int64_t>(kFlashSectorSize - remaining));
+    remaining -= chunk;
+    ram_address += static_cast<std::uint32_t>(chunk);
+  }
   return true;
 }
 

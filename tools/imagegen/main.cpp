@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "imagegen/image_generator.h"
 
@@ -13,6 +14,34 @@ std::string Hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", value);
   return text;
+}
+
+// Writes the program image; the exit status.
+int WriteProgram(const ostrel::TestProgramSpec& program_spec, const std::string& output) {
+  try {
+    ostrel::WriteImageFile(ostrel::GenerateTestProgram(program_spec), output);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ostrel-imagegen: %s\n", e.what());
+    return 1;
+  }
+  std::printf("%s: program of %u bytes, load 0x%08X, start 0x%08X\n", output.c_str(), program_spec.size,
+              program_spec.load_address, program_spec.start_address);
+  return 0;
+}
+
+// Writes the flash image and says what it holds; the exit status.
+int WriteImage(const ostrel::TestImageSpec& spec, const std::string& output) {
+  try {
+    ostrel::ResolvedTestImage r{};
+    ostrel::WriteTestImage(spec, output, &r);
+    std::printf("%s: size 0x%08X, OS %s, class %d, BIOS row %d (%s), OS checksum 0x%08X%s\n",
+                output.c_str(), r.size, r.os_version.c_str(), r.layout_class, r.bios_row,
+                r.bios_date.c_str(), r.os_checksum, spec.correct_checksum ? "" : " (stored wrong)");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ostrel-imagegen: %s\n", e.what());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -76,26 +105,7 @@ int main(int argc, char** argv) {
   if (program) {
     if (size_opt->count()) program_spec.size = size;
     program_spec.seed = spec.seed;
-    try {
-      ostrel::WriteImageFile(ostrel::GenerateTestProgram(program_spec), output);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "ostrel-imagegen: %s\n", e.what());
-      return 1;
-    }
-    std::printf("%s: program of %u bytes, load 0x%08X, start 0x%08X\n", output.c_str(), program_spec.size,
-                program_spec.load_address, program_spec.start_address);
-    return 0;
+    return WriteProgram(program_spec, output);
   }
-
-  try {
-    ostrel::ResolvedTestImage r{};
-    ostrel::WriteTestImage(spec, output, &r);
-    std::printf("%s: size 0x%08X, OS %s, class %d, BIOS row %d (%s), OS checksum 0x%08X%s\n",
-                output.c_str(), r.size, r.os_version.c_str(), r.layout_class, r.bios_row,
-                r.bios_date.c_str(), r.os_checksum, wrong_checksum ? " (stored wrong)" : "");
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "ostrel-imagegen: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+  return WriteImage(spec, output);
 }
