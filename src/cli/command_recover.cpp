@@ -18,6 +18,7 @@
 #include "cli/cli_common.h"
 #include "env/app_env.h"
 #include "operations/os_recovery.h"
+#include "protocol/program_file.h"
 
 namespace {
 
@@ -34,6 +35,18 @@ struct RecoverOptions {
   std::string helper;
   ostrel::cli::TCableOptions cable;
 };
+
+// What the user can do when the program to upload could not be read (`reason` names it).
+std::string UnreadableProgramRemedy(const ostrel::TRecoveryOutcome& outcome) {
+  if (outcome.result == ostrel::rrUploadFileMissing) return " The file cannot be read: check its name.";
+  if (outcome.result != ostrel::rrProgramMissing) return "";
+  if (outcome.reason.starts_with(ostrel::kBuiltInProgramName)) {
+    return " This build carries no calculator program: build it with the SuperH cross tools installed "
+           "(scripts/install-deps.sh), or name a program file with --helper FILE.";
+  }
+  return " The calculator program file cannot be read: name a readable one with --helper FILE or in the "
+         "settings (PROGRAM, RECOVERY_HELPER).";
+}
 
 // Runs the operation in the frame of a link command and reports how it ended.
 int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_options, const std::string& file,
@@ -58,7 +71,8 @@ int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_op
       std::cout << (upload_and_run ? "Uploaded and started: " : "Flash rewritten from: ") << file << '\n';
     } else {
       failure_line = std::string("ostrel: ") + (upload_and_run ? "program not started: " : "flash not rewritten: ") +
-                     (outcome.reason.empty() ? "the operation ended early" : outcome.reason);
+                     (outcome.reason.empty() ? "the operation ended early" : outcome.reason) +
+                     UnreadableProgramRemedy(outcome);
     }
     return outcome.Succeeded();
   });
