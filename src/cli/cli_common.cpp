@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "cli/window_launch.h"
 #include "env/app_env.h"
+#include "protocol/fx9860sio.h"
 
 namespace ostrel::cli {
 
@@ -21,6 +22,18 @@ std::vector<TCommandEntry>& Registry() {
 
 bool IsCommandName(const std::string& word, const std::vector<std::string>& command_names) {
   return std::find(command_names.begin(), command_names.end(), word) != command_names.end();
+}
+
+// The last line for an error that ended a command. An error answer that carried data
+// ends a link command with "Error: " and its two-character code alone; the line adds what
+// the code means and what to do.
+std::string TopLevelErrorLine(const std::string& what) {
+  constexpr std::string_view kErrorAnswer = "Error: ";
+  if (what.size() == kErrorAnswer.size() + 2 && what.starts_with(kErrorAnswer)) {
+    return what + ": the calculator ended the transfer with " + ErrorAnswerMeaning(what.substr(kErrorAnswer.size())) +
+           "; put it into receive mode again and repeat the command";
+  }
+  return what;
 }
 
 }  // namespace
@@ -131,7 +144,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
   } catch (const std::exception& e) {
     // The top-level error box of the command line.
     out.flush();
-    err << "ostrel: " << e.what() << '\n';
+    err << "ostrel: " << TopLevelErrorLine(e.what()) << '\n';
     return 1;
   }
 }

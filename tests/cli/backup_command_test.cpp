@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "env/operation_status.h"
+#include "fxsim/simulator.h"
 #include "operations/image_check.h"
 #include "support/program_run.h"
 #include "support/temporary_folder.h"
@@ -207,6 +208,37 @@ TEST_F(CommandTest, DevicePathsThatCanNeverWorkEndAtOnceWithTheCause) {
     EXPECT_EQ(backup.status, 1);
     EXPECT_TRUE(LastLine(backup.err).starts_with("ostrel: no backup made: no session with the calculator: USB device"))
         << backup.err;
+    EXPECT_EQ(ReadFileText(target), "an older backup");
+  }
+}
+
+// An error answer that carries data ends the command with "Error: " and the code; the last
+// line says what the code means and what to do, and an older file at the target is kept.
+TEST_F(CommandTest, ErrorAnswerWithDataEndsWithItsMeaningAsTheLastLine) {
+  const struct {
+    const char* fault;
+    const char* command;  // the older file's path follows where the command writes one
+    const char* meaning;
+  } cases[] = {
+      {"error+data:04@check", "info", "error 04 (Overwrite impossible/requested file does not exist)"},
+      {"error+data:05@request", "backup-ram", "error 05 (Memory is full)"},
+      {"error+data:01@block:3", "backup-flash", "error 01 (Resend request)"},
+  };
+  const std::string target = File("older.bin");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ostrel::testing::WriteFileText(target, "an older backup");
+    fxsim::SimConfig config;
+    config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
+    fxsim::Simulator simulator(std::move(config));
+    const std::string socket = simulator.StartUsb();
+    const std::string file = std::string(c.command) == "info" ? "" : " " + target;
+    const RunResult r = Run(std::string(c.command) + file + " --device " + socket);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(LastLine(r.err), std::string("ostrel: Error: ") + std::string(c.fault).substr(11, 2) +
+                                   ": the calculator ended the transfer with " + c.meaning +
+                                   "; put it into receive mode again and repeat the command")
+        << r.err;
     EXPECT_EQ(ReadFileText(target), "an older backup");
   }
 }
