@@ -31,12 +31,37 @@ void WritePacketLog(const std::string& path, const std::vector<fxsim::Packet>& p
   }
 }
 
+// The calculator as it is when the simulator stops, for scripts that compare it with what
+// the PC side made of it: flash.bin, ram.bin and status.txt ("uploads N", "restarts N",
+// "load ADDRESS" of the last complete upload in hex, "blocks N" of read-outs sent, then one
+// line per flash sector that was erased, written or aimed at: "sector N erases writes
+// nor_violations refused").
+void SaveState(const std::string& folder, const fxsim::Simulator& simulator) {
+  const auto write_bytes = [&folder](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(folder + "/" + name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + folder + "/" + name);
+  };
+  write_bytes("flash.bin", simulator.Flash());
+  write_bytes("ram.bin", simulator.Ram());
+  std::ofstream out(folder + "/status.txt");
+  const fxsim::UnitStatus status = simulator.Status();
+  out << "uploads " << status.uploads << "\nrestarts " << status.restarts << "\nload "
+      << fxsim::Hex(status.load_address, 8) << "\nblocks " << simulator.GetCounters().blocks_sent << '\n';
+  for (std::size_t i = 0; i < status.sectors.size(); ++i) {
+    const fxsim::SectorHistory& s = status.sectors[i];
+    if (s.erases == 0 && s.writes == 0 && s.refused == 0) continue;
+    out << "sector " << i << ' ' << s.erases << ' ' << s.writes << ' ' << s.nor_violations << ' ' << s.refused << '\n';
+  }
+  if (!out) throw std::runtime_error("cannot write " + folder + "/status.txt");
+}
+
 // What the command line asked for.
 struct Options {
   std::string usb_path;
   bool usb = false;
   bool serial = false;
-  std::string flash_file, ram_file, log_file;
+  std::string flash_file, ram_file, log_file, state_folder;
   int baud = 9600;
   bool throttle = false;
   int latency_ms = 0;
@@ -81,6 +106,13 @@ CLI::Option* AddOptions(CLI::App& app, Options& options) {
       ->allow_extra_args(false);
   app.add_option("--log", options.log_file, "Write the packets the PC sent to FILE as hex lines at exit")
       ->type_name("FILE");
+  app.add_option("--save-state", options.state_folder,
+                 "At exit, write the calculator's flash (flash.bin), RAM (ram.bin) and status.txt "
+                 "(uploads, restarts, load address, blocks sent, and per flash sector erased, "
+                 "written or refused: sector N erases writes violations refused) into this "
+                 "existing folder")
+      ->check(CLI::ExistingDirectory)
+      ->type_name("FOLDER");
   return usb;
 }
 
@@ -112,7 +144,7 @@ sigset_t BlockStopSignals() {
 }
 
 // Starts the endpoints, prints their paths and serves until a stop signal; then writes the
-// packet log when one was asked for.
+// packet log and the calculator's state when they were asked for.
 void Serve(const Options& options, fxsim::SimConfig config, const sigset_t& stop_signals) {
   fxsim::Simulator simulator(std::move(config));
   if (options.usb) std::cout << "usb: " << simulator.StartUsb(options.usb_path) << '\n';
@@ -123,6 +155,7 @@ void Serve(const Options& options, fxsim::SimConfig config, const sigset_t& stop
   sigwait(&stop_signals, &signal_number);
   simulator.Stop();
   if (!options.log_file.empty()) WritePacketLog(options.log_file, simulator.ReceivedPackets());
+  if (!options.state_folder.empty()) SaveState(options.state_folder, simulator);
 }
 
 }  // namespace
