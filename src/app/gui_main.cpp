@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdlib>
 #include <filesystem>
@@ -98,9 +99,20 @@ int main(int argc, char** argv) {
     ostrel::TWidgetDialogs dialogs;
     ostrel::TForm1 window(dialogs, links);
     dialogs.SetParent(&window);
+    // The simulated calculator has no display to look at: the title says what its display
+    // shows whenever a question of the recovery depends on it (the OS ERROR screen).
+    QTimer screen_watch;
     if (simulator) {
-      window.setWindowTitle(window.windowTitle() + (serial ? QStringLiteral(" - simulated calculator (3Pin)")
-                                                           : QStringLiteral(" - simulated calculator (USB)")));
+      const QString title = window.windowTitle() + (serial ? QStringLiteral(" - simulated calculator (3Pin)")
+                                                           : QStringLiteral(" - simulated calculator (USB)"));
+      window.setWindowTitle(title);
+      QObject::connect(&screen_watch, &QTimer::timeout, [&window, &simulator, title] {
+        const std::string screen = simulator->Screen();
+        window.setWindowTitle(screen.empty() ? title
+                                             : title + QStringLiteral(", its display shows: ") +
+                                                   QString::fromStdString(screen));
+      });
+      screen_watch.start(250);
     }
     window.show();
     return QApplication::exec();

@@ -15,4 +15,6 @@ TSimulatedCalculator::TSimulatedCalculator(SimulatedLink link) {
 
 TSimulatedCalculator::~TSimulatedCalculator() = default;
 
+std::string TSimulatedCalculator::Screen() const { return simulator_->Status().screen; }
+
 }  // namespace ostrel

@@ -27,6 +27,10 @@ class TSimulatedCalculator {
 
   // The socket path (USB) or the pty path (serial) to connect to.
   const std::string& Endpoint() const { return endpoint_; }
+  // What the calculator's display shows when the PC's user has to know it ("OS ERROR"
+  // after a restart into the boot code, "Waiting..." while it waits for the PC to connect
+  // again); empty otherwise.
+  std::string Screen() const;
 
  private:
   std::unique_ptr<fxsim::Simulator> simulator_;

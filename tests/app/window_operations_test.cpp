@@ -19,6 +19,8 @@
 #include "app/simulated_window_links.h"
 #include "fxsim/simulator.h"
 #include "imagegen/image_generator.h"
+#include "simulation/simulated_calculator.h"
+#include "simulation/simulated_flash.h"
 #include "support/link_test_helpers.h"
 #include "support/test_files.h"
 #include "window_fixture.h"
@@ -326,6 +328,37 @@ TEST_F(WindowTest, SimulatedSerialLinkBacksUpOverThePortList) {
   EXPECT_EQ(image, std::string(serial_sim.Flash().begin(), serial_sim.Flash().begin() + 0x270000));
   EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
   EXPECT_FALSE(window->OperationRunning());
+}
+
+// The calculator ostrel-gui --simulate starts runs its OS, so the recovery restarts it into
+// its boot code and asks whether it shows the OS ERROR screen: by then the simulated display
+// shows it (the window's title tells the user so), and a "No" ends the recovery unerased.
+TEST_F(WindowTest, TheSimulatedCalculatorShowsTheOsErrorScreenTheRecoveryAsksAbout) {
+  const TSimulatedCalculator calculator(SimulatedLink::Usb);
+  links = SimulatedWindowLinks(calculator.Endpoint(), false);
+  links.target.timings = QuickTimings();
+  links.recovery_helper = tmp / "OSRECOVER.SH4";
+  WriteImageFile(SimulatedRecoveryProgram(), links.recovery_helper);
+  const std::vector<std::uint8_t> flash = SimulatedFlash();
+  const std::string image = tmp / "backup.fls";
+  WriteImageFile(std::vector<std::uint8_t>(flash.begin(), flash.begin() + 0x270000), image);
+  EXPECT_EQ(calculator.Screen(), "");
+
+  TForm1& form = Open();
+  form.edLCDcontrast->setText("");
+  dialogs.files = {image};
+  std::vector<std::string> screens;
+  dialogs.on_box = [&](const ShownBox& box) {
+    if (box.text == "Is the calculator showing the OS ERROR screen?") screens.push_back(calculator.Screen());
+  };
+  dialogs.answers = {mrNo};
+  form.btnRecover->click();
+
+  EXPECT_EQ(screens, std::vector<std::string>{"OS ERROR"}) << form.memDiagnostic->toPlainText().toStdString();
+  EXPECT_TRUE(form.memDiagnostic->toPlainText().contains(QStringLiteral("no OS ERROR screen")));
+  EXPECT_TRUE(dialogs.Texts(DialogKind::Warning).empty()) << "no erase warning: nothing was erased";
+  EXPECT_FALSE(form.OperationRunning());
+  EXPECT_EQ(form.lblStatus->text().toStdString(), "Idle...");
 }
 
 TEST_F(WindowOperationTest, TestButtonCompletesWithoutAMessage) {
