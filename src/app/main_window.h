@@ -31,6 +31,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -160,6 +161,15 @@ class TForm1 : public QWidget, public TNotifier {
  private:
   // main_window_layout.cpp
   void CreateControls();
+  void CreateTransferFields();
+  void CreateButtons();
+  void CreateLinkSettings();
+  void CreateOptionBoxes();
+  void CreatePanes();
+  void CreateLimitFields();
+  QLayout* LeftColumnLayout();
+  QLayout* PanesLayout();
+  QLayout* OptionsLayout();
   void ConnectHandlers();
 
   // Runs a button handler: one at a time; an error leaving it is shown in the error box

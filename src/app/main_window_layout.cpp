@@ -60,6 +60,26 @@ QPlainTextEdit* Memo(QWidget* parent, int width, int height) {
 }  // namespace
 
 void TForm1::CreateControls() {
+  CreateTransferFields();
+  CreateButtons();
+  CreateLinkSettings();
+  CreateOptionBoxes();
+  CreatePanes();
+  CreateLimitFields();
+
+  auto* top = new QHBoxLayout;
+  top->addLayout(LeftColumnLayout());
+  top->addLayout(PanesLayout(), 1);
+  auto* window = new QVBoxLayout(this);
+  window->addLayout(top, 1);
+  window->addLayout(OptionsLayout());
+
+  resize(839, 667);
+  move(79, 93);
+}
+
+// The addresses, progress bars and speed of a transfer, and the status line.
+void TForm1::CreateTransferFields() {
   lblCurrentFlashtarget = new QLabel(QStringLiteral("Current flash address"), this);
   edCurrentFlashAddress = DisplayEdit(this, 153);
   ProgressBar1 = SmoothProgressBar(this);
@@ -74,7 +94,9 @@ void TForm1::CreateControls() {
   status_font.setBold(true);
   status_font.setPixelSize(20);
   lblStatus->setFont(status_font);
+}
 
+void TForm1::CreateButtons() {
   BuildProject = Button(this, QStringLiteral("Build project"), 26);
   BuildProject->setEnabled(false);
   btnRecover = Button(this, QStringLiteral("Recover flash"), 25);
@@ -87,7 +109,10 @@ void TForm1::CreateControls() {
   btnTest->setEnabled(false);
   btnQuit = Button(this, QStringLiteral("Quit"), 26);
   btnCancel = Button(this, QStringLiteral("Cancel"), 26);
+}
 
+// Cable, serial port and LCD contrast.
+void TForm1::CreateLinkSettings() {
   rgrpCable = new QGroupBox(QStringLiteral("Cable"), this);
   rgrpCable->setMinimumSize(105, 73);
   rbCable3Pin = new QRadioButton(QStringLiteral("3Pin"), rgrpCable);
@@ -112,7 +137,11 @@ void TForm1::CreateControls() {
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9 ]{0,3}")), edLCDcontrast));
   edLCDcontrast->setMinimumSize(33, 21);
   edLCDcontrast->setMaximumWidth(48);
+}
 
+// The option check boxes and the labels that say what an operation does with the file and
+// the storage memory.
+void TForm1::CreateOptionBoxes() {
   cbxIgnoreMainMemory = new QCheckBox(QStringLiteral("Ignore Main Memory (recover)"), this);
   cbxIgnoreID = new QCheckBox(QStringLiteral("Ignore ID"), this);
   cbxIgnoreID->hide();
@@ -123,22 +152,30 @@ void TForm1::CreateControls() {
   chkDeleteStorageMemory = new QCheckBox(QStringLiteral("Delete storage memory"), this);
   lblFILEafterOp = new TClickableLabel(this);
   lblSMEMafterOp = new TClickableLabel(this);
+}
 
+// Diagnostics, calculator data and image data.
+void TForm1::CreatePanes() {
   Label1 = new QLabel(QStringLiteral("Diagnostics output"), this);
   memDiagnostic = Memo(this, 273, 289);
   lblCalcData = new QLabel(QStringLiteral("Calculator data"), this);
   memCalcData = Memo(this, 225, 289);
   Label2 = new QLabel(QStringLiteral("Image data"), this);
   memImageData = Memo(this, 513, 217);
+}
 
+void TForm1::CreateLimitFields() {
   Label3 = new QLabel(QStringLiteral("Backup limit (hex)"), this);
   edBackupLimit = DisplayEdit(this, 105, QStringLiteral("270000"));
   edBackupLimit->setEnabled(false);
   lblRecoverLimit = new QLabel(QStringLiteral("Recover limit (hex)"), this);
   edRecoveryLimit = DisplayEdit(this, 105, QStringLiteral("270000"));
   edRecoveryLimit->setEnabled(false);
+}
 
-  // Left top: captions and fields.
+// The transfer fields over the status line over the button column, with cable, port and
+// LCD contrast beside the buttons.
+QLayout* TForm1::LeftColumnLayout() {
   auto* transfer = new QGridLayout;
   transfer->addWidget(lblCurrentFlashtarget, 0, 0);
   transfer->addWidget(edCurrentFlashAddress, 0, 1);
@@ -173,8 +210,10 @@ void TForm1::CreateControls() {
   left->addWidget(lblStatus);
   left->addLayout(controls);
   left->addStretch(1);
+  return left;
+}
 
-  // The panes on the right.
+QLayout* TForm1::PanesLayout() {
   auto* panes = new QGridLayout;
   panes->addWidget(Label1, 0, 0);
   panes->addWidget(lblCalcData, 0, 1);
@@ -186,13 +225,11 @@ void TForm1::CreateControls() {
   panes->setRowStretch(3, 3);
   panes->setColumnStretch(0, 5);
   panes->setColumnStretch(1, 4);
+  return panes;
+}
 
-  auto* top = new QHBoxLayout;
-  top->addLayout(left);
-  top->addLayout(panes, 1);
-
-  // The options at the bottom: check boxes, what the operations do with the storage
-  // memory, the size limits.
+// Check boxes, what the operations do with the storage memory, the size limits.
+QLayout* TForm1::OptionsLayout() {
   auto* options = new QGridLayout;
   QCheckBox* boxes[] = {cbxIgnoreMainMemory, cbxIgnoreID, cbxIgnoreChk, cbxImmediateBuild,
                         chkIncludeStorageMemory, chkDeleteStorageMemory};
@@ -205,13 +242,7 @@ void TForm1::CreateControls() {
   options->addWidget(edRecoveryLimit, 5, 3);
   options->setColumnStretch(1, 1);
   options->setVerticalSpacing(2);
-
-  auto* window = new QVBoxLayout(this);
-  window->addLayout(top, 1);
-  window->addLayout(options);
-
-  resize(839, 667);
-  move(79, 93);
+  return options;
 }
 
 void TForm1::ConnectHandlers() {
