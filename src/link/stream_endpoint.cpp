@@ -65,20 +65,25 @@ class TStreamChannel : public TBlockChannel {
 
 // Whether some program holds a socket bound at `path` (listening or not: a calculator
 // between two sessions refuses connections for a moment). Read from the kernel's table of
-// Unix-domain sockets, which names each bound socket by the path given to bind, perhaps
-// relative; a file name that matches the end of such a path counts. True when the table
-// cannot be read, so that an unknown case keeps being waited for.
+// Unix-domain sockets, which names each bound socket by the path given to bind: an
+// absolute path must be this one; a relative path (bound in a folder we do not know) counts
+// when its file name is this one's. True when the table cannot be read, so that an unknown
+// case keeps being waited for.
 bool SocketPathBound(const std::string& path) {
   std::ifstream table("/proc/net/unix");
   if (!table) return true;
-  const std::string name = std::filesystem::path(path).filename().string();
+  std::error_code error;
+  const std::filesystem::path given(path);
+  const std::string absolute = std::filesystem::absolute(given, error).lexically_normal().string();
+  const std::string name = given.filename().string();
   std::string line;
   std::getline(table, line);  // the column titles
   while (std::getline(table, line)) {
     const std::size_t space = line.find_last_of(' ');
-    if (space == std::string::npos) continue;
+    if (space == std::string::npos || space + 1 >= line.size()) continue;
     const std::string bound = line.substr(space + 1);
-    if (bound == path || std::filesystem::path(bound).filename().string() == name) return true;
+    if (bound == path || bound == absolute) return true;
+    if (bound[0] != '/' && bound[0] != '@' && std::filesystem::path(bound).filename().string() == name) return true;
   }
   return false;
 }

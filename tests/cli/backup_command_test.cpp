@@ -172,16 +172,21 @@ TEST_F(CommandTest, DevicePathsThatCanNeverWorkEndAtOnceWithTheCause) {
   const std::string regular = File("regular");
   ostrel::testing::WriteFileText(regular, "");
   std::filesystem::create_directory(File("folder"));
-  // A socket whose program has ended: the file stays, nobody listens.
-  const std::string stale = File("stale.sock");
-  {
+  const auto bind_socket = [](const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", stale.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd);
-  }
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0) << path;
+    return fd;
+  };
+  // A socket whose program has ended: the file stays, nobody listens. Another program's
+  // socket of the same name elsewhere stays open meanwhile, as a second simulator's would.
+  const std::string stale = File("usb");
+  ::close(bind_socket(stale));
+  std::filesystem::create_directory(File("other"));
+  const int other = bind_socket(File("other/usb"));
+  ASSERT_EQ(::listen(other, 1), 0);
   const struct {
     std::string path;
     std::string cause;
@@ -210,6 +215,7 @@ TEST_F(CommandTest, DevicePathsThatCanNeverWorkEndAtOnceWithTheCause) {
         << backup.err;
     EXPECT_EQ(ReadFileText(target), "an older backup");
   }
+  ::close(other);
 }
 
 // An error answer that carries data ends the command with "Error: " and the code; the last
