@@ -72,16 +72,27 @@ inline constexpr std::array<OsLayout, 4> kOsLayouts = {{
     {3, 0x1E0000, 0x200000, 0x1E0000, 2, 0, 0},                // 02.00 .. 03.01 on an fx-7400GII BIOS
 }};
 
-// The layout of an OS version (ten characters) on a BIOS image type; nothing for an
-// unknown version.
-inline std::optional<OsLayout> ChooseOsLayout(std::string_view os_version, std::int32_t bios_image_type) {
+// The sizes an image check works with: the smallest image and the OS layouts by class.
+// Flash images have kFlashImageGeometry; a scaled-down geometry (the same fields below
+// 0x10100, shorter OS areas) lets the check run through the same steps on small images,
+// which fuzzing needs.
+struct TImageGeometry {
+  std::uint32_t minimum_image_size;
+  std::array<OsLayout, 4> layouts;
+};
+inline constexpr TImageGeometry kFlashImageGeometry{kMinimumImageSize, kOsLayouts};
+
+// The layout of an OS version (ten characters) on a BIOS image type, from `layouts`;
+// nothing for an unknown version.
+inline std::optional<OsLayout> ChooseOsLayout(std::string_view os_version, std::int32_t bios_image_type,
+                                              const std::array<OsLayout, 4>& layouts = kOsLayouts) {
   static constexpr std::string_view kVersions2And3[] = {"02.00.0000", "02.01.0000", "02.02.0000",
                                                         "03.00.0000", "03.01.0000"};
   for (std::string_view v : kVersions2And3) {
-    if (os_version == v) return kOsLayouts[bios_image_type == kBiosTypeFx7400GII ? 3 : 1];
+    if (os_version == v) return layouts[bios_image_type == kBiosTypeFx7400GII ? 3 : 1];
   }
-  if (os_version == "01.02.0000") return kOsLayouts[2];
-  if (os_version.substr(0, 2) == "01") return kOsLayouts[0];
+  if (os_version == "01.02.0000") return layouts[2];
+  if (os_version.substr(0, 2) == "01") return layouts[0];
   return std::nullopt;
 }
 

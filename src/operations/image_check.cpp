@@ -203,7 +203,7 @@ void ImageCheck::CheckFile() {
 
 void ImageCheck::ReadImage(ImageReader& file) {
   const std::uint64_t size = file.Size();
-  if (size < kMinimumImageSize) {
+  if (size < request_.geometry.minimum_image_size) {
     Fail(icrFileSizeError, "Filesize error(1): " + Hex8(size));
     return;
   }
@@ -247,7 +247,8 @@ void ImageCheck::ReadImage(ImageReader& file) {
   Collect("SYSCALLADR", Hex8(ReadBigEndianWord(ReadField<4>(file, kSyscallAddressField).data())));
 
   const std::optional<OsLayout> layout = ChooseOsLayout(
-      std::string_view(reinterpret_cast<const char*>(version.data()), version.size()), bios_image_type);
+      std::string_view(reinterpret_cast<const char*>(version.data()), version.size()), bios_image_type,
+      request_.geometry.layouts);
   if (!layout) {
     if (request_.check_repository) {
       ui_.MessageBox(DialogKind::Error, "OS-version at offset 0x10020 unknown!", DialogButtons::OK);

@@ -42,6 +42,7 @@ struct TImageCheckRequest {
   // use_repository) the checking of the other unregistered images of the folder.
   bool check_repository = false;
   TMiniLogger* logger = nullptr;  // optional
+  TImageGeometry geometry = kFlashImageGeometry;  // a smaller one only in tests and fuzzing
 };
 
 struct TImageInfoLine {
