@@ -114,9 +114,16 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
     field.assign(numbers.begin(), numbers.end());
     field.insert(field.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got));
     // The block numbers are hex digits, which escaping leaves as they are.
-    if (!Exchange("56", field, kTypeData, false, true).Is(kPlainAck)) accepted = false;
+    const TAnswer block_answer = Exchange("56", field, kTypeData, false, true);
+    if (!block_answer.Is(kPlainAck)) accepted = false;
     transferred_total_ += EscapeData(std::span(block.data(), got)).size() + 8;
     if (result == kNoAnswer) break;
+    // A block without a usable answer fails the upload; the calculator is gone or stuck, and
+    // each further block would only wait out the time-out again.
+    if (block_answer.kind == TAnswerKind::None) {
+      Report("no answer to block " + std::to_string(number) + " of " + std::to_string(blocks) + ": upload stopped");
+      break;
+    }
   }
   file->Close();
   upload_accepted_ = accepted;

@@ -164,6 +164,18 @@ TEST_F(UploadTest, RefusedUploadCommandSendsOnlyTheFirstBlock) {
   EXPECT_EQ(ui_.BoxTexts(), (std::vector<std::string>{"Error 05: Memory is full"}));
 }
 
+// A block that gets no answer ends the upload there: the rest would each wait out the
+// time-out (minutes for a large program) and could not make the upload succeed.
+TEST_F(UploadTest, UnansweredBlockEndsTheUpload) {
+  const std::string path = WriteProgram("p.bin", ProgramBytes(2560));
+  AcknowledgeAll(3);  // the check, the command and blocks 1 to 3; then silence
+  EXPECT_EQ(sio_->FXUploadAndRun(path, "0"), 0);
+  ASSERT_TRUE(peer_.WaitForPackets(6, std::chrono::seconds(5)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(peer_.Packets().size(), 6u);
+  EXPECT_FALSE(sio_->UploadAccepted());
+}
+
 TEST_F(UploadTest, OverwriteQuestionIsAnsweredYes) {
   const std::string path = WriteProgram("p.bin", ProgramBytes(100));
   peer_.AddReply(MakePacket(kTypeError, "02"));
