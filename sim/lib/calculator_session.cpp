@@ -62,6 +62,9 @@ FaultPlan::FaultPlan(std::vector<FaultSpec> faults) {
       case Fault::kAnnounceRoleSwap:
         announce_roleswap_ = true;
         break;
+      case Fault::kShortBlocks:
+        block_bytes_ = static_cast<std::size_t>(f.count);
+        break;
       default:
         sited_.push_back(std::move(f));
         break;
@@ -393,6 +396,7 @@ OutgoingPacket CalculatorSession::DataBlock(int number, int total) const {
   } else {
     payload = filler;
   }
+  payload = payload.first(std::min(payload.size(), plan_.BlockBytes()));
   Bytes data = AsBytes(Hex(static_cast<std::uint32_t>(total), 4) +
                        Hex(static_cast<std::uint32_t>(number), 4));
   const Bytes escaped = Escape(payload);

@@ -2,6 +2,7 @@
 // The calculator's answers to the PC's packets on one link: a small state machine that
 // knows nothing about sockets or ptys. It decides what to send; the endpoint code sends it.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -22,6 +23,8 @@ class FaultPlan {
   int ExtraBlocks() const { return extra_blocks_; }
   bool NoRoleSwap() const { return no_roleswap_; }
   bool AnnounceRoleSwap() const { return announce_roleswap_; }
+  // Bytes each data block carries at most (kBlockPayload without the fault).
+  std::size_t BlockBytes() const { return block_bytes_; }
 
   // Takes the number of the next outgoing packet and returns the first fault that hits
   // it, given what it answers (`answer` is kAnyTime for answers without a site of their
@@ -36,6 +39,7 @@ class FaultPlan {
   int extra_blocks_ = 0;
   bool no_roleswap_ = false;
   bool announce_roleswap_ = false;
+  std::size_t block_bytes_ = kBlockPayload;
   int packets_ = 0;
 };
 

@@ -31,6 +31,7 @@ constexpr FaultName kFaultNames[] = {
     {"repeat-block", Fault::kRepeatBlock, true, true},
     {"swap-blocks", Fault::kSwapBlocks, true, true},
     {"foreign-packet", Fault::kForeignPacket, true, true},
+    {"short-blocks", Fault::kShortBlocks, false},
 };
 
 struct SiteName {
@@ -149,6 +150,9 @@ FaultSpec FaultSpec::Parse(const std::string& text) {
     for (char& c : spec.error_code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   } else if (spec.fault == Fault::kExtraBlocks) {
     spec.count = argument.empty() ? 1 : ParseNumber(argument, 1, text);
+  } else if (spec.fault == Fault::kShortBlocks) {
+    spec.count = argument.empty() ? 128 : ParseNumber(argument, 1, text);
+    if (spec.count >= static_cast<int>(kBlockPayload)) Fail(text, "a short block carries fewer than 256 bytes");
   } else if (colon != std::string_view::npos) {
     Fail(text, "\"" + std::string(name) + "\" takes no argument");
   }

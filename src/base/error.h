@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace ostrel {
 
@@ -16,6 +17,17 @@ class Error : public std::runtime_error {
 class IoError : public Error {
  public:
   using Error::Error;
+};
+
+// A failure of the link that ends an operation: the system's own text (for example
+// "sync error") and, beside it, the cause in words a user can act on.
+class LinkError : public Error {
+ public:
+  LinkError(const std::string& text, std::string cause) : Error(text), cause_(std::move(cause)) {}
+  const std::string& Cause() const { return cause_; }
+
+ private:
+  std::string cause_;
 };
 
 }  // namespace ostrel

@@ -141,6 +141,12 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
       return code == 0 ? 0 : 2;
     }
     return context.exit_status;
+  } catch (const ostrel::LinkError& e) {
+    // The system's text, and beside it what went wrong and what to do.
+    out.flush();
+    err << "ostrel: " << e.what() << (e.Cause().empty() ? std::string() : ": " + e.Cause())
+        << "; put it into receive mode again and repeat the command\n";
+    return 1;
   } catch (const std::exception& e) {
     // The top-level error box of the command line.
     out.flush();

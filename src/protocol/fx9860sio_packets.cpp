@@ -215,11 +215,12 @@ TAnswer TFX9860sio::AwaitAnswer() {
 
   answer.header = header_;
   if (answer.HasDataField()) received_data_ = answer.data;
-  answer.kind = Classify(answer, *subtype);
-  if (answer.kind == TAnswerKind::Error) {
+  if (answer.Type() == kTypeError && *subtype != 2) {
+    // Before the classification, which raises the error of an answer with data.
     NoteFailure("the calculator answered " + last_sent_ + " with " +
                 ErrorAnswerMeaning(std::string_view(reinterpret_cast<const char*>(&answer.header[1]), 2)));
   }
+  answer.kind = Classify(answer, *subtype);
   if (answer.kind == TAnswerKind::OverwriteRequest) return answer;  // reported by the caller's question
   Report(answer.Code() != kNoAnswer ? "...successful!" : "...failed!");
   return answer;

@@ -32,7 +32,6 @@ struct TFX9860sio::TransferProgress {
   std::uint64_t line_total = 0;  // bytes taken from the line since the first block
   Clock::duration write_time{};  // spent writing the file
   std::uint64_t last_block_speed = 0;
-  std::size_t block_payload = 0;  // payload bytes of block 1; every block but the last has as many
 };
 
 namespace {
@@ -40,6 +39,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kBlockFieldsLength = 8;  // total blocks, block number: 4 hex digits each
+constexpr std::size_t kImageBlockSize = 256;   // image bytes in every data block but the last
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
@@ -119,12 +119,17 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     }
     if (answer.Is(roleswap_header)) {
       Report("Received roleswap!");
+      if (bytes_written_ < image_size_) {
+        NoteFailure("the calculator ended the read-out after " + std::to_string(bytes_written_) + " of the " +
+                    std::to_string(image_size_) + " bytes of a complete image (" +
+                    std::to_string(progress.current_block) + " blocks)");
+      }
       break;
     }
     if (progress.current_block == progress.total_blocks) {
       NoteFailure("the calculator sent more than the " + std::to_string(progress.total_blocks) +
                   " blocks it announced, and no role swap");
-      throw Error("sync error");
+      throw LinkError("sync error", FailureCause());
     }
     // A block that is not the next one of this image must never reach the file: the
     // image would look complete with the wrong content.
@@ -142,11 +147,14 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     std::vector<std::uint8_t> payload = UnescapeData(data.subspan(kBlockFieldsLength));
     const long number = static_cast<long>(*ParseHexField(data.subspan(4, 4)));
     const long total = static_cast<long>(*ParseHexField(data.subspan(0, 4)));
-    if (number == 1) progress.block_payload = payload.size();
-    if (number > 1 && number < total && payload.size() != progress.block_payload) {
-      // A block cut short or padded would shift every later byte of the image.
-      NoteFailure("the calculator sent block " + std::to_string(number) + " with " + std::to_string(payload.size()) +
-                  " bytes, after blocks of " + std::to_string(progress.block_payload));
+    // Every block but the last carries the full block size, the last one at least a byte:
+    // a block cut short or padded would shift every later byte of the image.
+    const bool last = number == total;
+    if (last ? payload.empty() || payload.size() > kImageBlockSize : payload.size() != kImageBlockSize) {
+      NoteFailure("the calculator sent block " + std::to_string(number) + " of " + std::to_string(total) +
+                  " with " + std::to_string(payload.size()) + " image bytes, where " +
+                  (last ? "1 to " + std::to_string(kImageBlockSize) : std::to_string(kImageBlockSize)) +
+                  " belong; the image would be shifted");
       result = 0;
       break;
     }

@@ -249,6 +249,60 @@ TEST_F(CommandTest, ErrorAnswerWithDataEndsWithItsMeaningAsTheLastLine) {
   }
 }
 
+// A backup the link breaks off says what became of the target: an older file there is
+// unchanged, and a target that did not exist is not claimed to be kept.
+TEST_F(CommandTest, AnIncompleteBackupSaysWhatBecameOfTheTarget) {
+  for (const bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "older file at the target" : "no file at the target");
+    fxsim::SimConfig config;
+    config.faults.push_back(fxsim::FaultSpec::Parse("error:05@block:5"));
+    fxsim::Simulator sim(config);
+    const std::string device = sim.StartUsb();
+    const std::string file = File(existed ? "kept.RAM" : "new.RAM");
+    if (existed) ostrel::testing::WriteFileText(file, "older backup");
+    const RunResult r = Run("backup-ram " + file + " --device " + device);
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string last = LastLine(r.err);
+    EXPECT_TRUE(last.starts_with("ostrel: backup incomplete: ")) << last;
+    EXPECT_TRUE(last.ends_with("; the 1024 bytes read are in " + file + ".partial; " + file +
+                               (existed ? " was not changed" : " was not created")))
+        << last;
+    if (existed) {
+      EXPECT_EQ(ReadFileText(file), "older backup");
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(file));
+    }
+  }
+}
+
+// The last line explains a sync error and a read-out the calculator ended early.
+TEST_F(CommandTest, LinkFailuresAreExplainedOnTheLastLine) {
+  const struct {
+    const char* fault;
+    std::size_t ram_size;
+    std::string last_line;
+  } cases[] = {
+      {"no-roleswap", 0x400,
+       "ostrel: sync error: the calculator sent more than the 4 blocks it announced, and no role swap; put it "
+       "into receive mode again and repeat the command"},
+      {"", 0x400,
+       "ostrel: backup incomplete: the calculator ended the read-out after 1024 of the 524288 bytes of a complete "
+       "image (4 blocks); the 1024 bytes read are in " + File("r.RAM") + ".partial; " + File("r.RAM") +
+           " was not created"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    fxsim::SimConfig config;
+    config.ram = fxsim::GeneratePattern(c.ram_size, 7);
+    if (*c.fault) config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
+    fxsim::Simulator sim(config);
+    const RunResult r = Run("backup-ram " + File("r.RAM") + " --device " + sim.StartUsb());
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(LastLine(r.err), c.last_line) << r.err;
+    std::filesystem::remove(File("r.RAM.partial"));
+  }
+}
+
 TEST_F(CommandTest, CablesExcludeEachOther) {
   const RunResult r = Run("info --simulate --serial /dev/null");
   EXPECT_EQ(r.status, 2) << r.err;

@@ -195,6 +195,8 @@ TEST_F(PacketsTest, ErrorAnswerWithDataRaisesItsCode) {
     FAIL() << "no error raised";
   } catch (const Error& e) {
     EXPECT_EQ(e.Text(), "Error: 05");
+    // The cause an operation reports: what it answered and what the code means.
+    EXPECT_EQ(sio_->FailureCause(), "the calculator answered an acknowledge with error 05 (Memory is full)");
   }
 }
 

@@ -20,6 +20,12 @@ namespace {
 
 const ByteVector kTerminate = {0x18, 0x30, 0x30, 0x30, 0x37, 0x30};
 
+// The data field of a read-out block: its total and number fields, then `bytes` image
+// bytes of `fill` (a whole block unless told).
+std::string Block(const std::string& fields, char fill, std::size_t bytes = 256) {
+  return fields + std::string(bytes, fill);
+}
+
 int BlocksReceived(const RecordingUi& ui) {
   int count = 0;
   for (const auto& line : ui.LogLines()) {
@@ -140,32 +146,51 @@ TEST_F(TransferTest, RamImageOverTheSerialLine) {
   EXPECT_EQ(sim.CurrentBaud(), 9600);
 }
 
-TEST_F(TransferTest, LastPayloadIsCutToTheImageSize) {
-  // A calculator with 255-byte blocks: the image end falls inside block 2057.
+TEST_F(TransferTest, BlocksOfAnotherSizeThanTheProtocolsAreRefused) {
+  // A calculator whose blocks all carry 255 bytes, numbered as if that were the block
+  // size: every image byte after the first block would land at the wrong address.
   ScriptedPeer peer;
   auto sio = OpenUsb(peer.Path());
   const std::size_t payload = 255;
-  const std::size_t blocks = kRamImageSize / payload + 2;  // one more than needed
-  ByteVector ram;
+  const std::size_t blocks = kRamImageSize / payload + 1;
   peer.AddReply(MakePacket(kTypeAck, "00"));                     // request
   peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));  // role swap
-  for (std::size_t block = 1; block <= blocks; ++block) {
+  for (std::size_t block = 1; block <= 3; ++block) {
     ByteVector data = BytesOf(IntToHex(blocks, 4) + IntToHex(block, 4));
-    ByteVector raw;
-    for (std::size_t i = 0; i < payload; ++i) raw.push_back(static_cast<std::uint8_t>((block * 7 + i) & 0xFF));
-    ram.insert(ram.end(), raw.begin(), raw.end());
-    const ByteVector escaped = EscapeBytes(raw);
+    const ByteVector escaped = EscapeBytes(ByteVector(payload, static_cast<std::uint8_t>(block)));
     data.insert(data.end(), escaped.begin(), escaped.end());
     peer.AddReply(MakePacket(kTypeData, "30", data));
   }
-  peer.AddReply(MakePacket(kTypeAck, "00"));  // terminate
   const std::string file = PathIn("cut.RAM");
 
-  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
-  EXPECT_EQ(ReadFileBytes(file), Prefix(ram, kRamImageSize));
-  const auto packets = peer.Packets();
-  EXPECT_EQ(packets.back(), kTerminate);
-  EXPECT_EQ(packets.size(), 2 + (kRamImageSize + payload - 1) / payload + 1);  // request, swap, acks, terminate
+  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(sio->FailureCause(), "the calculator sent block 1 of " + std::to_string(blocks) +
+                                     " with 255 image bytes, where 256 belong; the image would be shifted");
+  EXPECT_TRUE(ReadFileBytes(file).empty());
+  EXPECT_NE(peer.Packets().back(), kTerminate);
+}
+
+// A calculator that loses the end of every block (the simulator's short-blocks fault):
+// the read-out ends at the first block, never with an image that looks whole.
+TEST_F(TransferTest, EquallyShortBlocksEndTheReadOutAtTheFirstBlock) {
+  for (const bool flash : {false, true}) {
+    SCOPED_TRACE(flash ? "flash" : "RAM");
+    fxsim::SimConfig config;
+    config.faults.push_back(fxsim::FaultSpec::Parse("short-blocks:128"));
+    fxsim::Simulator sim(config);
+    auto sio = Connect(sim);
+    const std::string file = PathIn(flash ? "short.bin" : "short.RAM");
+
+    const int result = flash ? sio->ReceiveFlashImage("fls0", file, 0) : sio->ReceiveRamImage("fls0", file);
+
+    EXPECT_EQ(result, 0);
+    const std::size_t blocks = (flash ? sim.Flash().size() : sim.Ram().size()) / 256;
+    EXPECT_EQ(sio->FailureCause(), "the calculator sent block 1 of " + std::to_string(blocks) +
+                                       " with 128 image bytes, where 256 belong; the image would be shifted");
+    EXPECT_EQ(sio->BytesWritten(), 0u);
+    EXPECT_TRUE(ReadFileBytes(file).empty());
+    EXPECT_FALSE(SentTerminate(sim));
+  }
 }
 
 TEST_F(TransferTest, BlocksPastTheImageEndAreTerminated) {
@@ -193,8 +218,9 @@ TEST_F(TransferTest, BlockAfterTheLastAnnouncedOneIsASyncError) {
   try {
     sio->ReceiveFlashImage("fls0", file, 0);
     FAIL() << "no error raised";
-  } catch (const Error& e) {
+  } catch (const LinkError& e) {
     EXPECT_EQ(e.Text(), "sync error");
+    EXPECT_EQ(e.Cause(), "the calculator sent more than the 16 blocks it announced, and no role swap");
   }
   EXPECT_EQ(ReadFileBytes(file), sim.Flash());  // closed with the 16 blocks
   EXPECT_EQ(sio->BytesWritten(), 0x1000u);
@@ -212,6 +238,8 @@ TEST_F(TransferTest, RoleSwapFromTheCalculatorEndsAShortImage) {
   EXPECT_EQ(ReadFileBytes(file), sim.Flash());
   EXPECT_EQ(sio->BytesWritten(), 0x1000u);
   EXPECT_EQ(sio->ImageSize(), kFlashImageSmall);  // the caller can tell it is incomplete
+  EXPECT_EQ(sio->FailureCause(), "the calculator ended the read-out after 4096 of the " +
+                                     std::to_string(kFlashImageSmall) + " bytes of a complete image (16 blocks)");
   EXPECT_TRUE(ui_.Texts(nfStatus).empty());
   EXPECT_FALSE(SentTerminate(sim));
 }
@@ -288,14 +316,14 @@ TEST_F(TransferTest, DamagedBlockIsNeverWritten) {
   auto sio = OpenUsb(peer.Path());
   peer.AddReply(MakePacket(kTypeAck, "00"));
   peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
-  peer.AddReply(MakePacket(kTypeData, "30", "08000001" "GOODDATA"));
-  peer.AddReply(MakePacket(kTypeData, "30", "08000002" "BADDATA!", 1));
+  peer.AddReply(MakePacket(kTypeData, "30", Block("08000001", 'G')));
+  peer.AddReply(MakePacket(kTypeData, "30", Block("08000002", 'B'), 1));
   const std::string file = PathIn("damaged.RAM");
 
   EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
   EXPECT_TRUE(ui_.HasLogLine("checksum error"));
-  EXPECT_EQ(ReadFileBytes(file), BytesOf("GOODDATA"));
-  EXPECT_EQ(sio->BytesWritten(), 8u);
+  EXPECT_EQ(ReadFileBytes(file), BytesOf(Block("", 'G')));
+  EXPECT_EQ(sio->BytesWritten(), 256u);
 }
 
 TEST_F(TransferTest, AnswerThatIsNotABlockEndsTheReadOut) {
@@ -303,14 +331,14 @@ TEST_F(TransferTest, AnswerThatIsNotABlockEndsTheReadOut) {
   auto sio = OpenUsb(peer.Path());
   peer.AddReply(MakePacket(kTypeAck, "00"));
   peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
-  peer.AddReply(MakePacket(kTypeData, "30", "00020001" "FIRST"));
+  peer.AddReply(MakePacket(kTypeData, "30", Block("00020001", 'F')));
   peer.AddReply(MakePacket(kTypeAck, "00"));  // not a block
-  peer.AddReply(MakePacket(kTypeData, "30", "00020002" "SECOND"));
+  peer.AddReply(MakePacket(kTypeData, "30", Block("00020002", 'S')));
   peer.AddReply(MakePacket(kTypeRoleswap, "00"));
   const std::string file = PathIn("gap.RAM");
 
   EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
-  EXPECT_EQ(ReadFileBytes(file), BytesOf("FIRST"));
+  EXPECT_EQ(ReadFileBytes(file), BytesOf(Block("", 'F')));
   EXPECT_EQ(sio->FailureCause(), "the calculator sent <06>000 where data block 2 (<02>301) was expected");
   ASSERT_EQ(ui_.dialogs.size(), 1u);
   EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:<02>301 (the calculator sent <06>000)");
@@ -319,7 +347,7 @@ TEST_F(TransferTest, AnswerThatIsNotABlockEndsTheReadOut) {
 // Blocks that are whole and undamaged, yet not the next block of this image.
 struct MisplacedBlockCase {
   const char* name;
-  std::vector<std::string> blocks;  // data fields of the blocks after block 1 ("00030001" "AAAA")
+  std::vector<std::string> blocks;  // data fields of the blocks after block 1 (Block("00030001", 'A'))
   std::string cause;
 };
 
@@ -330,15 +358,15 @@ TEST_P(MisplacedBlockTest, EndsTheReadOutBeforeTheBlockIsStored) {
   auto sio = OpenUsb(peer.Path());
   peer.AddReply(MakePacket(kTypeAck, "00"));
   peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
-  peer.AddReply(MakePacket(kTypeData, "30", "00030001" "AAAA"));
+  peer.AddReply(MakePacket(kTypeData, "30", Block("00030001", 'A')));
   for (const std::string& block : GetParam().blocks) peer.AddReply(MakePacket(kTypeData, "30", block));
   const std::string file = PathIn("misplaced.RAM");
 
   EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
   EXPECT_EQ(sio->FailureCause(), GetParam().cause);
   EXPECT_TRUE(ui_.HasLogLine(GetParam().cause));
-  EXPECT_EQ(ReadFileBytes(file), BytesOf("AAAA"));
-  EXPECT_EQ(sio->BytesWritten(), 4u);
+  EXPECT_EQ(ReadFileBytes(file), BytesOf(Block("", 'A')));
+  EXPECT_EQ(sio->BytesWritten(), 256u);
 }
 
 std::string PrintMisplaced(const ::testing::TestParamInfo<MisplacedBlockCase>& info) { return info.param.name; }
@@ -346,18 +374,22 @@ std::string PrintMisplaced(const ::testing::TestParamInfo<MisplacedBlockCase>& i
 INSTANTIATE_TEST_SUITE_P(
     Blocks, MisplacedBlockTest,
     ::testing::Values(
-        MisplacedBlockCase{"Repeated", {"00030001" "AAAA"}, "the calculator sent block 1 twice"},
-        MisplacedBlockCase{"Skipped", {"00030003" "CCCC"},
+        MisplacedBlockCase{"Repeated", {Block("00030001", 'A')}, "the calculator sent block 1 twice"},
+        MisplacedBlockCase{"Skipped", {Block("00030003", 'C')},
                            "the calculator sent block 3 where block 2 was expected"},
-        MisplacedBlockCase{"OtherTotal", {"00040002" "BBBB"},
+        MisplacedBlockCase{"OtherTotal", {Block("00040002", 'B')},
                            "the calculator announced 4 blocks in data block 2, after 3 in the blocks before"},
         MisplacedBlockCase{"NoNumbers", {"0003"}, "the calculator sent data block 2 without valid block numbers"},
-        MisplacedBlockCase{"BadNumbers", {"0003XY02" "BBBB"},
+        MisplacedBlockCase{"BadNumbers", {Block("0003XY02", 'B')},
                            "the calculator sent data block 2 without valid block numbers"},
-        MisplacedBlockCase{"ZeroTotal", {"00000002" "BBBB"},
+        MisplacedBlockCase{"ZeroTotal", {Block("00000002", 'B')},
                            "the calculator announced an image of 0 blocks in data block 2"},
-        MisplacedBlockCase{"ShortBlock", {"00030002" "BB"},
-                           "the calculator sent block 2 with 2 bytes, after blocks of 4"}),
+        MisplacedBlockCase{"ShortBlock", {Block("00030002", 'B', 2)},
+                           "the calculator sent block 2 of 3 with 2 image bytes, where 256 belong; the image "
+                           "would be shifted"},
+        MisplacedBlockCase{"LongBlock", {Block("00030002", 'B', 257)},
+                           "the calculator sent block 2 of 3 with 257 image bytes, where 256 belong; the image "
+                           "would be shifted"}),
     PrintMisplaced);
 
 TEST_F(TransferTest, FlashBlockInARamReadOutIsNotStored) {

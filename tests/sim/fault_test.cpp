@@ -223,6 +223,7 @@ TEST(FaultSpecParse, AcceptsEveryForm) {
       {"repeat-block@block:4", Fault::kRepeatBlock, K::kBlock, 4},
       {"swap-blocks@block:9", Fault::kSwapBlocks, K::kBlock, 9},
       {"foreign-packet@block:1", Fault::kForeignPacket, K::kBlock, 1},
+      {"short-blocks:200", Fault::kShortBlocks, K::kAnyTime, 0},
       {"no-answer@erase:5", Fault::kNoAnswer, K::kErase, 5},
       {"error:00@write:0x26", Fault::kErrorAnswer, K::kFlashWrite, 0x26},
       {"disconnect@erase:0", Fault::kDisconnect, K::kErase, 0},
@@ -243,6 +244,8 @@ TEST(FaultSpecParse, AcceptsEveryForm) {
   }
   EXPECT_EQ(FaultSpec::Parse("extra-blocks:3").count, 3);
   EXPECT_EQ(FaultSpec::Parse("extra-blocks").count, 1);
+  EXPECT_EQ(FaultSpec::Parse("short-blocks:200").count, 200);
+  EXPECT_EQ(FaultSpec::Parse("short-blocks").count, 128);
   EXPECT_EQ(FaultSpec::Parse("drop@packet:5:3").byte_index, 3);
   const FaultSpec error = FaultSpec::Parse("error+data:0a@block:2");
   EXPECT_TRUE(error.error_with_data);
@@ -258,6 +261,7 @@ TEST(FaultSpecParse, RejectsMalformedSpecs) {
       "no-roleswap@block:1", "stall@block:2:1", "no-answer:1",    "drop@packet:5:-1",
       "repeat-block",       "swap-blocks@packet:3", "foreign-packet@request",
       "stall@upload-block:0", "stall@erase:x",  "stall@erase:0x",  "stall@os-bios:1",
+      "short-blocks:0",     "short-blocks:256", "short-blocks@block:2",
   };
   for (const char* text : bad) {
     EXPECT_THROW(FaultSpec::Parse(text), std::invalid_argument) << text;

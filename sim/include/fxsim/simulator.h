@@ -133,6 +133,8 @@ enum class Fault {
   kSwapBlocks,        // (block sites only) the next block goes out first, then this one
   kForeignPacket,     // (block sites only) the device-information answer goes out in place
                       // of the block; the next acknowledge gets the block
+  kShortBlocks,       // every data block of a read-out carries only the first `count` bytes
+                      // of its 256 (the rest is lost); totals and numbers are unchanged
 };
 
 // Where a fault hits.
@@ -171,13 +173,14 @@ struct FaultSpec {
   std::string error_code = "04";  // kErrorAnswer: "00".."05"
   bool error_with_data = false;   // kErrorAnswer: the error packet carries a data field
   int byte_index = -1;            // kDropByte/kCorruptByte: 0-based offset, -1 = the middle
-  int count = 1;                  // kExtraBlocks: how many blocks past the image end
+  int count = 1;                  // kExtraBlocks: how many blocks past the image end;
+                                  // kShortBlocks: the bytes each block still carries
 
   // Parses the command-line form, e.g. "error:04@request", "error+data:05@block:7",
   // "stall@block:100", "disconnect@block:50", "extra-blocks:3", "no-roleswap",
   // "drop@packet:5", "drop@packet:5:3" (byte 3), "corrupt@packet:5",
   // "bad-checksum@packet:5", "roleswap-announce", "no-answer", "repeat-block@block:4",
-  // "swap-blocks@block:4", "foreign-packet@block:4", "no-answer@erase:5",
+  // "swap-blocks@block:4", "foreign-packet@block:4", "short-blocks:200", "no-answer@erase:5",
   // "error:00@write:38", "disconnect@ram-write:100", "stall@os-bios-record". Sector
   // numbers may be written in hex with a 0x prefix ("erase:0x26").
   // Throws std::invalid_argument with a readable message on a bad spec.
