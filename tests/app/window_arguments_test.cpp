@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/window_arguments.h"
+#include "support/case_names.h"
 
 namespace ostrel {
 namespace {
@@ -12,6 +13,14 @@ struct ArgumentsCase {
   bool help;
   bool error;
 };
+
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const ArgumentsCase& c) {
+  std::string text = "words";
+  for (const std::string& word : c.words) text += " " + word;
+  return text;
+}
+void PrintTo(const ArgumentsCase& c, std::ostream* os) { *os << Describe(c); }
 
 class WindowArgumentsTest : public ::testing::TestWithParam<ArgumentsCase> {};
 
@@ -31,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentsCase{{"--simulate=serial"}, {}, "serial", false, false},
                       ArgumentsCase{{"--simulate=usb", "-h"}, {}, "usb", true, false},
                       ArgumentsCase{{"--simulate=parallel"}, {}, "", false, true},
-                      ArgumentsCase{{"--verbose", "UD=/x"}, {"UD=/x"}, "", false, true}));
+                      ArgumentsCase{{"--verbose", "UD=/x"}, {"UD=/x"}, "", false, true}),
+    ostrel::testing::DescribedName{});
 
 }  // namespace
 }  // namespace ostrel

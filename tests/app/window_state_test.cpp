@@ -11,6 +11,7 @@
 
 #include "app/clickable_label.h"
 #include "window_fixture.h"
+#include "support/case_names.h"
 
 namespace ostrel::testing {
 namespace {
@@ -127,6 +128,10 @@ struct StorageMemoryCase {
   const char* backup_limit;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const StorageMemoryCase& c) { return std::string(c.include ? "include" : "exclude") + (c.erase ? " erase" : " keep"); }
+void PrintTo(const StorageMemoryCase& c, std::ostream* os) { *os << Describe(c); }
+
 class StorageMemoryLabels : public WindowTest, public ::testing::WithParamInterface<StorageMemoryCase> {};
 
 TEST_P(StorageMemoryLabels, ShowTheTextOfTheOptionsAndTheLimits) {
@@ -153,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         StorageMemoryCase{false, true, "Recovery size 0x270000; SMEM deleted", "400000",
                           "Backup filesize: 0x270000; SMEM not included", "270000"},
         StorageMemoryCase{false, false, "Recovery size 0x270000; SMEM untouched", "270000",
-                          "Backup filesize: 0x270000; SMEM not included", "270000"}));
+                          "Backup filesize: 0x270000; SMEM not included", "270000"}),
+    ostrel::testing::DescribedName{});
 
 TEST_F(WindowTest, EditedLabelTextsAreShownAndNotOverwritten) {
   Settings().WriteString("PROGRAM", "MSGR00", "custom deleted");

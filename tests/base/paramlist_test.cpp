@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "support/case_names.h"
 
 namespace ostrel {
 namespace {
@@ -48,6 +49,10 @@ struct ExpandCase {
   const char* expected;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const ExpandCase& c) { return std::string(c.text) + (c.unquote ? " unquoted" : ""); }
+void PrintTo(const ExpandCase& c, std::ostream* os) { *os << Describe(c); }
+
 class TParamlistExpandTest : public ::testing::TestWithParam<ExpandCase> {
  protected:
   TParamlistExpandTest() {
@@ -86,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExpandCase{"$(A$(A))", false, ")"},  // the name runs to the first ")"
         ExpandCase{"$$()(A)", false, "x"},    // a reference formed by a replacement is expanded
         ExpandCase{"no references", true, "no references"},
-        ExpandCase{"", false, ""}));
+        ExpandCase{"", false, ""}),
+    ostrel::testing::DescribedName{});
 
 TEST(TParamlistTest, ReplacesEveryOccurrenceAsWritten) {
   TParamlist list;

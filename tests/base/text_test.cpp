@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/case_names.h"
+
 namespace ostrel {
 namespace {
 
@@ -25,6 +27,10 @@ struct GetTokenCase {
   const char* field;
   TokenCode code;
 };
+
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const GetTokenCase& c) { return std::string(c.text) + " token " + std::to_string(c.n); }
+void PrintTo(const GetTokenCase& c, std::ostream* os) { *os << Describe(c); }
 
 class GetTokenTest : public ::testing::TestWithParam<GetTokenCase> {};
 
@@ -52,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GetTokenCase{"oneabtwo", 2, "AB", "", TokenCode::Missing},
                       GetTokenCase{"x::::y", 2, "::", "", TokenCode::FollowedBySeparator},
                       GetTokenCase{"x::::y", 3, "::", "y", TokenCode::Last},
-                      GetTokenCase{"C:\\A\\B\\", 4, "\\", "", TokenCode::Last}));
+                      GetTokenCase{"C:\\A\\B\\", 4, "\\", "", TokenCode::Last}),
+    ostrel::testing::DescribedName{});
 
 TEST(TextTest, GetTokenWithoutCodeArgument) { EXPECT_EQ(GetToken("k=v", 2, "="), "v"); }
 

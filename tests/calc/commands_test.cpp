@@ -9,6 +9,7 @@
 #include "calc/memory_board.h"
 #include "commands.h"
 #include "engine.h"
+#include "support/case_names.h"
 
 namespace ostrel::testing {
 namespace {
@@ -72,6 +73,9 @@ struct DeviceFailureCase {
   Bytes command;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const DeviceFailureCase& c, std::ostream* os) { *os << c.name; }
+
 class CalcCommandsDeviceFailure : public ::testing::TestWithParam<DeviceFailureCase> {};
 
 TEST_P(CalcCommandsDeviceFailure, AnswersTheFailureError) {
@@ -113,6 +117,9 @@ struct RefusedCase {
   std::uint8_t subtype;
   Bytes data;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
 
 class CalcCommandsRefused : public ::testing::TestWithParam<RefusedCase> {};
 
@@ -212,6 +219,10 @@ struct LeaveCase {
   bool acknowledged;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const LeaveCase& c) { return "subtype " + std::to_string(c.subtype); }
+void PrintTo(const LeaveCase& c, std::ostream* os) { *os << Describe(c); }
+
 class CalcCommandsLeave : public ::testing::TestWithParam<LeaveCase> {};
 
 TEST_P(CalcCommandsLeave, LeavesAsToldAndIgnoresWhatFollows) {
@@ -226,7 +237,8 @@ TEST_P(CalcCommandsLeave, LeavesAsToldAndIgnoresWhatFollows) {
 INSTANTIATE_TEST_SUITE_P(Cases, CalcCommandsLeave,
                          ::testing::Values(LeaveCase{0x77, CALC_LEAVE_BIOS, false},
                                            LeaveCase{0x78, CALC_LEAVE_REBOOT, true},
-                                           LeaveCase{0x79, CALC_LEAVE_REBOOT, false}));
+                                           LeaveCase{0x79, CALC_LEAVE_REBOOT, false}),
+                         ostrel::testing::DescribedName{});
 
 TEST(CalcCommands, ContrastIsPassedOnOrRefused) {
   MemoryBoard board;
@@ -262,6 +274,9 @@ struct CallerCase {
   std::uint16_t bios_type;
   std::uint16_t caller;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const CallerCase& c, std::ostream* os) { *os << c.name; }
 
 class CalcCallerCode : public ::testing::TestWithParam<CallerCase> {};
 

@@ -223,6 +223,9 @@ struct FailureCase {
   bool erase;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
 class NorFlashFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(NorFlashFailure, IsReportedWithinThePollLimit) {

@@ -43,6 +43,9 @@ struct ReceiveCase {
   bool pause_after = false;  // the line goes quiet after the bytes
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const ReceiveCase& c, std::ostream* os) { *os << c.name; }
+
 class CalcWireReceive : public ::testing::TestWithParam<ReceiveCase> {};
 
 TEST_P(CalcWireReceive, ClassifiesThePacket) {

@@ -83,6 +83,9 @@ struct FlashCommandCase {
   std::uintmax_t size;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const FlashCommandCase& c, std::ostream* os) { *os << c.name; }
+
 class FlashCommandTest : public CommandTest, public ::testing::WithParamInterface<FlashCommandCase> {};
 
 TEST_P(FlashCommandTest, WritesAVerifiedImage) {

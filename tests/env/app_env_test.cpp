@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "env/app_env.h"
 #include "env/env_fixture.h"
+#include "support/case_names.h"
 
 namespace ostrel {
 namespace {
@@ -59,6 +60,9 @@ struct PrecedenceCase {
   std::string app_env_section;          // lines of [AppEnv] in that settings file
   std::map<std::string, std::string> expected;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const PrecedenceCase& c, std::ostream* os) { *os << c.name; }
 
 class PrecedenceTest : public AppEnvFixture, public ::testing::WithParamInterface<PrecedenceCase> {};
 
@@ -133,6 +137,10 @@ struct UdCase {
   const char* expected;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const UdCase& c) { return std::string(c.argument); }
+void PrintTo(const UdCase& c, std::ostream* os) { *os << Describe(c); }
+
 class UdParameterTest : public AppEnvFixture, public ::testing::WithParamInterface<UdCase> {};
 
 TEST_P(UdParameterTest, EndsWithOneSeparator) {
@@ -142,7 +150,8 @@ TEST_P(UdParameterTest, EndsWithOneSeparator) {
 
 INSTANTIATE_TEST_SUITE_P(Values, UdParameterTest,
                          ::testing::Values(UdCase{"UD=/data//", "/data/"}, UdCase{"UD=/data", "/data/"},
-                                           UdCase{"UD=/data/", "/data/"}, UdCase{"ud=/a//b///c", "/a/b/c/"}));
+                                           UdCase{"UD=/data/", "/data/"}, UdCase{"ud=/a//b///c", "/a/b/c/"}),
+                         ostrel::testing::DescribedName{});
 
 TEST_F(AppEnvTest, UnregisteredAndDoubleRegisteredIdsFailWithTheirTexts) {
   try {
@@ -307,6 +316,10 @@ struct OsCase {
   const char* major;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const OsCase& c) { return std::string(c.release); }
+void PrintTo(const OsCase& c, std::ostream* os) { *os << Describe(c); }
+
 class OsTextTest : public ::testing::TestWithParam<OsCase> {};
 
 TEST_P(OsTextTest, MajorAndMinorOfTheRelease) {
@@ -318,7 +331,8 @@ TEST_P(OsTextTest, MajorAndMinorOfTheRelease) {
 INSTANTIATE_TEST_SUITE_P(Releases, OsTextTest,
                          ::testing::Values(OsCase{"6.1.0-18-amd64", "Linux 6.1", "6"},
                                            OsCase{"10.25", "Linux 10.25", "10"}, OsCase{"5", "Linux 5.0", "5"},
-                                           OsCase{"", "Linux 0.0", "0"}));
+                                           OsCase{"", "Linux 0.0", "0"}),
+                         ostrel::testing::DescribedName{});
 
 }  // namespace
 }  // namespace ostrel

@@ -19,6 +19,9 @@ struct SplitCase {
   const char* command;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitTest, Split) {

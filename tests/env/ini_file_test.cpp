@@ -11,6 +11,7 @@
 #include "env/env_fixture.h"
 #include "env/ini_file.h"
 #include "support/ordinary_user.h"
+#include "support/case_names.h"
 
 namespace ostrel {
 namespace {
@@ -176,6 +177,10 @@ struct FlagCase {
   int expected;  // 1 yes, 0 no, -1 the default
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const FlagCase& c) { return std::string(c.text); }
+void PrintTo(const FlagCase& c, std::ostream* os) { *os << Describe(c); }
+
 class FlagTextTest : public ::testing::TestWithParam<FlagCase> {};
 
 TEST_P(FlagTextTest, YesNoOrDefault) {
@@ -196,7 +201,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, FlagTextTest,
                                            FlagCase{"t", 1}, FlagCase{"1", 1}, FlagCase{"FALSE", 0},
                                            FlagCase{"False", 0}, FlagCase{"f", 0}, FlagCase{"0", 0},
                                            FlagCase{"yes", -1}, FlagCase{"", -1}, FlagCase{"2", -1},
-                                           FlagCase{"TRUEX", -1}));
+                                           FlagCase{"TRUEX", -1}),
+                         ostrel::testing::DescribedName{});
 
 // A failing write (here: the file size limit of the process) leaves the old file as it
 // was and no temporary file behind. Works for root too, unlike a read-only folder.

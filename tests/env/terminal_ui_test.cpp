@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/terminal_ui.h"
+#include "support/case_names.h"
 
 namespace ostrel::cli {
 namespace {
@@ -72,6 +73,9 @@ struct AnswerCase {
   DialogButtons buttons;
   DialogResult expected;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
 class AnswerRuleTest : public TerminalUiTest, public ::testing::WithParamInterface<AnswerCase> {};
 
@@ -215,6 +219,10 @@ struct ElapsedCase {
   const char* text;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const ElapsedCase& c) { return std::to_string(c.ms) + " ms"; }
+void PrintTo(const ElapsedCase& c, std::ostream* os) { *os << Describe(c); }
+
 class ElapsedTest : public ::testing::TestWithParam<ElapsedCase> {};
 
 TEST_P(ElapsedTest, Format) {
@@ -223,7 +231,8 @@ TEST_P(ElapsedTest, Format) {
 
 INSTANTIATE_TEST_SUITE_P(Times, ElapsedTest,
                          ::testing::Values(ElapsedCase{0, "00:00:00.000"}, ElapsedCase{3723004, "01:02:03.004"},
-                                           ElapsedCase{59999, "00:00:59.999"}, ElapsedCase{90000000, "25:00:00.000"}));
+                                           ElapsedCase{59999, "00:00:59.999"}, ElapsedCase{90000000, "25:00:00.000"}),
+                         ostrel::testing::DescribedName{});
 
 TEST_F(TerminalUiTest, ANewProgressRunForgetsThePreviousAddressAndSpeed) {
   TTerminalUi ui(TTerminalOptions{}, Streams(false));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/name_tables.h"
+#include "support/case_names.h"
 
 namespace ostrel {
 namespace {
@@ -17,6 +18,10 @@ struct SerialCase {
   std::uint32_t flags_from_empty;  // ApplyDcbFlags(0)
   std::uint32_t read_interval;
 };
+
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const SerialCase& c) { return std::string(c.connection); }
+void PrintTo(const SerialCase& c, std::ostream* os) { *os << Describe(c); }
 
 constexpr std::uint32_t kMax = 0xFFFFFFFFu;
 
@@ -71,7 +76,8 @@ TEST_P(SerialSettingsTest, ParsesAsTheRulesSay) {
   EXPECT_EQ(s.read_total_timeout_constant, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SerialSettingsTest, ::testing::ValuesIn(kSerialCases));
+INSTANTIATE_TEST_SUITE_P(Cases, SerialSettingsTest, ::testing::ValuesIn(kSerialCases),
+                         ostrel::testing::DescribedName{});
 
 TEST(SerialSettings, SystemStringsEnableDtrAndRtsAndDropHandshakes) {
   TLinkNameTables names;
@@ -105,6 +111,10 @@ struct UsbCase {
   bool no_overlapped;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const UsbCase& c) { return std::string(c.connection); }
+void PrintTo(const UsbCase& c, std::ostream* os) { *os << Describe(c); }
+
 const UsbCase kUsbCases[] = {
     {kSystemUsbConnection, "", "VID_07CF&PID_6101", 4096, false},
     // Keys match without regard to case; values are used as written.
@@ -128,7 +138,8 @@ TEST_P(UsbSettingsTest, ParsesWithoutUpperCasing) {
   EXPECT_EQ(s.no_overlapped, c.no_overlapped);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UsbSettingsTest, ::testing::ValuesIn(kUsbCases));
+INSTANTIATE_TEST_SUITE_P(Cases, UsbSettingsTest, ::testing::ValuesIn(kUsbCases),
+                         ostrel::testing::DescribedName{});
 
 TEST(ParseDecimal, AcceptsOnlyPlainDecimalIn32Bits) {
   struct {

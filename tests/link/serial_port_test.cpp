@@ -10,6 +10,7 @@
 #include "link/hardware.h"
 #include "link/line_settings.h"
 #include "link_test_support.h"
+#include "support/case_names.h"
 
 namespace ostrel {
 namespace {
@@ -53,6 +54,10 @@ struct LineCase {
   bool xon_xoff_in;
 };
 
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const LineCase& c) { return std::string(c.settings); }
+void PrintTo(const LineCase& c, std::ostream* os) { *os << Describe(c); }
+
 const LineCase kLineCases[] = {
     {"BAUDRATE=115200;BYTESIZE=8;PARITY=NONE;STOPBITS=ONE", B115200, CS8, 0, false, false, false, false},
     {"baudrate=57600;bytesize=7;parity=even;stopbits=2", B57600, CS7, PARENB, true, false, false, false},
@@ -88,7 +93,8 @@ TEST_P(SerialLineTest, TheLineHasTheSettingsTheStringAsksFor) {
   EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SerialLineTest, ::testing::ValuesIn(kLineCases));
+INSTANTIATE_TEST_SUITE_P(Cases, SerialLineTest, ::testing::ValuesIn(kLineCases),
+                         ostrel::testing::DescribedName{});
 
 TEST(LineSetup, ByteSizeAndParityOfEveryCase) {
   TLinkNameTables names;

@@ -145,6 +145,9 @@ struct BrokenLinkCase {
   const char* cause;   // the start of the cause the box gives
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const BrokenLinkCase& c, std::ostream* os) { *os << c.name; }
+
 class BrokenLinkTest : public BackupTest, public ::testing::WithParamInterface<BrokenLinkCase> {};
 
 TEST_P(BrokenLinkTest, BackupEndsWithTheIncompleteMessage) {
@@ -270,6 +273,9 @@ struct ReadOnlyCase {
   const char* name;
   DialogResult answer;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const ReadOnlyCase& c, std::ostream* os) { *os << c.name; }
 
 class ReadOnlyTargetTest : public BackupTest, public ::testing::WithParamInterface<ReadOnlyCase> {};
 

@@ -25,6 +25,9 @@ struct FlashCase {
   std::uint32_t expected_size;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const FlashCase& c, std::ostream* os) { *os << c.name; }
+
 class FlashBackupTest : public BackupTest, public ::testing::WithParamInterface<FlashCase> {};
 
 TEST_P(FlashBackupTest, CopiesTheFlashAndVerifiesIt) {
@@ -81,6 +84,9 @@ struct RamCase {
   const char* name;
   Link link;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const RamCase& c, std::ostream* os) { *os << c.name; }
 
 class RamBackupTest : public BackupTest, public ::testing::WithParamInterface<RamCase> {};
 
@@ -167,6 +173,9 @@ struct VerificationCase {
   ImageCheckResult result;
   std::string message;  // "FILE" stands for the file name
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const VerificationCase& c, std::ostream* os) { *os << c.name; }
 
 TestImageSpec Spec(void (*change)(TestImageSpec&)) {
   TestImageSpec spec;

@@ -4,6 +4,7 @@
 
 #include "patch/date_time_format.h"
 #include "patch_fixture.h"
+#include "support/case_names.h"
 
 namespace ostrel::testing {
 namespace {
@@ -12,6 +13,10 @@ struct PatternCase {
   const char* pattern;
   const char* expected;
 };
+
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const PatternCase& c) { return std::string(c.pattern); }
+void PrintTo(const PatternCase& c, std::ostream* os) { *os << Describe(c); }
 
 class DateTimePatternTest : public ::testing::TestWithParam<PatternCase> {};
 
@@ -27,7 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PatternCase{"h:n:s", "7-5-3"}, PatternCase{"HH:NN:SS.ZZZ", "07-05-03.045"},
                       PatternCase{"z", "45"}, PatternCase{"\"built \"yyyy", "built 2009"},
                       PatternCase{"'at' hh", "at 07"}, PatternCase{"V1.0 #", "V1.0 #"},
-                      PatternCase{"\"unclosed", "unclosed"}, PatternCase{"", ""}));
+                      PatternCase{"\"unclosed", "unclosed"}, PatternCase{"", ""}),
+    ostrel::testing::DescribedName{});
 
 TEST(DateTimeFormatTest, ElapsedTimeUsesFixedSeparatorsAndUnwrappedHours) {
   EXPECT_EQ(FormatElapsedTime(0), "00:00:00.000");

@@ -149,6 +149,9 @@ struct PrintErrorCase {
   const char* error;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const PrintErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class PrintErrorTest : public DisplayTest, public ::testing::WithParamInterface<PrintErrorCase> {};
 
 TEST_P(PrintErrorTest, StopsTheRunAndStillReportsTheText) {

@@ -49,6 +49,9 @@ struct InsertFileCase {
   const char* error;    // with the line appended where the message takes it
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const InsertFileCase& c, std::ostream* os) { *os << c.name; }
+
 class InsertFileTest : public PatchTest, public ::testing::WithParamInterface<InsertFileCase> {};
 
 TEST_P(InsertFileTest, SizeAndOffset) {

@@ -21,6 +21,9 @@ struct CommandCase {
   std::vector<std::string> reports;  // report lines of the script's lines
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
+
 class CommandTest : public PatchTest, public ::testing::WithParamInterface<CommandCase> {};
 
 TEST_P(CommandTest, WritesReportsAndFails) {

@@ -110,6 +110,9 @@ struct ExceptionCase {
   const char* message;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const ExceptionCase& c, std::ostream* os) { *os << c.name; }
+
 class ExceptionTest : public PatchTest, public ::testing::WithParamInterface<ExceptionCase> {};
 
 TEST_P(ExceptionTest, EndsTheRunAndDeletesTheCopy) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "patch/script_numbers.h"
+#include "support/case_names.h"
 
 namespace ostrel {
 namespace {
@@ -13,6 +14,10 @@ struct NumberCase {
   const char* text;
   std::optional<std::int32_t> value;  // nothing: malformed or beyond 32 bits
 };
+
+// The case in words: how gtest shows it and what its test name is made from.
+std::string Describe(const NumberCase& c) { return std::string(c.text); }
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << Describe(c); }
 
 class ScriptNumberTest : public ::testing::TestWithParam<NumberCase> {};
 
@@ -39,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(Numbers, ScriptNumberTest,
                                            NumberCase{"99999999999999999999", {}}, NumberCase{"", {}},
                                            NumberCase{" ", {}}, NumberCase{"12 ", {}}, NumberCase{"1a", {}},
                                            NumberCase{"$", {}}, NumberCase{"0x", {}}, NumberCase{"-$10", {}},
-                                           NumberCase{"$-10", {}}, NumberCase{"--1", {}}, NumberCase{"$G", {}}));
+                                           NumberCase{"$-10", {}}, NumberCase{"--1", {}}, NumberCase{"$G", {}}),
+                         ostrel::testing::DescribedName{});
 
 TEST(ScriptNumberTest, MessagesNameTheText) {
   try {

@@ -351,6 +351,9 @@ struct MisplacedBlockCase {
   std::string cause;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const MisplacedBlockCase& c, std::ostream* os) { *os << c.name; }
+
 class MisplacedBlockTest : public TransferTest, public ::testing::WithParamInterface<MisplacedBlockCase> {};
 
 TEST_P(MisplacedBlockTest, EndsTheReadOutBeforeTheBlockIsStored) {
@@ -412,6 +415,9 @@ struct OutOfOrderCase {
   bool flash;
   std::string cause;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const OutOfOrderCase& c, std::ostream* os) { *os << c.name; }
 
 class OutOfOrderTest : public TransferTest, public ::testing::WithParamInterface<OutOfOrderCase> {};
 

@@ -24,6 +24,9 @@ struct FaultCase {
   std::vector<Step> steps;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 // A two-block flash read-out up to the announcement.
 std::vector<Step> Start(std::vector<Step> rest) {
   std::vector<Step> steps = {{ReadoutRequest("4F"), "06000"}, {RoleSwapPacket(), "01501"}};

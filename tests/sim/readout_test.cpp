@@ -17,6 +17,9 @@ struct ReadoutCase {
   bool flash;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const ReadoutCase& c, std::ostream* os) { *os << c.name; }
+
 class ReadoutTest : public ::testing::TestWithParam<ReadoutCase> {};
 
 TEST_P(ReadoutTest, SendsTheWholeImageBlockByBlockThenSwapsRoles) {

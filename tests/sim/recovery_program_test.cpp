@@ -156,6 +156,9 @@ struct CommandCase {
   std::function<void(const Bytes& before, const Bytes& after, const UnitStatus&)> check;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
+
 std::vector<CommandCase> CommandCases() {
   const Bytes& data = SectorData();
   return {
@@ -293,6 +296,9 @@ struct UploadCase {
   UnitStatus::Mode mode;  // afterwards
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const UploadCase& c, std::ostream* os) { *os << c.name; }
+
 std::vector<UploadCase> UploadCases() {
   const Bytes& image = Program();
   std::vector<Step> out_of_order = Upload(image, kLoad, kLoad);
@@ -410,6 +416,9 @@ struct RestartCase {
   std::uint16_t caller;      // reported by the next program
   std::string screen;
 };
+
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const RestartCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<RestartCase> RestartCases() {
   return {

@@ -43,6 +43,9 @@ struct RamCase {
   bool zero_length_packets;
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const RamCase& c, std::ostream* os) { *os << c.name; }
+
 class UsbRamBackupTest : public UsbBackupTest, public ::testing::WithParamInterface<RamCase> {};
 
 TEST_P(UsbRamBackupTest, IsTheCalculatorsRamByteForByte) {

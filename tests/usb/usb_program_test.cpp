@@ -83,6 +83,9 @@ struct LeaveCase {
   int caller_after;     // of the program uploaded once the calculator is back; -1: still running
 };
 
+// The case as gtest shows it (test lists, failures).
+void PrintTo(const LeaveCase& c, std::ostream* os) { *os << c.name; }
+
 class UsbProgramTest : public ::testing::TestWithParam<LeaveCase> {};
 
 TEST_P(UsbProgramTest, TheCalculatorLeavesTheBusAndComesBack) {
