@@ -72,7 +72,8 @@ command_line() {
 }
 
 # run ID OPERATION CABLE FAULT: one run in $work/runs/ID; writes its verdicts to
-# $work/runs/ID/verdict (one word per broken property, "ok" when none).
+# $work/runs/ID/verdict (one word per broken property, "ok" when none). Call it in a
+# subshell: it sets an EXIT trap that stops its simulator.
 run() {
   local id=$1 operation=$2 cable=$3 fault=$4
   local dir="$work/runs/$id"
@@ -92,7 +93,7 @@ run() {
     --log "$dir/packets.txt" >"$dir/sim.out" 2>"$dir/sim.err" &
   local sim_pid=$! endpoint=""
   # The run is a background subshell of its own: whatever ends it ends its simulator too.
-  trap 'kill -TERM "$sim_pid" 2>/dev/null || true' EXIT
+  trap 'kill -TERM "${sim_pid:-}" 2>/dev/null || true' EXIT
   for _ in $(seq 1 200); do
     endpoint=$(sed -n "s/^$cable: //p" "$dir/sim.out" 2>/dev/null || true)
     [ -n "$endpoint" ] && break
@@ -177,7 +178,7 @@ packet_sites() {
 
 baseline() {
   local operation=$1 cable=$2
-  run "base-$operation-$cable" "$operation" "$cable" none
+  (run "base-$operation-$cable" "$operation" "$cable" none)
   local dir="$work/runs/base-$operation-$cable"
   if [ "$(cat "$dir/verdict")" != ok ] || [ "$(cat "$dir/status")" != 0 ]; then
     echo "fault-matrix.sh: $operation over $cable fails without a fault (see below); fix that first" >&2
@@ -213,7 +214,7 @@ other_sites() {
 
 site_faults=(no-answer drop corrupt bad-checksum error:00 error+data:04 stall disconnect)
 block_faults=(repeat-block swap-blocks foreign-packet)
-global_faults=(no-answer extra-blocks:2 no-roleswap roleswap-announce)
+global_faults=(no-answer extra-blocks:2 no-roleswap roleswap-announce short-blocks)
 
 cables=(usb serial)
 plan="$work/plan"
