@@ -76,7 +76,7 @@ ProgramConfig UnknownSh4Program() {
 CalculatorUnit::CalculatorUnit(Bytes flash, Bytes ram, const DeviceInfo& info, ProgramConfig program,
                                std::function<void(const std::string&)> report)
     : flash_(std::move(flash)), ram_(std::move(ram)), program_(std::move(program)), report_(std::move(report)) {
-  const auto record = info.Record();
+  const auto record = info.ServedWith(flash_).Record();
   device_record_.assign(record.begin(), record.end());
   const std::size_t sectors = (flash_.size() + kSectorSize - 1) / kSectorSize;
   status_.sectors.resize(sectors);

@@ -133,7 +133,9 @@ TEST_F(CommandTest, RamBackupWritesTheWholeRam) {
 TEST_F(CommandTest, InfoPrintsTheDeviceInformation) {
   const RunResult r = Run("info --simulate");
   ASSERT_EQ(r.status, 0) << r.err;
-  const char* labels[] = {"HardwareIdentifier: Gy363000", "ProcessorIdentifier: SH7337", "OScodeversion: 02.00.0200",
+  // The OS fields are those of the OS in the simulated calculator's flash.
+  const char* labels[] = {"HardwareIdentifier: Gy363000", "ProcessorIdentifier: SH7337", "OScodeversion: 02.00.0000",
+                          "OScodeoffset: A0010000", "OScodesize: 00240000", "Protocolversion: 7.00",
                           "NamesetbyuserinSYSTEM: OSTREL"};
   for (const char* label : labels) EXPECT_NE(r.out.find(std::string(label) + "\n"), std::string::npos) << r.out;
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 16);

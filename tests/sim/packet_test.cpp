@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <string>
+
 #include "test_client.h"
 
 namespace fxsim::testing {
@@ -162,6 +166,42 @@ TEST(DeviceInfo, RecordLayout) {
   for (std::size_t i = 14; i < 24; ++i) EXPECT_EQ(record[i], 0xFF) << i;
   EXPECT_EQ(std::string(record.begin() + 128, record.begin() + 132), info.protocol_version);
   EXPECT_EQ(std::string(record.begin() + 148, record.end()), "A NAME LONGER TH");
+}
+
+// The OS fields of a record as a unit serving `flash` sends it: version, offset, size.
+std::string OsFields(const DeviceInfo& info, const Bytes& flash) {
+  const auto record = info.ServedWith(flash).Record();
+  return std::string(record.begin() + 96, record.begin() + 106) + " " +
+         std::string(record.begin() + 112, record.begin() + 128) + " " +
+         std::string(record.begin() + 128, record.begin() + 132);
+}
+
+Bytes FlashWithOs(std::size_t size, const std::string& version) {
+  Bytes flash(size, 0xFF);
+  std::copy(version.begin(), version.end(), flash.begin() + 0x10020);
+  return flash;
+}
+
+TEST(DeviceInfo, OsFieldsComeFromTheServedFlash) {
+  struct Case {
+    const char* name;
+    Bytes flash;
+    std::optional<std::string> configured_version;
+    const char* fields;
+  };
+  const Case cases[] = {
+      {"first OS generation", FlashWithOs(0x400000, "01.02.0000"), {}, "01.02.0000 A001000000260000 7.00"},
+      {"later OS", FlashWithOs(0x400000, "02.02.0000"), {}, "02.02.0000 A001000000240000 7.00"},
+      {"fx-7400GII", FlashWithOs(0x200000, "02.01.0000"), {}, "02.01.0000 A0010000001D0000 7.00"},
+      {"set version wins", FlashWithOs(0x400000, "02.02.0000"), "00.10.0300", "00.10.0300 A001000000240000 7.00"},
+      {"no OS in the flash", Bytes(0x400000, 0x5A), {}, "02.00.0200 A001000000240000 7.00"},
+      {"flash too small for an OS", Bytes(0x100, 0xFF), {}, "02.00.0200 A001000000240000 7.00"},
+  };
+  for (const Case& c : cases) {
+    DeviceInfo info;
+    info.os_code_version = c.configured_version;
+    EXPECT_EQ(OsFields(info, c.flash), c.fields) << c.name;
+  }
 }
 
 }  // namespace

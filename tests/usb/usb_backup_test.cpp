@@ -15,7 +15,8 @@ TEST_F(UsbBackupTest, DeviceInformationIsTheRecordTheCalculatorHolds) {
   config.device_info.user_name = "USB LEVEL";
   fxsim::UsbCalculator calculator(config);
   TDeviceInfoRecord record{};
-  const auto expected = config.device_info.Record();
+  // The OS fields are those of the OS in the flash the calculator serves.
+  const auto expected = config.device_info.ServedWith(calculator.Flash()).Record();
   std::copy(expected.begin(), expected.end(), record.begin());
 
   const std::optional<std::string> text = ReadDeviceInformation(OPT_USB, ui_.Ui(), SearchTarget());

@@ -82,9 +82,12 @@ inline constexpr std::size_t kRamSize = 0x80000;
 inline constexpr std::size_t kBlockPayload = 256;
 // Size of the device-information record.
 inline constexpr std::size_t kDeviceInfoSize = 164;
+// The OS version a unit reports when neither its flash nor its settings give one.
+inline constexpr const char* kDefaultOsVersion = "02.00.0200";
 
 // The sixteen text fields of the device-information record, each padded with 0xFF to its
-// width (and cut to it). Defaults describe a plausible fx-9860G.
+// width (and cut to it). Defaults describe an fx-9860GII whose OS is in receive mode: the
+// boot code in the first 64 KiB of the flash, the OS from flash offset 0x10000.
 struct DeviceInfo {
   std::string hardware_id = "Gy363000";                   // 8
   std::string processor_id = "SH7337";                    // 16
@@ -94,17 +97,24 @@ struct DeviceInfo {
   std::string preprogrammed_rom_version = "";             // 16
   std::string boot_code_version = "01.00.0000";           // 16
   std::string boot_code_offset = "A0000000";              // 8
-  std::string boot_code_size = "00020000";                // 8
-  std::string os_code_version = "02.00.0200";             // 16
-  std::string os_code_offset = "A0020000";                // 8
-  std::string os_code_size = "001E0000";                  // 8
-  std::string protocol_version = "1.00";                  // 4
+  std::string boot_code_size = "00010000";                // 8
+  // 16; nothing: the version of the OS in the served flash, or kDefaultOsVersion when
+  // the flash holds none.
+  std::optional<std::string> os_code_version;
+  std::string os_code_offset = "A0010000";                // 8
+  std::string os_code_size = "00240000";                  // 8
+  std::string protocol_version = "7.00";                  // 4
   std::string product_id1 = "GY363A7K";                   // 8
   std::string product_id2 = "00000000";                   // 8
   std::string user_name = "OSTREL";                       // 16
 
   // The 164-byte record as the calculator sends it (before escaping).
   std::array<std::uint8_t, kDeviceInfoSize> Record() const;
+
+  // This information as a unit serving `flash` reports it: when the flash holds an OS
+  // (its version, NN.NN.NNNN, at offset 0x10020), the OS offset and size are that OS's,
+  // and so is the version unless one was set; otherwise the fields stay as they are.
+  DeviceInfo ServedWith(std::span<const std::uint8_t> flash) const;
 };
 
 // Size of one flash sector (the unit of an erase).
