@@ -29,6 +29,7 @@
 namespace ostrel {
 
 class TPacketTrace;
+class TImageFile;
 
 // Waits and time-outs of a session. The defaults are the protocol's own; tests and tools
 // may shorten them.
@@ -236,6 +237,9 @@ class TFX9860sio {
   void NoteFailure(std::string cause);
   std::string NoAnswerCause(int bytes_received);
   int ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name);
+  static std::string WhereInTheBlocks(const TransferProgress& progress);
+  void NoteEarlyEnd(const TransferProgress& progress);
+  void StoreBlock(TImageFile& file, std::vector<std::uint8_t> payload, TransferProgress& progress);
   int SerialStart();
   int UsbStart(bool skip_check, int retries);
   void NoSerialSession();  // the failure cause of a serial start that found no calculator

@@ -41,6 +41,17 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kBlockFieldsLength = 8;  // total blocks, block number: 4 hex digits each
 constexpr std::size_t kImageBlockSize = 256;   // image bytes in every data block but the last
 
+// Every block but the last carries the full block size, the last one at least a byte: a
+// block cut short or padded would shift every later byte of the image.
+std::optional<std::string> PayloadSizeProblem(long number, long total, std::size_t size) {
+  const bool last = number == total;
+  if (last ? size > 0 && size <= kImageBlockSize : size == kImageBlockSize) return std::nullopt;
+  return "the calculator sent block " + std::to_string(number) + " of " + std::to_string(total) + " with " +
+         std::to_string(size) + " image bytes, where " +
+         (last ? "1 to " + std::to_string(kImageBlockSize) : std::to_string(kImageBlockSize)) +
+         " belong; the image would be shifted";
+}
+
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
 std::uint64_t PerSecond(double amount, double seconds) {
@@ -83,6 +94,30 @@ void TFX9860sio::PostTransferProgress(const ImageRequest& request, TransferProgr
   ui_.ProcessMessages();
 }
 
+// " (after block N of T)" or " (before the first block)": where a read-out broke off.
+std::string TFX9860sio::WhereInTheBlocks(const TransferProgress& progress) {
+  if (progress.current_block <= 0) return " (before the first block)";
+  return " (after block " + std::to_string(progress.current_block) + " of " + std::to_string(progress.total_blocks) +
+         ")";
+}
+
+// The calculator swapped roles before the image was complete.
+void TFX9860sio::NoteEarlyEnd(const TransferProgress& progress) {
+  NoteFailure("the calculator ended the read-out after " + std::to_string(bytes_written_) + " of the " +
+              std::to_string(image_size_) + " bytes of a complete image (" + std::to_string(progress.current_block) +
+              " blocks)");
+}
+
+// Appends a block's image bytes (no more than the image still lacks) and counts them.
+void TFX9860sio::StoreBlock(TImageFile& file, std::vector<std::uint8_t> payload, TransferProgress& progress) {
+  const std::uint64_t room = image_size_ - bytes_written_;
+  if (payload.size() > room) payload.resize(static_cast<std::size_t>(room));
+  const auto write_start = Clock::now();
+  file.Append(payload);
+  progress.write_time += Clock::now() - write_start;
+  bytes_written_ += payload.size();
+}
+
 int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name) {
   image_size_ = request.size;
   bytes_written_ = 0;
@@ -111,19 +146,12 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     const TAnswer answer = ExchangeControl(kTypeAck);
     result = answer.Code();
     if (result == 0) {
-      NoteFailure(FailureCause() + (progress.current_block > 0
-                                        ? " (after block " + std::to_string(progress.current_block) + " of " +
-                                              std::to_string(progress.total_blocks) + ")"
-                                        : " (before the first block)"));
+      NoteFailure(FailureCause() + WhereInTheBlocks(progress));
       break;
     }
     if (answer.Is(roleswap_header)) {
       Report("Received roleswap!");
-      if (bytes_written_ < image_size_) {
-        NoteFailure("the calculator ended the read-out after " + std::to_string(bytes_written_) + " of the " +
-                    std::to_string(image_size_) + " bytes of a complete image (" +
-                    std::to_string(progress.current_block) + " blocks)");
-      }
+      if (bytes_written_ < image_size_) NoteEarlyEnd(progress);
       break;
     }
     if (progress.current_block == progress.total_blocks) {
@@ -149,21 +177,12 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     const long total = static_cast<long>(*ParseHexField(data.subspan(0, 4)));
     // Every block but the last carries the full block size, the last one at least a byte:
     // a block cut short or padded would shift every later byte of the image.
-    const bool last = number == total;
-    if (last ? payload.empty() || payload.size() > kImageBlockSize : payload.size() != kImageBlockSize) {
-      NoteFailure("the calculator sent block " + std::to_string(number) + " of " + std::to_string(total) +
-                  " with " + std::to_string(payload.size()) + " image bytes, where " +
-                  (last ? "1 to " + std::to_string(kImageBlockSize) : std::to_string(kImageBlockSize)) +
-                  " belong; the image would be shifted");
+    if (const auto problem = PayloadSizeProblem(number, total, payload.size())) {
+      NoteFailure(*problem);
       result = 0;
       break;
     }
-    const std::uint64_t room = image_size_ - bytes_written_;
-    if (payload.size() > room) payload.resize(static_cast<std::size_t>(room));
-    const auto write_start = Clock::now();
-    file.Append(payload);
-    progress.write_time += Clock::now() - write_start;
-    bytes_written_ += payload.size();
+    StoreBlock(file, std::move(payload), progress);
 
     if (bytes_written_ >= image_size_) {
       SendTerminate();
