@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 #include <set>
+#include <string_view>
 
 #include "base/error.h"
 #include "cli/window_launch.h"
@@ -24,6 +25,9 @@ bool IsCommandName(const std::string& word, const std::vector<std::string>& comm
   return std::find(command_names.begin(), command_names.end(), word) != command_names.end();
 }
 
+// What to do after a transfer the calculator ended or lost track of.
+constexpr std::string_view kRepeatAdvice = "; put it into receive mode again and repeat the command";
+
 // The last line for an error that ended a command. An error answer that carried data
 // ends a link command with "Error: " and its two-character code alone; the line adds what
 // the code means and what to do.
@@ -31,7 +35,7 @@ std::string TopLevelErrorLine(const std::string& what) {
   constexpr std::string_view kErrorAnswer = "Error: ";
   if (what.size() == kErrorAnswer.size() + 2 && what.starts_with(kErrorAnswer)) {
     return what + ": the calculator ended the transfer with " + ErrorAnswerMeaning(what.substr(kErrorAnswer.size())) +
-           "; put it into receive mode again and repeat the command";
+           std::string(kRepeatAdvice);
   }
   return what;
 }
@@ -144,8 +148,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
   } catch (const ostrel::LinkError& e) {
     // The system's text, and beside it what went wrong and what to do.
     out.flush();
-    err << "ostrel: " << e.what() << (e.Cause().empty() ? std::string() : ": " + e.Cause())
-        << "; put it into receive mode again and repeat the command\n";
+    err << "ostrel: " << e.what() << (e.Cause().empty() ? std::string() : ": " + e.Cause()) << kRepeatAdvice << '\n';
     return 1;
   } catch (const std::exception& e) {
     // The top-level error box of the command line.

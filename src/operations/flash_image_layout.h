@@ -164,6 +164,37 @@ inline std::uint32_t OsChecksum(std::span<const std::uint8_t> image, const OsLay
   return ByteSum(os.first(gap_start)) + ByteSum(os.subspan(gap_end));
 }
 
+// The fields an image's boot code area and OS header carry, as an image is built.
+struct TOsImageFields {
+  std::uint32_t type_info1;
+  std::uint32_t type_info2;
+  std::string_view bios_date;
+  std::optional<std::string_view> calc_id;  // nothing: an erased ID (eight bytes 0xFF)
+  std::uint32_t bios_checksum;
+  std::string_view signature;
+  std::string_view os_version;
+  std::uint32_t syscall_address;
+  std::string_view os_date;
+};
+
+// Writes `fields` into `image`, the OS date where `layout` keeps it; texts are padded with
+// blanks. The OS checksum is the caller's to write, once every byte is in place.
+inline void WriteOsImageFields(std::span<std::uint8_t> image, const OsLayout& layout, const TOsImageFields& fields) {
+  WriteWordField(image, kTypeInfo1Field, fields.type_info1);
+  WriteWordField(image, kTypeInfo2Field, fields.type_info2);
+  WriteTextField(image, kBiosDateField, fields.bios_date, ' ');
+  if (fields.calc_id) {
+    WriteTextField(image, kCalcIdField, *fields.calc_id, ' ');
+  } else {
+    FillField(image, kCalcIdField, 0xFF);
+  }
+  WriteWordField(image, kBiosChecksumField, fields.bios_checksum);
+  WriteTextField(image, kSignatureField, fields.signature, ' ');
+  WriteTextField(image, kOsVersionField, fields.os_version, ' ');
+  WriteWordField(image, kSyscallAddressField, fields.syscall_address);
+  WriteTextField(image, layout.OsDateField(), fields.os_date, ' ');
+}
+
 // True when every byte of the calculator ID is 0xFF.
 inline bool IsErasedCalcId(std::span<const std::uint8_t> id) {
   return std::all_of(id.begin(), id.end(), [](std::uint8_t b) { return b == 0xFF; });

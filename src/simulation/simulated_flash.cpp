@@ -34,15 +34,9 @@ std::vector<std::uint8_t> SimulatedFlash() {
   const OsLayout& layout = kOsLayouts[kSimulatedOsClass];
   const KnownBios& bios = KnownBiosTable[kSimulatedBiosRow];
 
-  WriteWordField(image, kTypeInfo1Field, kSimulatedTypeInfo1);
-  WriteWordField(image, kTypeInfo2Field, kSimulatedTypeInfo2);
-  WriteTextField(image, kBiosDateField, bios.date, ' ');
-  WriteTextField(image, kCalcIdField, kSimulatedCalcId, ' ');
-  WriteWordField(image, kBiosChecksumField, bios.checksum);
-  WriteTextField(image, kSignatureField, kOsSignature, ' ');
-  WriteTextField(image, kOsVersionField, kSimulatedOsVersion, ' ');
-  WriteWordField(image, kSyscallAddressField, kSimulatedSyscallAddress);
-  WriteTextField(image, layout.OsDateField(), kSimulatedOsDate, ' ');
+  WriteOsImageFields(image, layout,
+                     {kSimulatedTypeInfo1, kSimulatedTypeInfo2, bios.date, kSimulatedCalcId, bios.checksum, kOsSignature,
+                      kSimulatedOsVersion, kSimulatedSyscallAddress, kSimulatedOsDate});
   WriteWordField(image, layout.OsChecksumField(), OsChecksum(image, layout));
   return bytes;
 }

@@ -113,19 +113,11 @@ std::vector<std::uint8_t> GenerateTestImage(const TestImageSpec& spec, ResolvedT
   const std::span<std::uint8_t> image(bytes);
   const OsLayout& layout = kOsLayouts[static_cast<std::size_t>(r.layout_class)];
 
-  WriteWordField(image, kTypeInfo1Field, spec.type_info1);
-  WriteWordField(image, kTypeInfo2Field, spec.type_info2);
-  WriteTextField(image, kBiosDateField, r.bios_date, ' ');
-  if (spec.erased_calc_id) {
-    FillField(image, kCalcIdField, 0xFF);
-  } else {
-    WriteTextField(image, kCalcIdField, spec.calc_id, ' ');
-  }
-  WriteWordField(image, kBiosChecksumField, r.bios_checksum);
-  WriteTextField(image, kSignatureField, spec.signature ? kOsSignature : "NOTAN_OS", ' ');
-  WriteTextField(image, kOsVersionField, r.os_version, ' ');
-  WriteWordField(image, kSyscallAddressField, spec.syscall_address);
-  WriteTextField(image, layout.OsDateField(), spec.os_date, ' ');
+  WriteOsImageFields(image, layout,
+                     {spec.type_info1, spec.type_info2, r.bios_date,
+                      spec.erased_calc_id ? std::nullopt : std::optional<std::string_view>(spec.calc_id),
+                      r.bios_checksum, spec.signature ? kOsSignature : "NOTAN_OS", r.os_version,
+                      spec.syscall_address, spec.os_date});
 
   std::uint32_t sum = TestImageChecksum(bytes, r.layout_class, r.os_end);
   WriteWordField(image, layout.OsChecksumField(), spec.correct_checksum ? sum : sum + 1);
