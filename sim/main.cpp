@@ -78,7 +78,7 @@ CLI::Option* AddOptions(CLI::App& app, Options& options) {
                   ->expected(0, 1)
                   ->type_name("[PATH]");
   app.add_flag("--serial", options.serial, "Serve a serial line on a new pty");
-  app.add_option("--flash", options.flash_file, "Flash contents (default: 4 MiB of a fixed pattern)")
+  app.add_option("--flash", options.flash_file, "Flash contents (default: the model's flash size of a fixed pattern)")
       ->type_name("FILE");
   app.add_option("--ram", options.ram_file, "RAM contents (default: 512 KiB of a fixed pattern)")
       ->type_name("FILE");
@@ -120,9 +120,19 @@ CLI::Option* AddOptions(CLI::App& app, Options& options) {
 
 // The simulator's configuration from the options; reads the memory files.
 fxsim::SimConfig MakeConfig(const Options& options, const fxsim::ProgramOptions& program_options) {
-  fxsim::SimConfig config;
+  const fxsim::CalculatorModel& model = program_options.Model();
+  if (options.usb && !model.usb) {
+    throw std::invalid_argument("the " + model.name + " has no USB port: serve it with --serial");
+  }
+  fxsim::SimConfig config = fxsim::ConfigFor(model);
   if (!options.flash_file.empty()) config.flash = fxsim::ReadMemoryImageFile(options.flash_file);
   if (!options.ram_file.empty()) config.ram = fxsim::ReadMemoryImageFile(options.ram_file);
+  // A model named on the command line has its flash size; without one any size serves.
+  if (program_options.ModelGiven() && !config.flash.empty() && config.flash.size() != model.flash_size) {
+    throw std::invalid_argument(options.flash_file + " has " + std::to_string(config.flash.size()) +
+                                " bytes, but the flash of the " + model.name + " has " +
+                                std::to_string(model.flash_size) + ": give a file of that size or leave --flash out");
+  }
   config.initial_baud = options.baud;
   config.line_rate_throttle = options.throttle;
   config.answer_latency_ms = options.latency_ms;

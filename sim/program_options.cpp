@@ -33,9 +33,21 @@ std::array<std::uint8_t, 8> ParseIdentity(const std::string& text) {
   return id;
 }
 
+// The models, one per line, for the end of the help text.
+std::string ModelList() {
+  std::string text = "Models (--model; the device information is what the model reports with its OS in receive mode):\n";
+  for (const CalculatorModel& model : CalculatorModels()) text += "  " + model.Summary() + "\n";
+  return text;
+}
+
 }  // namespace
 
 ProgramOptions::ProgramOptions(CLI::App& app) {
+  app.add_option("--model", model_,
+                 "The calculator model (default " + std::string(kDefaultModelName) +
+                     "): its memories, ports, device information and recovery-program record; see the list below")
+      ->type_name("NAME");
+  app.footer(ModelList());
   const char* group = "Recovery program (after an upload whose start address is its load address)";
   app.add_flag("--unknown-sh4", unknown_sh4_,
                "An SH4 unit the recovery does not know: GII-2 BIOS, flash manufacturer 0x1F, device 0xDF1E, "
@@ -85,7 +97,14 @@ ProgramOptions::ProgramOptions(CLI::App& app) {
       ->group(group);
 }
 
+const CalculatorModel& ProgramOptions::Model() const {
+  return CalculatorModelNamed(model_.empty() ? kDefaultModelName : model_);
+}
+
 void ProgramOptions::Apply(ProgramConfig& program, DeviceInfo& device_info) const {
+  const CalculatorModel& model = Model();
+  program = model.program;
+  device_info = model.device_info;
   if (unknown_sh4_) {
     const ProgramConfig sh4 = UnknownSh4Program();
     program.bios_type = sh4.bios_type;

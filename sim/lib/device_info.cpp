@@ -16,44 +16,56 @@ void PutField(std::array<std::uint8_t, kDeviceInfoSize>& record, std::size_t& of
   offset += width;
 }
 
-constexpr std::size_t kOsOffset = 0x10000;
 constexpr std::size_t kOsVersionOffset = 0x10020;
 constexpr std::size_t kOsVersionLength = 10;
+constexpr std::size_t kCalcIdOffset = 0xFFD0;
+constexpr std::size_t kCalcIdLength = 8;
 constexpr std::size_t kSmallFlash = 0x200000;  // an fx-7400GII's flash
+
+// The text of `length` flash bytes at `offset` when each one satisfies `ok(index, byte)`.
+template <typename Check>
+std::optional<std::string> FlashText(std::span<const std::uint8_t> flash, std::size_t offset, std::size_t length,
+                                     Check ok) {
+  if (flash.size() < offset + length) return std::nullopt;
+  std::string text(flash.begin() + static_cast<std::ptrdiff_t>(offset),
+                   flash.begin() + static_cast<std::ptrdiff_t>(offset + length));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!ok(i, static_cast<unsigned char>(text[i]))) return std::nullopt;
+  }
+  return text;
+}
 
 // The OS version at its place in the flash when it has the form NN.NN.NNNN.
 std::optional<std::string> FlashOsVersion(std::span<const std::uint8_t> flash) {
-  if (flash.size() < kOsVersionOffset + kOsVersionLength) return std::nullopt;
-  std::string version(flash.begin() + kOsVersionOffset, flash.begin() + kOsVersionOffset + kOsVersionLength);
-  for (std::size_t i = 0; i < version.size(); ++i) {
-    const bool dot = i == 2 || i == 5;
-    if (dot ? version[i] != '.' : !std::isdigit(static_cast<unsigned char>(version[i]))) return std::nullopt;
-  }
-  return version;
+  return FlashText(flash, kOsVersionOffset, kOsVersionLength, [](std::size_t i, unsigned char c) {
+    return (i == 2 || i == 5) ? c == '.' : std::isdigit(c) != 0;
+  });
 }
 
-// Where the OS of this version ends in the flash: the OS generation 1 fills it up to
-// 0x270000, later ones end at 0x250000, or at 0x1E0000 in the 2 MiB flash of an fx-7400GII.
-std::size_t OsEnd(const std::string& version, std::size_t flash_size) {
-  if (version.starts_with("01")) return 0x270000;
-  return flash_size <= kSmallFlash ? 0x1E0000 : 0x250000;
-}
-
-std::string HexField(std::size_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08zX", value);
-  return text;
+// The calculator ID the boot code area keeps, when it is letters and digits (an erased
+// or unset ID is not reported).
+std::optional<std::string> FlashCalcId(std::span<const std::uint8_t> flash) {
+  return FlashText(flash, kCalcIdOffset, kCalcIdLength, [](std::size_t, unsigned char c) { return std::isalnum(c) != 0; });
 }
 
 }  // namespace
 
+std::string DecimalField(std::size_t value) {
+  char text[21];
+  std::snprintf(text, sizeof text, "%08zu", value);
+  return text;
+}
+
+std::size_t OsAreaSize(std::size_t flash_size) {
+  constexpr std::size_t kOsStart = 0x10000;
+  return (flash_size <= kSmallFlash ? 0x1E0000 : 0x270000) - kOsStart;
+}
+
 DeviceInfo DeviceInfo::ServedWith(std::span<const std::uint8_t> flash) const {
   DeviceInfo served = *this;
-  const auto version = FlashOsVersion(flash);
-  if (!version) return served;
-  if (!served.os_code_version) served.os_code_version = *version;
-  served.os_code_offset = HexField(0xA0000000 + kOsOffset);
-  served.os_code_size = HexField(OsEnd(*served.os_code_version, flash.size()) - kOsOffset);
+  if (!served.os_code_version) served.os_code_version = FlashOsVersion(flash).value_or(fallback_os_version);
+  if (const auto id = FlashCalcId(flash)) served.product_id1 = *id;
+  served.os_code_size = DecimalField(OsAreaSize(flash.size()) / 1024);
   return served;
 }
 
@@ -70,7 +82,7 @@ std::array<std::uint8_t, kDeviceInfoSize> DeviceInfo::Record() const {
   PutField(record, offset, boot_code_version, 16);
   PutField(record, offset, boot_code_offset, 8);
   PutField(record, offset, boot_code_size, 8);
-  PutField(record, offset, os_code_version.value_or(kDefaultOsVersion), 16);
+  PutField(record, offset, os_code_version.value_or(fallback_os_version), 16);
   PutField(record, offset, os_code_offset, 8);
   PutField(record, offset, os_code_size, 8);
   PutField(record, offset, protocol_version, 4);

@@ -185,8 +185,8 @@ Bytes OrPattern(Bytes bytes, std::size_t size, std::uint32_t seed) {
 Simulator::Impl::Impl(SimConfig config)
     : config_(std::move(config)),
       plan_(config_.faults),
-      unit_(OrPattern(std::move(config_.flash), kFlashSize, kFlashSeed),
-            OrPattern(std::move(config_.ram), kRamSize, kRamSeed), config_.device_info, config_.program,
+      unit_(OrPattern(std::move(config_.flash), config_.flash_size, kFlashSeed),
+            OrPattern(std::move(config_.ram), config_.ram_size, kRamSeed), config_.device_info, config_.program,
             config_.report),
       serial_baud_(config_.initial_baud) {
   if (!IsSupportedBaud(config_.initial_baud)) {
@@ -212,6 +212,7 @@ std::string Simulator::Impl::StartUsb(std::string socket_path) {
   std::lock_guard lock(mu_);
   if (stopped_ || stopping_) throw std::logic_error("simulator stopped");
   if (usb_listen_) throw std::logic_error("USB endpoint already started");
+  if (!config_.usb_port) throw std::invalid_argument("this calculator has no USB port, only the 3-pin serial port");
   if (socket_path.empty()) {
     const char* base = getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +

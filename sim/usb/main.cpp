@@ -95,6 +95,8 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
   try {
+    const fxsim::CalculatorModel& model = program_options.Model();
+    if (!model.usb) throw std::invalid_argument("the " + model.name + " has no USB port");
     fxsim::UsbCalculatorConfig config;
     if (!flash_file.empty()) config.flash = fxsim::ReadMemoryImageFile(flash_file);
     if (!ram_file.empty()) config.ram = fxsim::ReadMemoryImageFile(ram_file);

@@ -134,8 +134,11 @@ TEST_F(CommandTest, InfoPrintsTheDeviceInformation) {
   const RunResult r = Run("info --simulate");
   ASSERT_EQ(r.status, 0) << r.err;
   // The OS fields are those of the OS in the simulated calculator's flash.
-  const char* labels[] = {"HardwareIdentifier: Gy363000", "ProcessorIdentifier: SH7337", "OScodeversion: 02.00.0000",
-                          "OScodeoffset: A0010000", "OScodesize: 00240000", "Protocolversion: 7.00",
+  // The product ID is the calculator ID in the flash; the OS size that of the OS area in KiB.
+  const char* labels[] = {"HardwareIdentifier: Gy363006", "ProcessorIdentifier: RENESAS SH735501",
+                          "FlashROMcapacity: 00004096",   "OScodeversion: 02.00.0000",
+                          "OScodeoffset: 00010000",       "OScodesize: 00002432",
+                          "Protocolversion: 7.00",        "ProductID1: OSTREL01",
                           "NamesetbyuserinSYSTEM: OSTREL"};
   for (const char* label : labels) EXPECT_NE(r.out.find(std::string(label) + "\n"), std::string::npos) << r.out;
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 16);

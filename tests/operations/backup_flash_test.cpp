@@ -51,7 +51,7 @@ TEST_P(FlashBackupTest, CopiesTheFlashAndVerifiesIt) {
   EXPECT_EQ(ui_.Values(nfSessionActive), (std::vector<std::int64_t>{1, 0}));
   const auto calc_data = ui_.Texts(nfCalcData);
   ASSERT_EQ(calc_data.size(), 1u);
-  EXPECT_EQ(calc_data[0].rfind("HardwareIdentifier: Gy363000\r\nProcessorIdentifier: SH7337\r\n", 0), 0u);
+  EXPECT_EQ(calc_data[0].rfind("HardwareIdentifier: Gy363006\r\nProcessorIdentifier: RENESAS SH735501\r\n", 0), 0u);
 
   const auto lines = ui_.LogLines();
   const long speed = LineIndex(lines, "Transfer-speed: ");

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "backup_fixture.h"
+#include "fxsim/models.h"
 #include "base/big_endian.h"
 #include "base/error.h"
 #include "env/app_env.h"
@@ -27,13 +28,13 @@ namespace {
 constexpr std::size_t kSector = 0x10000;
 
 // The calculator's flash before the recovery: another valid image, so a rewrite shows.
-Bytes OldFlash(std::uint16_t bios_type) {
+Bytes OldFlash(std::uint16_t bios_type, std::size_t flash_size) {
   TestImageSpec spec;
   spec.seed = 99;
-  spec.size = 0x400000;
+  spec.size = static_cast<std::uint32_t>(flash_size);
   if (bios_type == 5) spec.bios_row = 10, spec.layout_class = 3;
   Bytes flash = GenerateTestImage(spec);
-  flash.resize(0x400000, 0xA5);
+  flash.resize(flash_size, 0xA5);
   return flash;
 }
 
@@ -41,6 +42,7 @@ struct Unit {
   std::uint16_t bios_type = 2;
   std::uint16_t caller_code = 0;
   std::function<void(fxsim::SimConfig&)> adjust;
+  std::string model{};  // a model of the simulator instead of the two numbers above
 };
 
 struct RecoveryRun {
@@ -90,9 +92,13 @@ class RecoveryTest : public BackupTest {
   RecoveryRun Recover(const std::string& image, TOptionWord options, const Unit& unit = {}, bool serial = false,
               std::string helper = "") {
     fxsim::SimConfig config;
-    config.flash = OldFlash(unit.bios_type);
-    config.program.bios_type = unit.bios_type;
-    config.program.caller_code = unit.caller_code;
+    if (unit.model.empty()) {
+      config.program.bios_type = unit.bios_type;
+      config.program.caller_code = unit.caller_code;
+    } else {
+      config = fxsim::ConfigFor(fxsim::CalculatorModelNamed(unit.model));
+    }
+    config.flash = OldFlash(config.program.bios_type, config.flash_size);
     config.program.erase_ms = 1;
     config.program.write_ms = 1;
     config.program.restart_ms = 200;
@@ -241,14 +247,16 @@ TEST_F(RecoveryTest, WriteLimitTable) {
 
 TEST_F(RecoveryTest, Fx7400GiiTakesOnlyA2MiBImageOverSerial) {
   ui_.answers = {mrOK};
-  const RecoveryRun run = Recover(Image("7400.fls", 0x200000, 5), 0, Unit{5, 0, {}}, true);
+  const Unit fx7400_in_its_boot_code{0, 0, [](fxsim::SimConfig& config) { config.program.caller_code = 0; }, "fx-7400GII"};
+  const RecoveryRun run = Recover(Image("7400.fls", 0x200000, 5), 0, fx7400_in_its_boot_code, true);
   ASSERT_FALSE(run.raised) << run.error;
   EXPECT_TRUE(run.outcome.flash_rewritten) << run.outcome.reason;
   EXPECT_EQ(Erased(run), 0x1F);
   EXPECT_EQ(Range(run.after, kSector, 0x200000), Range(ReadFileBytes(File("7400.fls")), kSector, 0x200000));
 
   ui_ = RecordingUi{};
-  const RecoveryRun wrong = Recover(Image("big.fls", 0x270000, 2), OPT_IGNORE_CHECKSUM | OPT_IGNORE_ID, Unit{5, 0, {}}, true);
+  const RecoveryRun wrong =
+      Recover(Image("big.fls", 0x270000, 2), OPT_IGNORE_CHECKSUM | OPT_IGNORE_ID, fx7400_in_its_boot_code, true);
   EXPECT_FALSE(wrong.outcome.flash_rewritten);
   EXPECT_EQ(Erased(wrong), 0);
   const auto boxes = ui_.BoxTexts();
@@ -384,13 +392,62 @@ TEST_F(RecoveryTest, SecondPassAfterTheBootCodeRestart) {
 // once while the boot code still takes its time to come up: the reconnect must try again.
 TEST_F(RecoveryTest, SecondPassOverTheSerialLineWaitsForTheBootCode) {
   ui_.answers = {mrYes, mrOK};  // OS ERROR screen shown, erase warning
-  const Unit fx7400_from_its_os{5, 3, [](fxsim::SimConfig& config) { config.program.restart_ms = 1500; }};
+  const Unit fx7400_from_its_os{0, 0, [](fxsim::SimConfig& config) { config.program.restart_ms = 1500; }, "fx-7400GII"};
   const RecoveryRun run = Recover(Image("7400.fls", 0x200000, 5), 0, fx7400_from_its_os, true);
   ASSERT_FALSE(run.raised) << run.error;
   EXPECT_TRUE(run.outcome.flash_rewritten) << run.outcome.reason;
   EXPECT_EQ(Count(run, "77"), 1);
   EXPECT_EQ(run.status.uploads, 2);
   EXPECT_EQ(Range(run.after, kSector, 0x200000), Range(ReadFileBytes(File("7400.fls")), kSector, 0x200000));
+}
+
+// Every model the simulator knows is rewritten over its own cable from an image of its own
+// BIOS type, without a question about unknown hardware or the cable: what each model
+// reports (BIOS type, the system that starts the program, flash chip, processor
+// registers) is what the recovery expects of such a unit.
+TEST_F(RecoveryTest, EveryModelIsRewrittenOverItsOwnCable) {
+  const auto from_boot_code = [](fxsim::SimConfig& c) { c.program.caller_code = 0; };
+  // The GII-2 units are rewritten from their primary OS updater, which re-initialises USB.
+  const auto gii2_updater = [](fxsim::SimConfig& c) {
+    c.program.caller_code = 0;
+    c.device_info.os_code_version = "00.10.0300";
+    c.program.usb_reconnect_on_start = true;
+  };
+  struct Case {
+    const char* model;
+    bool serial;
+    std::uint32_t size;
+    int bios_row;  // of the image
+    const char* os_version;
+    std::function<void(fxsim::SimConfig&)> adjust;
+    std::deque<DialogResult> answers;
+  };
+  const Case cases[] = {
+      {"fx-9860GII", false, 0x270000, 7, "02.00.0000", from_boot_code, {mrOK}},
+      {"fx-9860G", false, 0x270000, 1, "01.04.0000", from_boot_code, {mrOK}},
+      {"fx-7400GII", true, 0x200000, 10, "02.00.0000", from_boot_code, {mrOK}},
+      {"fx-9860GII-2", false, 0x270000, 11, "02.00.0000", gii2_updater, {mrOK, mrOK}},
+      {"fx-9750GII-2", false, 0x270000, 11, "02.00.0000", gii2_updater, {mrOK, mrOK}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    ui_ = RecordingUi{};
+    ui_.answers = c.answers;
+    const std::string image = Image(std::string(c.model) + ".fls", c.size, 2, [&c](TestImageSpec& spec) {
+      spec.bios_row = c.bios_row;
+      spec.os_version = c.os_version;
+      if (c.size == 0x200000) spec.layout_class = 3;
+    });
+    const RecoveryRun run = Recover(image, 0, Unit{0, 0, c.adjust, c.model}, c.serial);
+    ASSERT_FALSE(run.raised) << run.error;
+    EXPECT_TRUE(run.outcome.flash_rewritten) << run.outcome.reason;
+    const auto boxes = ui_.BoxTexts();
+    for (const std::string& box : boxes) {
+      EXPECT_EQ(box.find("Unknown hardware"), std::string::npos) << box;
+      EXPECT_EQ(box.find("cable"), std::string::npos) << box;
+    }
+    EXPECT_EQ(Range(run.after, kSector, c.size), Range(ReadFileBytes(image), kSector, c.size));
+  }
 }
 
 TEST_F(RecoveryTest, UploadAndRunSendsTheFileAndNothingElse) {

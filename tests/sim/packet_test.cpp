@@ -190,17 +190,38 @@ TEST(DeviceInfo, OsFieldsComeFromTheServedFlash) {
     const char* fields;
   };
   const Case cases[] = {
-      {"first OS generation", FlashWithOs(0x400000, "01.02.0000"), {}, "01.02.0000 A001000000260000 7.00"},
-      {"later OS", FlashWithOs(0x400000, "02.02.0000"), {}, "02.02.0000 A001000000240000 7.00"},
-      {"fx-7400GII", FlashWithOs(0x200000, "02.01.0000"), {}, "02.01.0000 A0010000001D0000 7.00"},
-      {"set version wins", FlashWithOs(0x400000, "02.02.0000"), "00.10.0300", "00.10.0300 A001000000240000 7.00"},
-      {"no OS in the flash", Bytes(0x400000, 0x5A), {}, "02.00.0200 A001000000240000 7.00"},
-      {"flash too small for an OS", Bytes(0x100, 0xFF), {}, "02.00.0200 A001000000240000 7.00"},
+      {"first OS generation", FlashWithOs(0x400000, "01.02.0000"), {}, "01.02.0000 0001000000002432 7.00"},
+      {"later OS", FlashWithOs(0x400000, "02.02.0000"), {}, "02.02.0000 0001000000002432 7.00"},
+      {"fx-7400GII", FlashWithOs(0x200000, "02.01.0000"), {}, "02.01.0000 0001000000001856 7.00"},
+      {"set version wins", FlashWithOs(0x400000, "02.02.0000"), "00.10.0300", "00.10.0300 0001000000002432 7.00"},
+      {"no OS in the flash", Bytes(0x400000, 0x5A), {}, "02.00.0200 0001000000002432 7.00"},
   };
   for (const Case& c : cases) {
     DeviceInfo info;
     info.os_code_version = c.configured_version;
     EXPECT_EQ(OsFields(info, c.flash), c.fields) << c.name;
+  }
+}
+
+// The product ID is the calculator's own ID, which its boot code area keeps at 0xFFD0.
+TEST(DeviceInfo, ProductIdIsTheCalculatorIdOfTheFlash) {
+  struct Case {
+    const char* name;
+    std::string id_bytes;
+    const char* product_id;
+  };
+  const Case cases[] = {
+      {"letters and digits", "OSTREL01", "OSTREL01"},
+      {"erased", std::string(8, '\xFF'), "CONFIGUR"},
+      {"with a blank", "OSTREL 1", "CONFIGUR"},
+  };
+  for (const Case& c : cases) {
+    Bytes flash(0x400000, 0xFF);
+    std::copy(c.id_bytes.begin(), c.id_bytes.end(), flash.begin() + 0xFFD0);
+    DeviceInfo info;
+    info.product_id1 = "CONFIGUR";
+    const auto record = info.ServedWith(flash).Record();
+    EXPECT_EQ(std::string(record.begin() + 132, record.begin() + 140), c.product_id) << c.name;
   }
 }
 

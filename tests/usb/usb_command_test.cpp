@@ -49,7 +49,7 @@ class UsbCommandTest : public ::testing::Test {
 TEST_F(UsbCommandTest, InfoFindsTheCalculatorWithoutOptions) {
   const RunResult r = Run("", "info");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("HardwareIdentifier: Gy363000"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("HardwareIdentifier: Gy363006"), std::string::npos) << r.out;
 }
 
 TEST_F(UsbCommandTest, RamBackupIsTheCalculatorsRam) {

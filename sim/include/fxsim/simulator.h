@@ -86,36 +86,46 @@ inline constexpr std::size_t kDeviceInfoSize = 164;
 inline constexpr const char* kDefaultOsVersion = "02.00.0200";
 
 // The sixteen text fields of the device-information record, each padded with 0xFF to its
-// width (and cut to it). Defaults describe an fx-9860GII whose OS is in receive mode: the
-// boot code in the first 64 KiB of the flash, the OS from flash offset 0x10000.
+// width (and cut to it). Defaults describe an SH3 fx-9860GII whose OS is in receive mode
+// (see models.h): memory sizes in KiB as decimal digits, the boot code fields empty, the
+// OS from flash offset 0x10000 (hexadecimal) with the size of the OS area in KiB.
 struct DeviceInfo {
-  std::string hardware_id = "Gy363000";                   // 8
-  std::string processor_id = "SH7337";                    // 16
-  std::string preprogrammed_rom_capacity = "00000000";    // 8
+  std::string hardware_id = "Gy363006";                   // 8
+  std::string processor_id = "RENESAS SH735501";          // 16
+  std::string preprogrammed_rom_capacity = "00000000";    // 8 (KiB)
   std::string flash_rom_capacity = "00004096";            // 8 (KiB)
   std::string ram_capacity = "00000512";                  // 8 (KiB)
   std::string preprogrammed_rom_version = "";             // 16
-  std::string boot_code_version = "01.00.0000";           // 16
-  std::string boot_code_offset = "A0000000";              // 8
-  std::string boot_code_size = "00010000";                // 8
-  // 16; nothing: the version of the OS in the served flash, or kDefaultOsVersion when
+  std::string boot_code_version = "";                     // 16
+  std::string boot_code_offset = "";                      // 8
+  std::string boot_code_size = "";                        // 8
+  // 16; nothing: the version of the OS in the served flash, or fallback_os_version when
   // the flash holds none.
   std::optional<std::string> os_code_version;
-  std::string os_code_offset = "A0010000";                // 8
-  std::string os_code_size = "00240000";                  // 8
+  std::string os_code_offset = "00010000";                // 8
+  std::string os_code_size = "00002432";                  // 8 (KiB)
   std::string protocol_version = "7.00";                  // 4
-  std::string product_id1 = "GY363A7K";                   // 8
-  std::string product_id2 = "00000000";                   // 8
+  // 8; the calculator's own ID: the eight characters the flash keeps at 0xFFD0 when they
+  // are letters and digits (ServedWith), else this text.
+  std::string product_id1 = "";
+  std::string product_id2 = "";                           // 8
   std::string user_name = "OSTREL";                       // 16
+  std::string fallback_os_version = kDefaultOsVersion;
 
   // The 164-byte record as the calculator sends it (before escaping).
   std::array<std::uint8_t, kDeviceInfoSize> Record() const;
 
-  // This information as a unit serving `flash` reports it: when the flash holds an OS
-  // (its version, NN.NN.NNNN, at offset 0x10020), the OS offset and size are that OS's,
-  // and so is the version unless one was set; otherwise the fields stay as they are.
+  // This information as a unit serving `flash` reports it: the OS version of the flash
+  // (NN.NN.NNNN at offset 0x10020) unless one was set, the calculator ID of the flash, and
+  // the OS area's size for the flash's size.
   DeviceInfo ServedWith(std::span<const std::uint8_t> flash) const;
 };
+
+// `value` as eight decimal digits, the form of the capacity and size fields.
+std::string DecimalField(std::size_t value);
+// The OS area of a flash of `flash_size` bytes: from 0x10000 up to the storage memory at
+// 0x270000, or up to 0x1E0000 in the 2 MiB flash of an fx-7400GII.
+std::size_t OsAreaSize(std::size_t flash_size);
 
 // Size of one flash sector (the unit of an erase).
 inline constexpr std::size_t kSectorSize = 0x10000;
@@ -269,8 +279,11 @@ struct UnitStatus {
 };
 
 struct SimConfig {
-  std::vector<std::uint8_t> flash;  // empty: kFlashSize bytes of a deterministic pattern
-  std::vector<std::uint8_t> ram;    // empty: kRamSize bytes of a deterministic pattern
+  std::vector<std::uint8_t> flash;  // empty: flash_size bytes of a deterministic pattern
+  std::vector<std::uint8_t> ram;    // empty: ram_size bytes of a deterministic pattern
+  std::size_t flash_size = kFlashSize;
+  std::size_t ram_size = kRamSize;
+  bool usb_port = true;             // false: a unit with the 3-pin port only (StartUsb throws)
   DeviceInfo device_info;
   int initial_baud = 9600;          // serial speed at start (9600 or 115200)
   bool line_rate_throttle = false;  // serial: pace output at 10 bits per byte of the speed
@@ -321,7 +334,8 @@ class Simulator {
   // Creates the USB stand-in: a Unix-domain SOCK_STREAM socket at socket_path (in a fresh
   // temporary folder when empty) and returns its path. Until the calculator is in receive
   // mode the socket file exists but connect() fails with ECONNREFUSED. One PC session at a
-  // time; after the PC closes its connection the next one is accepted.
+  // time; after the PC closes its connection the next one is accepted. Throws
+  // std::invalid_argument for a unit without a USB port.
   std::string StartUsb(std::string socket_path = "");
   // Opens a pseudo terminal (raw, 9600 baud) and returns the slave's path for the PC.
   std::string StartSerial();
