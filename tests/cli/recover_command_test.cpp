@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "fxsim/models.h"
+#include "fxsim/simulator.h"
 #include "imagegen/image_generator.h"
 #include "protocol/program_file.h"
 #include "support/program_run.h"
@@ -44,11 +48,29 @@ TEST_F(RecoverCommandTest, QuestionsDecideBetweenRewriteAndCancel) {
   EXPECT_EQ(declined.status, 1);
   EXPECT_EQ(LastLine(declined.err), "ostrel: flash not rewritten: cancelled: no OS ERROR screen");
 
-  const ostrel::testing::ProgramRun accepted = Run(recover + " --yes --lcd-contrast 160");
+  // The same calculator, whose flash erases and writes in a millisecond and which restarts
+  // in 0.2 s, so that the whole rewrite stays short.
+  fxsim::SimConfig config = fxsim::ConfigFor(fxsim::CalculatorModelNamed("fx-9860GII"));
+  ostrel::TestImageSpec old_flash;
+  old_flash.size = 0x400000;
+  old_flash.seed = 99;
+  config.flash = ostrel::GenerateTestImage(old_flash);
+  config.program.erase_ms = 1;
+  config.program.write_ms = 1;
+  config.program.restart_ms = 200;
+  fxsim::Simulator simulator(std::move(config));
+  const std::string device = simulator.StartUsb();
+  const ostrel::testing::ProgramRun accepted =
+      Run("recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --device " + device +
+          " --yes --lcd-contrast 160");
   EXPECT_EQ(accepted.status, 0) << accepted.err;
   EXPECT_EQ(accepted.out, "Flash rewritten from: " + File("os.fls") + "\n");
   EXPECT_NE(ReadFileText(File("settings.INI")).find("[LCD_CONTRAST]\nANY_MACHINE=160\n"), std::string::npos)
       << "the contrast is kept as the window keeps it";
+  simulator.Stop();
+  const std::vector<std::uint8_t> image = ostrel::GenerateTestImage({});
+  EXPECT_TRUE(std::equal(image.begin() + 0x10000, image.end(), simulator.Flash().begin() + 0x10000))
+      << "the OS area holds the image";
 }
 
 TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
