@@ -75,9 +75,11 @@ ProgramConfig UnknownSh4Program() {
 
 CalculatorUnit::CalculatorUnit(Bytes flash, Bytes ram, const DeviceInfo& info, ProgramConfig program,
                                std::function<void(const std::string&)> report)
-    : flash_(std::move(flash)), ram_(std::move(ram)), program_(std::move(program)), report_(std::move(report)) {
-  const auto record = info.ServedWith(flash_).Record();
-  device_record_.assign(record.begin(), record.end());
+    : flash_(std::move(flash)),
+      ram_(std::move(ram)),
+      device_info_(info),
+      program_(std::move(program)),
+      report_(std::move(report)) {
   const std::size_t sectors = (flash_.size() + kSectorSize - 1) / kSectorSize;
   status_.sectors.resize(sectors);
   erased_.resize(sectors);
@@ -165,6 +167,11 @@ void CalculatorUnit::BeginRestart(bool into_boot_code) {
 bool CalculatorUnit::OsPresent() const {
   if (flash_.size() < kOsHeaderOffset + kOsHeaderProbe) return false;
   return !AllErased(std::span(flash_).subspan(kOsHeaderOffset, kOsHeaderProbe));
+}
+
+Bytes CalculatorUnit::DeviceRecord() const {
+  const auto record = device_info_.ServedWith(flash_).Record();
+  return Bytes(record.begin(), record.end());
 }
 
 void CalculatorUnit::Report(const std::string& line) {

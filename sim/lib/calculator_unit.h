@@ -25,7 +25,9 @@ class CalculatorUnit {
   // The memories keep their size and place for the unit's lifetime.
   const Bytes& Flash() const { return flash_; }
   const Bytes& Ram() const { return ram_; }
-  std::span<const std::uint8_t> DeviceRecord() const { return device_record_; }
+  // The device information as the unit reports it now: its OS fields follow the flash, so
+  // after a rewrite they are the new OS's.
+  Bytes DeviceRecord() const;
   const ProgramConfig& Program() const { return program_; }
   UnitStatus::Mode Mode() const { return status_.mode; }
   UnitStatus Status() const { return status_; }
@@ -66,7 +68,7 @@ class CalculatorUnit {
 
   Bytes flash_;
   Bytes ram_;
-  Bytes device_record_;
+  DeviceInfo device_info_;
   ProgramConfig program_;
   std::function<void(const std::string&)> report_;
   std::vector<bool> erased_;   // per sector: erased since its last write

@@ -467,6 +467,36 @@ TEST_P(RestartTest, DropsTheLinkAndComesBackInReceiveMode) {
 INSTANTIATE_TEST_SUITE_P(Restarts, RestartTest, ::testing::ValuesIn(RestartCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The OS version the unit reports in its device information (record bytes 96 to 105).
+std::string ReportedOsVersion(Client& pc) {
+  const auto info = pc.Exchange(Frame(0x01, "01"));
+  if (!info) return "(no answer)";
+  const Bytes record = UnescapeData(info->data);
+  return record.size() < 106 ? "(short record)" : std::string(record.begin() + 96, record.begin() + 106);
+}
+
+// After the recovery program rewrote the OS header sector with another OS and the unit
+// restarted, the device information names the new OS, as a real unit's would.
+TEST(RecoveryProgram, DeviceInformationFollowsTheRewrittenOs) {
+  SimConfig config = TestConfig();
+  const std::string old_version = "02.00.0000", new_version = "03.00.0000";
+  std::copy(old_version.begin(), old_version.end(), config.flash.begin() + kSector + 0x20);
+  Simulator sim(config);
+  const std::string path = sim.StartUsb();
+  Bytes header = SectorData();
+  std::copy(new_version.begin(), new_version.end(), header.begin() + 0x20);
+  {
+    Client pc(ConnectUsb(path));
+    EXPECT_EQ(ReportedOsVersion(pc), old_version);
+    RunSteps(sim, pc, Steps({Upload(Program(), kLoad, kLoad), {{Erase(1), "06000"}}, Stage(header),
+                             {{WriteSector(1), "06000"}, {Command("78"), "06000 closed"}}}));
+  }
+  int fd = -ECONNREFUSED;
+  ASSERT_TRUE(WaitUntil([&] { return (fd = ConnectUsb(path)) != -ECONNREFUSED; }));
+  Client pc(fd);
+  EXPECT_EQ(ReportedOsVersion(pc), new_version);
+}
+
 // A restart re-enumerates the USB device: a connection the PC made while the program still
 // ran (waiting to be taken) goes away with it and is never served, so the PC cannot start
 // its next session on the program that left.
