@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/error.h"
+#include "base/small_file.h"
 #include "base/text.h"
 
 namespace ostrel {
@@ -16,6 +19,8 @@ namespace ostrel {
 TBaseFile::TBaseFile(std::string file_name, int mode) : file_name_(std::move(file_name)), mode_(mode) {
   if (IsBlank(file_name_)) throw Error("BASE_00.TBaseFile.Create");
 }
+
+std::string TBaseFile::ResultText() const { return result_text_.empty() ? std::strerror(result_) : result_text_; }
 
 bool TBaseFile::WriteText(std::string_view) { return SetResult(ENOTSUP); }
 
@@ -66,15 +71,46 @@ bool TTextFile::POpen() {
   }
   Close();
   errno = 0;
-  file_.reset(std::fopen(FileName().c_str(), open_mode));
-  if (!file_) return SetResultFromErrno();
-  struct stat status {};
-  if (fstat(fileno(file_.get()), &status) == 0 && S_ISDIR(status.st_mode)) {
-    file_.reset();
-    return SetResult(EISDIR);  // a folder opens for reading here but is no file
+  if (Mode() == kModeRead) {
+    file_ = OpenRegularFileForReading();
+    if (!file_) return false;
+  } else {
+    file_.reset(std::fopen(FileName().c_str(), open_mode));
+    if (!file_) return SetResultFromErrno();
   }
   SetOpen(true);
   return SetResult(0);
+}
+
+// Only a regular file is read. Opening a FIFO would wait for a writer and a device such
+// as /dev/zero never ends, so the path is opened without waiting and looked at first.
+TTextFile::FileHandle TTextFile::OpenRegularFileForReading() {
+  int fd;
+  do {
+    fd = ::open(FileName().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetResultFromErrno();
+    return nullptr;
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    if (S_ISDIR(status.st_mode)) {
+      SetResult(EISDIR);
+    } else {
+      SetResult(EINVAL, "it is " + NonFileKind(status.st_mode) + ", not a regular file");
+    }
+    return nullptr;
+  }
+  // Reads wait as usual from here on.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FileHandle file(::fdopen(fd, "rb"));
+  if (!file) {
+    SetResultFromErrno();
+    ::close(fd);
+  }
+  return file;
 }
 
 void TTextFile::Close() {

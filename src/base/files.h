@@ -36,6 +36,9 @@ class TBaseFile : public TObject {
   void SetMode(int mode) { mode_ = mode; }
   // Result code of the last input/output operation: 0 = success, otherwise an errno value.
   int Result() const { return result_; }
+  // What the result code means, for a message: the system's text, or what the path was
+  // when it could not be opened because it is no regular file.
+  std::string ResultText() const;
 
   // Opens the file in the current mode (an open file is closed first); true on success.
   virtual bool POpen() = 0;
@@ -70,7 +73,14 @@ class TBaseFile : public TObject {
   // Records the result code; true when it means success.
   bool SetResult(int code) {
     result_ = code;
+    result_text_.clear();
     return code == 0;
+  }
+  // Records a failure whose meaning the errno text does not say.
+  bool SetResult(int code, std::string text) {
+    result_ = code;
+    result_text_ = std::move(text);
+    return false;
   }
 
  private:
@@ -78,6 +88,7 @@ class TBaseFile : public TObject {
   bool open_ = false;
   int mode_;
   int result_ = 0;
+  std::string result_text_;
 };
 
 // A file of the operating system: the result check over its result codes.
@@ -116,10 +127,13 @@ class TTextFile : public TSystemFile {
   struct Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
+  using FileHandle = std::unique_ptr<std::FILE, Closer>;
   bool CanRead();
   bool CanWrite();
+  // The file opened for reading, or nothing with the result code set.
+  FileHandle OpenRegularFileForReading();
 
-  std::unique_ptr<std::FILE, Closer> file_;
+  FileHandle file_;
 };
 
 // A record as carried in the program's data: four 32-bit little-endian words (content

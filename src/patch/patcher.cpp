@@ -131,7 +131,7 @@ bool TPatcher::RunPatchScript(const std::string& script_path) {
 
   TTextFile script(FilePath(script_path), kModeRead);
   if (!script.POpen()) {
-    throw IoError("Cannot open the script " + script_path + ": " + std::strerror(script.Result()));
+    throw IoError("Cannot open the script " + script_path + ": " + script.ResultText());
   }
   line_no_ = 0;
   try {
@@ -142,7 +142,7 @@ bool TPatcher::RunPatchScript(const std::string& script_path) {
       if (!IsBlank(error_text_)) break;
     }
     if (!script.CheckResult()) {
-      throw IoError("Cannot read the script " + script_path + ": " + std::strerror(script.Result()));
+      throw IoError("Cannot read the script " + script_path + ": " + script.ResultText());
     }
     if (IsBlank(error_text_)) CommitCopy();
   } catch (...) {

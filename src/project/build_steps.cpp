@@ -47,7 +47,7 @@ void WriteLinesTo(const std::string& path, const std::vector<std::string>& lines
   TTextFile file(MapScriptPath(path), mode);
   bool ok = file.POpen();
   for (std::size_t i = 0; ok && i < lines.size(); ++i) ok = file.WriteLine(lines[i]);
-  if (!ok) throw IoError("Cannot write " + path + ": " + std::strerror(file.Result()));
+  if (!ok) throw IoError("Cannot write " + path + ": " + file.ResultText());
 }
 
 }  // namespace
@@ -236,7 +236,7 @@ void TProject::GenerateSyscallSource(const std::string& name, const std::string&
   TTextFile stub_template(MapScriptPath(template_path), kModeRead);
   if (!stub_template.POpen()) {
     throw IoError("Cannot open the system-call template " + template_path + ": " +
-                  std::strerror(stub_template.Result()));
+                  stub_template.ResultText());
   }
   std::vector<std::string> lines;
   std::string line;
@@ -245,7 +245,7 @@ void TProject::GenerateSyscallSource(const std::string& name, const std::string&
   }
   if (!stub_template.CheckResult()) {
     throw IoError("Cannot read the system-call template " + template_path + ": " +
-                  std::strerror(stub_template.Result()));
+                  stub_template.ResultText());
   }
   WriteLinesTo(JoinPath(Value("SOURCEDIR"), name + ".SRC"), lines, kModeCreate);
 }

@@ -126,9 +126,9 @@ bool TProject::RunScriptFile(const std::string& path) {
 void TProject::ReadScriptLines(const std::string& path) {
   TTextFile script(MapScriptPath(path), kModeRead);
   if (!script.POpen()) {
-    const int error = script.Result();
+    const std::string why = script.ResultText();
     Log("Error opening " + Quoted(path) + "\r\n", true);
-    throw IoError("Cannot open the project script " + path + ": " + std::strerror(error));
+    throw IoError("Cannot open the project script " + path + ": " + why);
   }
   std::string line;
   bool skip_next = false;
@@ -142,7 +142,7 @@ void TProject::ReadScriptLines(const std::string& path) {
     skip_next = outcome == TLineOutcome::SkipNextLine;
   }
   if (!script.CheckResult()) {
-    throw IoError("Cannot read the project script " + path + ": " + std::strerror(script.Result()));
+    throw IoError("Cannot read the project script " + path + ": " + script.ResultText());
   }
 }
 

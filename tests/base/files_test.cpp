@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <functional>
@@ -46,6 +48,32 @@ TEST(TTextFileTest, BlankNameAndUnknownModeRaise) {
     EXPECT_EQ(ErrorText([&] { file.POpen(); }), "BASE_00.TTextFile.POpen") << mode;
     EXPECT_FALSE(file.IsOpen());
   }
+}
+
+// Only regular files are read: a FIFO would wait for a writer for ever and /dev/zero never
+// ends, so both are refused at once, and the result says what the path is.
+TEST(TTextFileTest, ReadsOnlyRegularFiles) {
+  TemporaryFolder dir;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    std::string text;
+  };
+  const Case cases[] = {
+      {fifo, "it is a FIFO, not a regular file"},
+      {"/dev/zero", "it is a device, not a regular file"},
+      {dir.Path(), "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    TTextFile file(c.path);
+    EXPECT_FALSE(file.POpen()) << c.path;
+    EXPECT_FALSE(file.IsOpen()) << c.path;
+    EXPECT_EQ(file.ResultText(), c.text) << c.path;
+  }
+  TTextFile regular(WriteFileText(dir / "regular.txt", "line"));
+  EXPECT_TRUE(regular.POpen());
+  EXPECT_EQ(regular.ResultText(), "Success");
 }
 
 TEST(TTextFileTest, ReadsLinesWithAnyLineEnd) {
