@@ -40,8 +40,9 @@ void PrintReadOutSummary(const ostrel::TBackupDetails& backup, const std::string
       return;
     case ostrel::BackupStage::ReadOut: break;
   }
-  const std::string held = backup.file.empty() ? ostrel::PartialFileName(file) : backup.file;
   if (backup.result != 0) std::cout << ostrel::TransferSpeedText(backup.bytes_per_second) << '\n';
+  // A read-out that ended before its first block left no file.
+  const std::string held = backup.file.empty() ? "no file written" : backup.file;
   std::cout << "Backup: " << held << " (" << backup.bytes_written << " of " << backup.image_size << " bytes)\n";
 }
 

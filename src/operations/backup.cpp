@@ -91,9 +91,11 @@ void BlankCalculatorId(const std::string& file) {
 void ReportIfIncomplete(const TBackupDetails& details, const std::string& target, bool target_existed,
                         TUserInterface ui) {
   if (details.stage != BackupStage::ReadOut || details.bytes_written >= details.image_size) return;
-  std::string text = "Backup incomplete: " + (details.file.empty() ? target : details.file) + kLineBreak +
-                     "holds " + std::to_string(details.bytes_written) + " of " +
-                     std::to_string(details.image_size) + " bytes.";
+  const std::string counts = std::to_string(details.bytes_written) + " of " + std::to_string(details.image_size);
+  // A read-out that ended before its first block leaves no file behind to name.
+  std::string text = details.file.empty()
+                         ? "Backup incomplete: no file was written (" + counts + " bytes read)."
+                         : "Backup incomplete: " + details.file + kLineBreak + "holds " + counts + " bytes.";
   if (!details.cause.empty()) text += kLineBreak + "Cause: " + details.cause + ".";
   if (target_existed) text += kLineBreak + target + " was left as it was.";
   ui.MessageBox(DialogKind::Error, text, DialogButtons::OK);

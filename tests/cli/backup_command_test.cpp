@@ -257,6 +257,22 @@ TEST_F(CommandTest, ErrorAnswerWithDataEndsWithItsMeaningAsTheLastLine) {
   }
 }
 
+// A read-out that ends before its first block leaves no file, and no message names one.
+TEST_F(CommandTest, ABackupThatReadNothingNamesNoFile) {
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse("error:05@block:1"));
+  fxsim::Simulator sim(config);
+  const std::string file = File("none.RAM");
+  const RunResult r = Run("backup-ram " + file + " --device " + sim.StartUsb());
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find("Backup: no file written (0 of 524288 bytes)"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("Backup incomplete: no file was written (0 of 524288 bytes read)."), std::string::npos) << r.err;
+  EXPECT_EQ((r.out + r.err).find(".partial"), std::string::npos) << r.out << r.err;
+  EXPECT_TRUE(LastLine(r.err).ends_with("; " + file + " was not created")) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
+}
+
 // A backup the link breaks off says what became of the target: an older file there is
 // unchanged, and a target that did not exist is not claimed to be kept.
 TEST_F(CommandTest, AnIncompleteBackupSaysWhatBecameOfTheTarget) {

@@ -124,7 +124,7 @@ TEST_F(BackupTest, RefusedRequestIsReportedWithoutVerification) {
   EXPECT_EQ(CountOf(boxes, "Error 04: Overwrite impossible/requested file does not exist\r\n"
                            "Backup is supported by Link/receive-mode only!"),
             1);
-  EXPECT_EQ(CountOf(boxes, IncompleteText(file, 0, 0x270000,
+  EXPECT_EQ(CountOf(boxes, IncompleteText("", 0, 0x270000,
                                           "the calculator answered the flash read-out request with error 04 "
                                           "(Overwrite impossible/requested file does not exist)")),
             1);

@@ -70,12 +70,13 @@ inline long LineIndex(const std::vector<std::string>& lines, const std::string& 
   return found;
 }
 
-// The box of a backup that ended early: the file holding the bytes, the cause when one is
-// known, and the target when one existed and was kept.
+// The box of a backup that ended early: the file holding the bytes (empty: none was
+// written), the cause when one is known, and the target when one existed and was kept.
 inline std::string IncompleteText(const std::string& file, std::uint64_t held, std::uint64_t expected,
                                   const std::string& cause = "", const std::string& kept_target = "") {
-  std::string text = "Backup incomplete: " + file + "\r\nholds " + std::to_string(held) + " of " +
-                     std::to_string(expected) + " bytes.";
+  const std::string counts = std::to_string(held) + " of " + std::to_string(expected);
+  std::string text = file.empty() ? "Backup incomplete: no file was written (" + counts + " bytes read)."
+                                  : "Backup incomplete: " + file + "\r\nholds " + counts + " bytes.";
   if (!cause.empty()) text += "\r\nCause: " + cause + ".";
   if (!kept_target.empty()) text += "\r\n" + kept_target + " was left as it was.";
   return text;
