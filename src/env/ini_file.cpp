@@ -189,6 +189,13 @@ bool AddFirstOccurrence(std::vector<std::string>& names, const std::string& name
 // old file stays as it was.
 void ReplaceFileContent(const std::string& path, const std::string& content) {
   std::string target = WriteTarget(path);
+  // The content takes the name by a rename: a folder, a FIFO or a device there would be
+  // replaced by a regular file.
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    throw IoError("Unable to write to " + path + ": it is " + NonFileKind(existing.st_mode) +
+                  ", not a regular file; name a file");
+  }
   std::filesystem::path folder = std::filesystem::path(target).parent_path();
   if (!folder.empty()) {
     std::error_code ec;

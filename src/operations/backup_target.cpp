@@ -9,6 +9,7 @@
 #include <random>
 
 #include "base/error.h"
+#include "base/small_file.h"
 #include "operations/read_only_file.h"
 
 namespace ostrel {
@@ -31,9 +32,22 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+// The image takes the target's name by a rename once it is complete, so a folder, a FIFO
+// or a device there would either refuse it after the whole read-out or be replaced by a
+// regular file; such a target, and an empty name, are refused before anything is read.
+void RefuseUnusableTarget(const std::string& target) {
+  if (target.empty()) throw IoError("Cannot create file: no file name was given; name the file for the image");
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    throw IoError("Cannot create file " + target + ": it is " + NonFileKind(existing.st_mode) +
+                  ", not a regular file; name a file for the image");
+  }
+}
+
 // Creates a new, empty file beside `target` with a name nobody uses, with the permissions
 // a new file gets (or those of the target it is to replace). Returns its name.
 std::string CreateWorkFile(const std::string& target) {
+  RefuseUnusableTarget(target);
   std::random_device seed;
   std::mt19937 random(seed());
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -124,6 +124,10 @@ const TPatcher::CommandEntry* TPatcher::FindCommand(std::string_view upper_name)
 
 // ---- the run
 
+namespace {
+constexpr std::uint64_t kMaxScriptSize = 16u << 20;
+}  // namespace
+
 bool TPatcher::RunPatchScript(const std::string& script_path) {
   const auto start = std::chrono::steady_clock::now();
   const std::string script_name = ScriptFileName(script_path);
@@ -132,6 +136,10 @@ bool TPatcher::RunPatchScript(const std::string& script_path) {
   TTextFile script(FilePath(script_path), kModeRead);
   if (!script.POpen()) {
     throw IoError("Cannot open the script " + script_path + ": " + script.ResultText());
+  }
+  // Read line by line, a huge file (a flash image, a sparse file) would fill the memory.
+  if (script.Size() > kMaxScriptSize) {
+    throw IoError("Cannot read the script " + script_path + ": it is larger than 16 MiB, which no patch script is; name the script file");
   }
   line_no_ = 0;
   try {

@@ -19,6 +19,7 @@ namespace ostrel {
 namespace {
 
 constexpr const char* kSeparatorLine = "--- --- ---\r\n";
+constexpr std::uint64_t kMaxProjectScriptSize = 16u << 20;
 
 // Option list of a command name (exact, upper case), or kOptionListCount for none.
 TOptionListId OptionListOf(const std::string& name) {
@@ -129,6 +130,10 @@ void TProject::ReadScriptLines(const std::string& path) {
     const std::string why = script.ResultText();
     Log("Error opening " + Quoted(path) + "\r\n", true);
     throw IoError("Cannot open the project script " + path + ": " + why);
+  }
+  // Read line by line, a huge file (a flash image, a sparse file) would fill the memory.
+  if (script.Size() > kMaxProjectScriptSize) {
+    throw IoError("Cannot read the project script " + path + ": it is larger than 16 MiB, which no project script is; name the script file");
   }
   std::string line;
   bool skip_next = false;

@@ -1,6 +1,11 @@
 #include "protocol/packet_trace.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "base/error.h"
@@ -29,11 +34,26 @@ std::string HexBytes(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+// Opening a FIFO for writing waits until some program reads it; this probe fails at once
+// instead (a FIFO that is read, a terminal or a regular file pass).
+void ProbeTraceFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int error = errno;
+    throw IoError("Cannot create the trace file " + path + ": " +
+                  (error == ENXIO ? std::string("it is a FIFO that no program reads") : std::strerror(error)) +
+                  "; name another file");
+  }
+  ::close(fd);
+}
+
 }  // namespace
 
 TPacketTrace::TPacketTrace(const std::string& path)
-    : path_(path), out_(path, std::ios::binary | std::ios::trunc), start_(std::chrono::steady_clock::now()) {
-  if (!out_) throw IoError("Cannot create the trace file " + path);
+    : path_((ProbeTraceFile(path), path)),
+      out_(path, std::ios::binary | std::ios::trunc),
+      start_(std::chrono::steady_clock::now()) {
+  if (!out_) throw IoError("Cannot create the trace file " + path + ": " + std::strerror(errno) + "; name another file");
   const std::time_t now = std::time(nullptr);
   char stamp[64] = "";
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S %z", std::localtime(&now));

@@ -87,6 +87,43 @@ TEST_F(ProjectCommandsTest, Bmp2CgiWritesOnlyRealPictures) {
   EXPECT_EQ(LastLine(r.err), "ostrel: none.bmp does not exist: name an existing bitmap file");
 }
 
+// Paths that are no regular files, or files far too big, end a command at once with what
+// they are: an output path that is a FIFO or a folder is never replaced by a file (or, for
+// a backup, found only after the read-out), an input FIFO is not waited on, and a huge
+// script is not read into memory.
+TEST_F(ProjectCommandsTest, PathsThatAreNoFilesEndTheCommandAtOnce) {
+  ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(File("adir"));
+  WriteFileText(File("logo.bmp"), ostrel::testing::MakeBitmap({}));
+  for (const char* big : {"big.psc", "big.PRJ"}) {
+    WriteFileText(File(big), "");
+    std::filesystem::resize_file(File(big), 17u << 20);
+  }
+  struct Case {
+    const char* arguments;
+    const char* last_line;  // its start
+  };
+  const Case cases[] = {
+      {"backup-ram fifo --simulate", "ostrel: Cannot create file fifo: it is a FIFO, not a regular file; name a file"},
+      {"backup-flash adir --simulate", "ostrel: Cannot create file adir: it is a folder, not a regular file; name a file"},
+      {"backup-ram '' --simulate", "ostrel: Cannot create file: no file name was given; name the file for the image"},
+      {"--trace fifo info --simulate",
+       "ostrel: Cannot create the trace file fifo: it is a FIFO that no program reads; name another file"},
+      {"bmp2cgi 'logo.bmp;fifo'", "ostrel: Unable to write to fifo: it is a FIFO, not a regular file; name a file"},
+      {"bugfix fifo", "ostrel: Cannot open the script fifo: it is a FIFO, not a regular file"},
+      {"bugfix big.psc", "ostrel: Cannot read the script big.psc: it is larger than 16 MiB"},
+      {"build big.PRJ", "ostrel: Cannot read the project script big.PRJ: it is larger than 16 MiB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const ProgramRun r = Run(c.arguments);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(LastLine(r.err).starts_with(c.last_line)) << r.err;
+    EXPECT_TRUE(std::filesystem::is_fifo(File("fifo"))) << "the FIFO is still a FIFO";
+    EXPECT_TRUE(std::filesystem::is_directory(File("adir")));
+  }
+}
+
 bool CrossToolsInstalled() {
   return std::system("{ command -v sh4-linux-gnu-as && command -v sh4-linux-gnu-gcc && command -v sh4-linux-gnu-ar && "
                      "command -v sh4-linux-gnu-objdump; } >/dev/null 2>&1") == 0;

@@ -49,7 +49,8 @@ TEST(TraceCommand, ATraceFileThatCannotBeCreatedEndsTheCommandWithTheReason) {
   const ProgramRun r =
       ostrel::testing::RunProgramIn(folder.Path(), OSTREL_PROGRAM, "--trace no/such/folder/t.txt info --simulate");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(ostrel::testing::LastLine(r.err), "ostrel: Cannot create the trace file no/such/folder/t.txt");
+  EXPECT_EQ(ostrel::testing::LastLine(r.err),
+            "ostrel: Cannot create the trace file no/such/folder/t.txt: No such file or directory; name another file");
 }
 
 }  // namespace

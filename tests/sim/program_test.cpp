@@ -189,6 +189,7 @@ TEST(Program, RejectsBadArguments) {
                                         std::vector<std::string>{"--usb", "--model", "fx-7400GII"},
                                         std::vector<std::string>{"--serial", "--model", "fx-9999"},
                                         std::vector<std::string>{"--serial", "--model", "fx-7400GII", "--flash", SmallFile()},
+                                        std::vector<std::string>{"--serial", "--ram", "/dev/zero"},
                                         std::vector<std::string>{}}) {
     Program program(args);
     EXPECT_NE(program.Wait(), 0) << (args.empty() ? "(no arguments)" : args.back());
