@@ -159,8 +159,15 @@ sigset_t BlockStopSignals() {
 // packet log and the calculator's state when they were asked for.
 void Serve(const Options& options, fxsim::SimConfig config, const sigset_t& stop_signals) {
   fxsim::Simulator simulator(std::move(config));
-  if (options.usb) std::cout << "usb: " << simulator.StartUsb(options.usb_path) << '\n';
-  if (options.serial) std::cout << "serial: " << simulator.StartSerial() << '\n';
+  // Each endpoint is started before its line is printed, so a failure leaves no half line.
+  if (options.usb) {
+    const std::string path = simulator.StartUsb(options.usb_path);
+    std::cout << "usb: " << path << '\n';
+  }
+  if (options.serial) {
+    const std::string path = simulator.StartSerial();
+    std::cout << "serial: " << path << '\n';
+  }
   std::cout.flush();
 
   int signal_number = 0;

@@ -220,7 +220,10 @@ void PreLoadAppEnv(const std::vector<std::string>& arguments) {
     try {
       ApplyParameterLine(env, lines[i], true);
     } catch (const Error& e) {
-      if (i >= from_file) throw;
+      if (i >= from_file) {
+        throw Error(e.Text() + " (the start parameter " + lines[i] +
+                    " on the command line: correct the name; `ostrel env` lists the names)");
+      }
       throw Error(e.Text() + " (" + parameter_file + ", line " + std::to_string(i + 1) +
                   ": remove the line or correct the name)");
     }

@@ -38,6 +38,7 @@ TUniqueFd OpenSerialNode(const std::string& path, std::string& why) {
     const int error = errno;
     why = " cannot be opened: " + ErrnoText(error);
     if (error == EACCES || error == EPERM) why += " (is the user in the group that owns the port, e.g. dialout?)";
+    if (error == ENOENT) why += " (`ostrel devices` lists the serial ports)";
     return {};
   }
   termios current{};

@@ -158,7 +158,8 @@ TEST_F(AppEnvTest, UnregisteredAndDoubleRegisteredIdsFailWithTheirTexts) {
     Start({"NOPE=1"});
     FAIL() << "an unregistered start parameter must end the start";
   } catch (const Error& e) {
-    EXPECT_EQ(e.Text(), "BASE_00.TAppEnv.PSetValue: NOPE not registered!");
+    EXPECT_EQ(e.Text(), "BASE_00.TAppEnv.PSetValue: NOPE not registered! (the start parameter NOPE=1 on the command "
+                        "line: correct the name; `ostrel env` lists the names)");
   }
   try {
     AppEnv().RegisterID("if");

@@ -104,7 +104,9 @@ TEST_F(RunCommandLineTest, ErrorsEndWithStatusOneAndTheirText) {
   err.str("");
   EXPECT_EQ(Run({"NOPE=1", "probe"}), 1);
   EXPECT_FALSE(Probe().ran);
-  EXPECT_EQ(err.str(), "ostrel: BASE_00.TAppEnv.PSetValue: NOPE not registered!\n");
+  EXPECT_EQ(err.str(),
+            "ostrel: BASE_00.TAppEnv.PSetValue: NOPE not registered! (the start parameter NOPE=1 on the command line: "
+            "correct the name; `ostrel env` lists the names)\n");
 }
 
 TEST_F(RunCommandLineTest, UsageErrorsAndHelp) {

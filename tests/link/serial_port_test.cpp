@@ -181,6 +181,14 @@ TEST(SerialPort, APortThatCannotBeOpenedReadsAndWritesNothing) {
   std::string content;
   check >> content;
   EXPECT_EQ(content, "data");  // a plain file is never written to as if it were a port
+
+  // A port that is not there says where the ports are listed.
+  tSio missing("NAME=" + folder.File("ttyUSB9"));
+  std::string said;
+  for (const std::string& line : missing.TakeDiagnostics()) said += line + "\n";
+  EXPECT_NE(said.find("cannot be opened: No such file or directory (`ostrel devices` lists the serial ports)"),
+            std::string::npos)
+      << said;
 }
 
 TEST(SerialPort, APortIsNotSharedAndCanBeReopenedAfterClosing) {
