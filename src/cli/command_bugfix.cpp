@@ -28,6 +28,10 @@ std::string Advice(const std::string& text) {
 }
 
 int RunBugfixCommand(const std::string& script) {
+  if (script.empty()) {
+    std::cerr << "ostrel: no script was named: name the patch script (.PSC) to apply\n";
+    return 1;
+  }
   const ostrel::TFX9860GFile bugfix(script);
   int line_no = 0;
   try {

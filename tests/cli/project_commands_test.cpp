@@ -111,6 +111,7 @@ TEST_F(ProjectCommandsTest, PathsThatAreNoFilesEndTheCommandAtOnce) {
        "ostrel: Cannot create the trace file fifo: it is a FIFO that no program reads; name another file"},
       {"bmp2cgi 'logo.bmp;fifo'", "ostrel: Unable to write to fifo: it is a FIFO, not a regular file; name a file"},
       {"bugfix fifo", "ostrel: Cannot open the script fifo: it is a FIFO, not a regular file"},
+      {"bugfix ''", "ostrel: no script was named: name the patch script (.PSC) to apply"},
       {"bugfix big.psc", "ostrel: Cannot read the script big.psc: it is larger than 16 MiB"},
       {"build big.PRJ", "ostrel: Cannot read the project script big.PRJ: it is larger than 16 MiB"},
   };
