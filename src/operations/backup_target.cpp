@@ -55,7 +55,10 @@ std::string CreateWorkFile(const std::string& target) {
     const int fd = OpenRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      throw IoError("Cannot create file " + target + ": " + Reason(errno));
+      const int error = errno;
+      throw IoError("Cannot create file " + target + ": " + Reason(error) +
+                    (error == ENOENT ? "; the folder " + FolderOf(target) + " does not exist: create it or name a file in another folder"
+                                     : std::string()));
     }
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {

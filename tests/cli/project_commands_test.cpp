@@ -107,6 +107,8 @@ TEST_F(ProjectCommandsTest, PathsThatAreNoFilesEndTheCommandAtOnce) {
       {"backup-ram fifo --simulate", "ostrel: Cannot create file fifo: it is a FIFO, not a regular file; name a file"},
       {"backup-flash adir --simulate", "ostrel: Cannot create file adir: it is a folder, not a regular file; name a file"},
       {"backup-ram '' --simulate", "ostrel: Cannot create file: no file name was given; name the file for the image"},
+      {"backup-ram nodir/r.RAM --simulate",
+       "ostrel: Cannot create file nodir/r.RAM: No such file or directory; the folder nodir does not exist: create it"},
       {"--trace fifo info --simulate",
        "ostrel: Cannot create the trace file fifo: it is a FIFO that no program reads; name another file"},
       {"bmp2cgi 'logo.bmp;fifo'", "ostrel: Unable to write to fifo: it is a FIFO, not a regular file; name a file"},
