@@ -48,8 +48,9 @@ for target in "${targets[@]}"; do
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb="$rss" -malloc_limit_mb="$rss" \
     -timeout=25 -handle_xfsz=0 "${parallel[@]}" -print_final_stats=1 -artifact_prefix="$findings/" \
     "${inputs[@]}" >"$log" 2>&1 || status=$?
-  # With -jobs the runs log into fuzz-N.log files; gather them.
-  if [ "$jobs" -gt 1 ]; then cat fuzz-*.log >>"$log" 2>/dev/null || true; rm -f fuzz-*.log; fi
+  # With -jobs the runs log into fuzz-N.log files, which libFuzzer copies into its own
+  # output as each run ends; the copies are counted, the files removed.
+  if [ "$jobs" -gt 1 ]; then rm -f fuzz-*.log; fi
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{s+=$1} END {print s+0}')
   coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
   features=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
