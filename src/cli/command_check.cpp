@@ -55,10 +55,13 @@ int RunCheck(const CheckOptions& options, ostrel::cli::TCliContext& context) {
   } catch (const ostrel::IoError& e) {
     terminal.FinishProgress();
     std::cout.flush();
-    std::cerr << "ostrel: " << e.Text() << '\n';
+    std::cerr << "ostrel: " << e.Text() << ": the image could not be read; check its path and permissions, or use another image"
+              << '\n';
     return kReadFailureStatus;
   }
   const ostrel::TImageCheckReport& report = *checked;
+  // The check posts the start of each block it sums: once the OS was summed, it is read to its end.
+  if (!report.Value("OSCHKCALC").empty()) terminal.CompleteProgress();
   terminal.FinishProgress();
 
   PrintImageInfo(report, std::cout);
@@ -66,6 +69,11 @@ int RunCheck(const CheckOptions& options, ostrel::cli::TCliContext& context) {
     const ostrel::TMainMemoryArea area = report.main_memory.value_or(ostrel::TMainMemoryArea{});
     std::cout << "MAINMEMORYOFFSET=" << ostrel::IntToHex(area.offset, 8) << '\n'
               << "MAINMEMORYSECTORS=" << area.sectors << '\n';
+  }
+  // The verdict in words, as the last line a user sees.
+  if (const std::string verdict = ostrel::ImageCheckVerdict(report, options.image); !verdict.empty()) {
+    std::cout.flush();
+    std::cerr << "ostrel: " << verdict << '\n';
   }
   return report.result;
 }

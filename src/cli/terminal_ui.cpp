@@ -79,6 +79,12 @@ void TTerminalUi::StartProgressRun(std::int64_t maximum) {
   speed_.clear();
 }
 
+void TTerminalUi::CompleteProgress() {
+  if (progress_max_ <= 0) return;
+  progress_pos_ = progress_max_;
+  UpdateProgress();
+}
+
 void TTerminalUi::FinishProgress() {
   if (bar_shown_) {
     Out() << '\n' << std::flush;

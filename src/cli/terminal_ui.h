@@ -62,6 +62,9 @@ class TTerminalUi : public TNotifier, public TDialogs {
   // Takes the operation start time for the elapsed-time prefix of diagnostics lines
   // (the constructor takes it too).
   void StartOperation();
+  // The running progress reached its end (an operation whose last position is the start of
+  // its last step): shows 100 %.
+  void CompleteProgress();
   // Ends a progress line drawn on the terminal; call when the operation has returned
   // (the destructor does it too).
   void FinishProgress();

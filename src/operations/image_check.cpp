@@ -48,6 +48,8 @@ constexpr std::uint32_t kBlockSize = kFlashSectorSize;
 constexpr const char* kLineEnd = "\r\n";
 // The largest flash of the family's calculators (32 MiB); a larger image is warned about.
 constexpr std::uint64_t kLargestFlashSize = 0x2000000;
+// An image of a 4 MiB flash with its storage memory.
+constexpr std::uint32_t kLargestImageSize = 0x400000;
 
 std::string Hex8(std::uint64_t value) { return IntToHex(value, 8); }
 
@@ -86,7 +88,7 @@ std::string TypeInfo2Text(std::uint32_t word) {
 // The message for a path that holds no image file: nothing there, or something that is not
 // a file. Raises IoError when the path cannot even be looked at (a folder on the way that
 // may not be read).
-std::optional<std::string> MissingFileMessage(const std::string& path) {
+std::optional<std::string> MissingFileMessage(const std::string& path, std::string& kind) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
     const int error = errno;
@@ -95,7 +97,8 @@ std::optional<std::string> MissingFileMessage(const std::string& path) {
   }
   // Told from the path's status alone: a FIFO or a device is never opened.
   if (!S_ISREG(status.st_mode)) {
-    return "File does not exist: " + path + " (" + NonFileKind(status.st_mode) + ", not a file)";
+    kind = NonFileKind(status.st_mode);
+    return "File does not exist: " + path + " (" + kind + ", not a file)";
   }
   return std::nullopt;
 }
@@ -149,7 +152,7 @@ class ImageCheck {
 TImageCheckReport ImageCheck::Run() {
   const std::string& file_name = request_.image_file;
   ui_.Notify(nfLogLine, "FXCheckImage " + file_name);
-  if (auto missing = MissingFileMessage(file_name)) {
+  if (auto missing = MissingFileMessage(file_name, report_.not_a_file)) {
     report_.result = icrFileDoesNotExist;
     report_.message = *missing;
     return report_;
@@ -203,7 +206,9 @@ void ImageCheck::CheckFile() {
 
 void ImageCheck::ReadImage(ImageReader& file) {
   const std::uint64_t size = file.Size();
+  report_.file_size = size;
   if (size < request_.geometry.minimum_image_size) {
+    report_.required_size = request_.geometry.minimum_image_size;
     Fail(icrFileSizeError, "Filesize error(1): " + Hex8(size));
     return;
   }
@@ -266,12 +271,15 @@ void ImageCheck::ReadImage(ImageReader& file) {
   Log(2, "calculate checksum:start (os:" + std::to_string(layout->os_class) + ")");
   NotifyIfAsked(nfProgressMax, std::int64_t{layout->os_end});
   if (size < layout->minimum_size) {
+    report_.required_size = layout->minimum_size;
     Fail(icrFileSizeError, "Filesize error(2): " + Hex8(size));
     return;
   }
   if (!SumOs(file, *layout)) {
     // The file ended before the OS did: it shrank while it was being checked.
-    Fail(icrFileSizeError, "Filesize error(2): " + Hex8(file.Size()));
+    report_.file_size = file.Size();
+    report_.required_size = layout->minimum_size;
+    Fail(icrFileSizeError, "Filesize error(2): " + Hex8(*report_.file_size));
     return;
   }
   const auto os_date = ReadField<kBiosDateLength>(file, layout->OsDateField());
@@ -349,6 +357,55 @@ std::string ImageCheckResultName(std::uint8_t code) {
     case icrFileDoesNotExist: return "FILE_DOES_NOT_EXIST";
     default: return "undefined";
   }
+}
+
+std::string TImageCheckReport::Value(std::string_view key) const {
+  for (const TImageInfoLine& line : lines) {
+    if (line.key == key) return line.value;
+  }
+  return "";
+}
+
+std::string ImageCheckVerdict(const TImageCheckReport& report, const std::string& image_file) {
+  constexpr const char* kFlashImageAdvice = "name a flash image file (.fls, .G1S, .bin)";
+  const auto hex = [](std::uint64_t value) { return "0x" + IntToHex(value, 6); };
+  const std::string size =
+      std::to_string(report.file_size.value_or(0)) + " bytes (" + hex(report.file_size.value_or(0)) + ")";
+  std::string verdict;
+  switch (report.result) {
+    case icrOK: return "";
+    case icrOsVersionError:
+      verdict = "unknown OS version " + report.Value("OSVERSION") +
+                " at 0x10020: the image cannot be checked or recovered (known OS versions: 01.xx.xxxx, 02.00.0000 to "
+                "03.01.0000); use an image of a known OS";
+      break;
+    case icrFileSizeError:
+      verdict = "the file is " + size + " long, ";
+      if (report.required_size > kMinimumImageSize) {
+        verdict += "too short for its OS " + report.Value("OSVERSION") + ", which needs " +
+                   hex(report.required_size) + " bytes: the image is cut off";
+      } else {
+        verdict += "too short for a flash image (a flash image is " + hex(kMinimumImageSize) + ", " +
+                   hex(kOsLayouts[1].minimum_size) + " or, with the storage memory, " + hex(kLargestImageSize) +
+                   " bytes long)";
+      }
+      verdict += "; take a new backup or use another image";
+      break;
+    case icrChecksumError:
+      verdict = "the OS checksum is wrong (stored " + report.Value("OSCHKSAVE") + ", computed " +
+                report.Value("OSCHKCALC") + "): the image is damaged; take a new backup or use another image";
+      break;
+    case icrCasioWinError:
+      verdict = "no OS signature (" + std::string(kOsSignature) + ") at 0x" + IntToHex(kOsStart, 5) +
+                ": this is not a flash image of an fx-9860G-family calculator; " + kFlashImageAdvice;
+      break;
+    case icrFileDoesNotExist:
+      verdict = (report.not_a_file.empty() ? std::string("no such file") : report.not_a_file + ", not a file") +
+                ": " + kFlashImageAdvice;
+      break;
+    default: verdict = "the check did not finish (result " + ImageCheckResultName(report.result) + ")"; break;
+  }
+  return image_file + ": " + verdict;
 }
 
 std::string TImageCheckReport::ImageInfo() const {

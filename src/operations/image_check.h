@@ -64,10 +64,23 @@ struct TImageCheckReport {
   // the main-memory area after the OS layout was chosen (zero without OPT_IGNORE_MAIN_MEMORY).
   std::optional<std::int32_t> bios_image_type;
   std::optional<TMainMemoryArea> main_memory;
+  // What a failure is about: the path's kind when it is there but no file ("a folder"), the
+  // file's size once it was opened, and the size it would have needed when it was too short.
+  std::string not_a_file;
+  std::optional<std::uint64_t> file_size;
+  std::uint64_t required_size = 0;
+
+  // The value of a KEY=value line, empty when the check did not get that far.
+  std::string Value(std::string_view key) const;
 
   // The image information: the message, then "KEY=value" + CR LF per line.
   std::string ImageInfo() const;
 };
+
+// Why a check failed and what to do, for a user: "<file>: <what is wrong>: <what to do>",
+// e.g. "os.fls: the OS checksum is wrong (stored 11F2A9CF, computed 11F2A9CE): the image is
+// damaged; take a new backup or use another image". Empty for a check that passed.
+std::string ImageCheckVerdict(const TImageCheckReport& report, const std::string& image_file);
 
 // Checks an image. See the notes in image_check.cpp for the steps. I/O failures raise IoError.
 TImageCheckReport CheckFlashImage(const TImageCheckRequest& request, TUserInterface ui);

@@ -361,9 +361,7 @@ bool OsRecovery::CheckImage() {
       if (report.result == icrChecksumError) result = rrChecksumError;
       if (report.result == icrFileDoesNotExist) result = rrImageMissing;
       Log("FXCheckImage Error: " + std::to_string(result));
-      return Failed("the image check failed: " + ImageCheckResultName(report.result) +
-                        (report.message.empty() ? "" : " (" + report.message + ")"),
-                    result);
+      return Failed("the image check failed: " + ImageCheckVerdict(report, file_), result);
     }
     if (report.main_memory && report.main_memory->offset != 0) {
       kept_start_ = kFlashBaseAddress + report.main_memory->offset;

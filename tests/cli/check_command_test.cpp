@@ -5,9 +5,13 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "base/text.h"
 #include "imagegen/image_generator.h"
 #include "support/program_run.h"
 #include "support/temporary_folder.h"
@@ -28,28 +32,67 @@ class CheckCommandTest : public ::testing::Test {
 
 struct StatusCase {
   const char* name;
-  const char* path;    // below the folder
+  const char* path;       // below the folder
   int status;
-  const char* said;    // what the output holds (stdout for results, the last stderr line for 7)
+  const char* said;       // what standard output holds (nothing to look for with status 7)
+  std::string last_line;  // the last line on standard error: why, and what to do
 };
 
 TEST_F(CheckCommandTest, ExitStatusSaysWhatHappened) {
   ostrel::WriteTestImage({}, File("good.fls"));
+  ostrel::TestImageSpec damaged;
+  damaged.correct_checksum = false;
+  ostrel::WriteTestImage(damaged, File("damaged.fls"));
+  ostrel::TestImageSpec unsigned_image;
+  unsigned_image.signature = false;
+  ostrel::WriteTestImage(unsigned_image, File("unsigned.fls"));
+  ostrel::TestImageSpec unknown_os;
+  unknown_os.os_version = "09.99.0000";
+  ostrel::WriteTestImage(unknown_os, File("unknown.fls"));
+  ostrel::TestImageSpec cut;
+  cut.layout_class = 1;
+  cut.size = 0x200000;
+  ostrel::WriteTestImage(cut, File("cut.fls"));
+  ostrel::WriteImageFile(std::vector<std::uint8_t>(0x2800), File("short.fls"));
   std::filesystem::create_directory(File("dir.fls"));
   ASSERT_EQ(::mkfifo(File("fifo.fls").c_str(), 0600), 0);
   std::filesystem::create_symlink("loop.fls", File("loop.fls"));
+  ostrel::ResolvedTestImage resolved;
+  ostrel::GenerateTestImage(damaged, &resolved);
+  const std::string computed = ostrel::IntToHex(resolved.os_checksum, 8);
+  const std::string stored = ostrel::IntToHex(resolved.os_checksum + 1, 8);
+  const std::string name_an_image = ": name a flash image file (.fls, .G1S, .bin)";
   const StatusCase cases[] = {
-      {"image", "good.fls", 0, "OSCHKSAVE="},
-      {"missing", "missing.fls", 6, "File does not exist: "},
-      {"folder", "dir.fls", 6, " (a folder, not a file)"},
-      {"FIFO without a writer", "fifo.fls", 6, " (a FIFO, not a file)"},
-      {"path that cannot be looked at", "loop.fls", 7, "ostrel: Cannot open "},
+      {"image", "good.fls", 0, "OSCHKSAVE=", "Progress: 100%"},
+      {"damaged image", "damaged.fls", 4, "OSCHKCALC=",
+       "ostrel: damaged.fls: the OS checksum is wrong (stored " + stored + ", computed " + computed +
+           "): the image is damaged; take a new backup or use another image"},
+      {"no signature", "unsigned.fls", 5, "CASIOWIN error",
+       "ostrel: unsigned.fls: no OS signature (CASIOWIN) at 0x10000: this is not a flash image of an "
+       "fx-9860G-family calculator; name a flash image file (.fls, .G1S, .bin)"},
+      {"unknown OS version", "unknown.fls", 1, "OSVERSION=09.99.0000",
+       "ostrel: unknown.fls: unknown OS version 09.99.0000 at 0x10020: the image cannot be checked or recovered "
+       "(known OS versions: 01.xx.xxxx, 02.00.0000 to 03.01.0000); use an image of a known OS"},
+      {"too short for any image", "short.fls", 3, "Filesize error(1): 00002800",
+       "ostrel: short.fls: the file is 10240 bytes (0x002800) long, too short for a flash image (a flash image is "
+       "0x200000, 0x270000 or, with the storage memory, 0x400000 bytes long); take a new backup or use another "
+       "image"},
+      {"too short for its OS", "cut.fls", 3, "Filesize error(2): 00200000",
+       "ostrel: cut.fls: the file is 2097152 bytes (0x200000) long, too short for its OS 02.00.0000, which needs "
+       "0x270000 bytes: the image is cut off; take a new backup or use another image"},
+      {"missing", "missing.fls", 6, "File does not exist: ", "ostrel: missing.fls: no such file" + name_an_image},
+      {"folder", "dir.fls", 6, " (a folder, not a file)", "ostrel: dir.fls: a folder, not a file" + name_an_image},
+      {"FIFO without a writer", "fifo.fls", 6, " (a FIFO, not a file)",
+       "ostrel: fifo.fls: a FIFO, not a file" + name_an_image},
+      {"path that cannot be looked at", "loop.fls", 7, "",
+       "ostrel: Cannot open loop.fls: " + std::string(std::strerror(ELOOP)) +
+           ": the image could not be read; check its path and permissions, or use another image"},
   };
   for (const StatusCase& c : cases) {
-    const ProgramRun r = Run(std::string("check '") + File(c.path) + "'");
+    const ProgramRun r = Run(std::string("check ") + c.path);
     EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.err;
-    const std::string shown = c.status == 7 ? LastLine(r.err) : r.out;
-    EXPECT_NE(shown.find(c.said), std::string::npos) << c.name << ": " << shown;
+    EXPECT_NE(r.out.find(c.said), std::string::npos) << c.name << ": " << r.out;
+    EXPECT_EQ(LastLine(r.err), c.last_line) << c.name << "\n" << r.err;
   }
 }
 

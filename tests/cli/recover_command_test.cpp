@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -79,10 +80,30 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
     std::string arguments;
     std::string last_line;
   };
+  ostrel::TestImageSpec damaged;
+  damaged.correct_checksum = false;
+  ostrel::WriteTestImage(damaged, File("damaged.fls"));
+  ostrel::TestImageSpec unknown_os;
+  unknown_os.os_version = "09.99.0000";
+  ostrel::WriteTestImage(unknown_os, File("unknown.fls"));
+  ostrel::WriteImageFile(std::vector<std::uint8_t>(0x2800), File("short.fls"));
+  std::filesystem::create_directory(File("dir.fls"));
+  const std::string check_failed = "ostrel: flash not rewritten: the image check failed: ";
   const Case cases[] = {
       {"missing image", "recover '" + File("none.fls") + "' --simulate",
-       "ostrel: flash not rewritten: the image check failed: FILE_DOES_NOT_EXIST (File does not exist: " +
-           File("none.fls") + ")"},
+       check_failed + File("none.fls") + ": no such file: name a flash image file (.fls, .G1S, .bin)"},
+      {"folder for an image", "recover '" + File("dir.fls") + "' --simulate",
+       check_failed + File("dir.fls") + ": a folder, not a file: name a flash image file (.fls, .G1S, .bin)"},
+      {"damaged image", "recover '" + File("damaged.fls") + "' --simulate",
+       check_failed + File("damaged.fls") + ": the OS checksum is wrong (stored 11F2A9CF, computed 11F2A9CE): the "
+       "image is damaged; take a new backup or use another image"},
+      {"unknown OS version", "recover '" + File("unknown.fls") + "' --simulate",
+       check_failed + File("unknown.fls") + ": unknown OS version 09.99.0000 at 0x10020: the image cannot be "
+       "checked or recovered (known OS versions: 01.xx.xxxx, 02.00.0000 to 03.01.0000); use an image of a known OS"},
+      {"short image", "recover '" + File("short.fls") + "' --simulate",
+       check_failed + File("short.fls") + ": the file is 10240 bytes (0x002800) long, too short for a flash image "
+       "(a flash image is 0x200000, 0x270000 or, with the storage memory, 0x400000 bytes long); take a new backup "
+       "or use another image"},
       {"no program in this build", "recover '" + File("os.fls") + "' --simulate",
        "ostrel: flash not rewritten: @@MEMFILE@@ missing! This build carries no calculator program: build it with "
        "the SuperH cross tools installed (scripts/install-deps.sh), or name a program file with --helper FILE."},
