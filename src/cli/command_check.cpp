@@ -88,8 +88,8 @@ const ostrel::cli::TCommandRegistration registration{
                        "Also print where the main-memory area of the image's OS lies");
       command.footer(kStatusTable);
       command.add_flag("--repository", options->repository,
-                       "Register the image, and every unregistered image beside it, in the folder's "
-                       "IMAGEINFO.INI");
+                       "Register the image, and every unregistered .G1S or .FLS image beside it, in the "
+                       "folder's IMAGEINFO.INI");
       command.callback([options, &context] { context.exit_status = RunCheck(*options, context); });
     }};
 
