@@ -53,7 +53,7 @@ expect_line("IF=${WORK}/home/.config/ostrel/ostrel.INI")
 expect_line("PL=")
 
 run_ostrel(NOPE=1 env)
-if(NOT status EQUAL 1 OR NOT err STREQUAL "ostrel: BASE_00.TAppEnv.PSetValue: NOPE not registered!\n")
+if(NOT status EQUAL 1 OR NOT err STREQUAL "ostrel: BASE_00.TAppEnv.PSetValue: NOPE not registered! (the start parameter NOPE=1 on the command line: correct the name; `ostrel env` lists the names)\n")
   message(FATAL_ERROR "unregistered parameter: status ${status}, stderr '${err}'")
 endif()
 
