@@ -25,17 +25,23 @@ bool IsCommandName(const std::string& word, const std::vector<std::string>& comm
   return std::find(command_names.begin(), command_names.end(), word) != command_names.end();
 }
 
-// What to do after a transfer the calculator ended or lost track of.
-constexpr std::string_view kRepeatAdvice = "; put it into receive mode again and repeat the command";
-
 // The last line for an error that ended a command. An error answer that carried data
 // ends a link command with "Error: " and its two-character code alone; the line adds what
-// the code means and what to do.
+// the code means and what to do. A program file the upload cannot send ("filesize 0:" or
+// "filesize too large:" and its name) gets the sizes an upload takes.
 std::string TopLevelErrorLine(const std::string& what) {
   constexpr std::string_view kErrorAnswer = "Error: ";
   if (what.size() == kErrorAnswer.size() + 2 && what.starts_with(kErrorAnswer)) {
     return what + ": the calculator ended the transfer with " + ErrorAnswerMeaning(what.substr(kErrorAnswer.size())) +
            std::string(kRepeatAdvice);
+  }
+  if (what.starts_with("filesize 0:")) {
+    return what + ": the file is empty, and an upload sends 1 to 4294967295 bytes; name the program file itself "
+                  "(.BIN, .SH3, .SH4)";
+  }
+  if (what.starts_with("filesize too large:")) {
+    return what + ": an upload sends at most 4294967295 bytes (and the calculator's RAM holds far less); name the "
+                  "program file itself (.BIN, .SH3, .SH4)";
   }
   return what;
 }

@@ -43,6 +43,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -60,6 +61,10 @@ struct TCliContext {
 
   TTerminalOptions TerminalOptions() const { return {assume_yes, verbose, quiet}; }
 };
+
+// What to do after a transfer the calculator ended or lost track of; follows the line that
+// says what happened.
+inline constexpr std::string_view kRepeatAdvice = "; put it into receive mode again and repeat the command";
 
 // Adds the command's options and its callback to `command` (already named and described).
 using TCommandSetup = std::function<void(CLI::App& command, TCliContext& context)>;

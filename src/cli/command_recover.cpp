@@ -38,7 +38,10 @@ struct RecoverOptions {
 
 // What the user can do when the program to upload could not be read (`reason` names it).
 std::string UnreadableProgramRemedy(const ostrel::TRecoveryOutcome& outcome) {
-  if (outcome.result == ostrel::rrUploadFileMissing) return " The file cannot be read: check its name.";
+  if (outcome.result == ostrel::rrUploadFileMissing) {
+    return outcome.reason.ends_with(" missing!") ? " The file cannot be read: check its name."
+                                                 : " Name a readable program file (.BIN, .SH3, .SH4).";
+  }
   if (outcome.result != ostrel::rrProgramMissing) return "";
   if (outcome.reason.starts_with(ostrel::kBuiltInProgramName)) {
     return " This build carries no calculator program: build it with the SuperH cross tools installed "
@@ -46,6 +49,17 @@ std::string UnreadableProgramRemedy(const ostrel::TRecoveryOutcome& outcome) {
   }
   return " The calculator program file cannot be read: name a readable one with --helper FILE or in the "
          "settings (PROGRAM, RECOVERY_HELPER).";
+}
+
+// What to do after a link failure that the reason names: another try, and after a flash
+// that was partly rewritten, a recovery from the boot code.
+std::string LinkFailureAdvice(const ostrel::TRecoveryOutcome& outcome) {
+  if (outcome.flash_incomplete) {
+    return "; the flash is now incomplete: reset the calculator, put it into receive mode (the boot code's OS "
+           "update mode) and run the same recover command again";
+  }
+  if (outcome.upload_refused) return std::string(ostrel::cli::kRepeatAdvice);
+  return "";
 }
 
 // Runs the operation in the frame of a link command and reports how it ended.
@@ -72,7 +86,7 @@ int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_op
     } else {
       failure_line = std::string("ostrel: ") + (upload_and_run ? "program not started: " : "flash not rewritten: ") +
                      (outcome.reason.empty() ? "the operation ended early" : outcome.reason) +
-                     UnreadableProgramRemedy(outcome);
+                     UnreadableProgramRemedy(outcome) + LinkFailureAdvice(outcome);
     }
     return outcome.Succeeded();
   });

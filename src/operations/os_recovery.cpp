@@ -14,8 +14,13 @@
 
 #include "operations/os_recovery.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -23,6 +28,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/small_file.h"
 #include "base/text.h"
 #include "env/app_env.h"
 #include "env/logger.h"
@@ -141,6 +147,21 @@ long long ContrastValue(const std::string& text) {
   }
 }
 
+// Why a program file could not be uploaded: "<file> missing!" when there is nothing at the
+// path (or the carried program is absent), else a sentence that says what the path is or
+// why it cannot be read.
+std::string UnreadableProgramReason(const std::string& path) {
+  struct stat status {};
+  if (path == kBuiltInProgramName || ::stat(path.c_str(), &status) != 0) {
+    const int error = errno;
+    if (path == kBuiltInProgramName || error == ENOENT || error == ENOTDIR) return path + " missing!";
+    return path + " cannot be looked at (" + std::strerror(error) + ").";
+  }
+  if (!S_ISREG(status.st_mode)) return path + " is " + NonFileKind(status.st_mode) + ", not a file.";
+  if (::access(path.c_str(), R_OK) != 0) return path + " cannot be read (" + std::strerror(errno) + ").";
+  return path + " cannot be read.";
+}
+
 class OsRecovery {
  public:
   OsRecovery(const std::string& file, TOptionWord options, TUserInterface ui, const TRecoverySetup& setup)
@@ -179,6 +200,12 @@ class OsRecovery {
     Log(log_text);
     ui_.MessageBox(DialogKind::Error, "Communication failed!", DialogButtons::OK);
     return Stop(reason);
+  }
+  // The calculator did not take the uploaded `what`: the link says why.
+  bool UploadRefused(const std::string& what) {
+    outcome_.upload_refused = true;
+    const std::string& cause = link_->FailureCause();
+    return Stop("the calculator did not accept " + what + (cause.empty() ? "" : ": " + cause));
   }
   // "Reboot and end".
   bool RebootAndStop(const std::string& reason) {
@@ -280,13 +307,12 @@ TRecoveryOutcome OsRecovery::Run() {
         if (outcome_.upload_and_run) {
           // The calculator starts the program only after taking every block.
           outcome_.program_started = link_->UploadAccepted();
-          if (!outcome_.program_started) Stop("the calculator did not accept the upload");
+          if (!outcome_.program_started) UploadRefused("the upload");
           break;
         }
         if (!link_->UploadAccepted()) {
           // The program is not running: its commands would only time out one by one.
-          const std::string& cause = link_->FailureCause();
-          Stop("the calculator did not accept the recovery program" + (cause.empty() ? "" : ": " + cause));
+          UploadRefused("the recovery program");
           break;
         }
         if (!MachineChecks()) break;
@@ -308,6 +334,7 @@ TRecoveryOutcome OsRecovery::Run() {
     throw;
   }
   EndPath();
+  outcome_.flash_incomplete = flash_touched_ && !outcome_.flash_rewritten;
   return outcome_;
 }
 
@@ -419,8 +446,7 @@ bool OsRecovery::Upload() {
   if (link_->FXUploadAndRun(program, "0") == -1) {
     ui_.Notify(nfStatus, program + " missing!");
     Log("fxsio.FXUploadAndRun failed");
-    return Failed(program + " missing!",
-                  outcome_.upload_and_run ? rrUploadFileMissing : rrProgramMissing);
+    return Failed(UnreadableProgramReason(program), outcome_.upload_and_run ? rrUploadFileMissing : rrProgramMissing);
   }
   Log("fxsio.FXUploadAndRun successful");
   return true;

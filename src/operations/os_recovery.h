@@ -42,6 +42,12 @@ struct TRecoveryOutcome {
   bool flash_rewritten = false;  // every block written and acknowledged, the reboot sent
   bool program_started = false;  // upload-and-run: the program was sent
   std::string reason;            // why it ended before that (empty when it did not)
+  // The calculator did not take the uploaded program (an error answer, no answer, the link
+  // lost): the reason says which; receive mode and another try may help.
+  bool upload_refused = false;
+  // The flash was partly erased or written when the recovery ended: the calculator has no
+  // complete OS until a recovery runs through.
+  bool flash_incomplete = false;
 
   bool Succeeded() const { return upload_and_run ? program_started : flash_rewritten; }
 };

@@ -196,6 +196,8 @@ class TFX9860sio {
   // False when the program file cannot be read.
   bool ReadImageAddresses(const std::string& file_name, TImageAddresses& addresses);
   // True when the last upload's command and every one of its blocks were acknowledged.
+  // When not, FailureCause() says why the first of them was not: the blocks sent after a
+  // refusal only fail in its wake.
   bool UploadAccepted() const { return upload_accepted_; }
   // One command of the uploaded program with its data (escaped on the wire); the answer
   // (empty for "77" and "79", which are not answered).

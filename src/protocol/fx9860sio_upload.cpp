@@ -77,6 +77,7 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
   if (size > 0xFFFFFFFFu) throw Error("filesize too large:" + file_name);
   const std::uint64_t blocks = (size + kUploadBlockSize - 1) / kUploadBlockSize;
   Report("File transfer start...");
+  failure_cause_.clear();  // a cause from before the upload is none of its own
 
   const std::string command = HexDigits(static_cast<std::uint32_t>(size), 8) +
                               AddressOrDefault(addresses.load_address) + AddressOrDefault(addresses.start_address);
@@ -89,6 +90,14 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
     result = answer.Code();
   }
   bool accepted = answer.Is(kPlainAck);
+  // Why the upload failed: the first answer that was not an acknowledgement.
+  std::string refusal;
+  const auto note_refusal = [&](const TAnswer& refused) {
+    if (!refusal.empty()) return;
+    refusal = !failure_cause_.empty() ? failure_cause_
+                                      : "the calculator refused " + last_sent_ + ": it sent " + ReadableBytes(refused.header);
+  };
+  if (!accepted) note_refusal(answer);
 
   const std::uint32_t parameter = RunParameterWord(run_parameter);
   std::array<std::uint8_t, kUploadBlockSize> block{};
@@ -115,7 +124,10 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
     field.insert(field.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got));
     // The block numbers are hex digits, which escaping leaves as they are.
     const TAnswer block_answer = Exchange("56", field, kTypeData, false, true);
-    if (!block_answer.Is(kPlainAck)) accepted = false;
+    if (!block_answer.Is(kPlainAck)) {
+      note_refusal(block_answer);
+      accepted = false;
+    }
     transferred_total_ += EscapeData(std::span(block.data(), got)).size() + 8;
     if (result == kNoAnswer) break;
     // A block without a usable answer fails the upload; the calculator is gone or stuck, and
@@ -127,6 +139,7 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
   }
   file->Close();
   upload_accepted_ = accepted;
+  if (!accepted) failure_cause_ = refusal;
   return result;
 }
 

@@ -31,6 +31,20 @@ class RecoverCommandTest : public ::testing::Test {
   }
   std::string File(const std::string& name) const { return folder_.File(name); }
 
+  // An fx-9860GII with another flash whose ID fits os.fls; its flash erases and writes in a
+  // millisecond and it restarts in 0.2 s, so that a whole rewrite stays short.
+  static fxsim::SimConfig QuickCalculator() {
+    fxsim::SimConfig config = fxsim::ConfigFor(fxsim::CalculatorModelNamed("fx-9860GII"));
+    ostrel::TestImageSpec old_flash;
+    old_flash.size = 0x400000;
+    old_flash.seed = 99;
+    config.flash = ostrel::GenerateTestImage(old_flash);
+    config.program.erase_ms = 1;
+    config.program.write_ms = 1;
+    config.program.restart_ms = 200;
+    return config;
+  }
+
   // Runs the program with its own settings file and `arguments`, standard input from
   // /dev/null.
   ostrel::testing::ProgramRun Run(const std::string& arguments) const {
@@ -51,15 +65,7 @@ TEST_F(RecoverCommandTest, QuestionsDecideBetweenRewriteAndCancel) {
 
   // The same calculator, whose flash erases and writes in a millisecond and which restarts
   // in 0.2 s, so that the whole rewrite stays short.
-  fxsim::SimConfig config = fxsim::ConfigFor(fxsim::CalculatorModelNamed("fx-9860GII"));
-  ostrel::TestImageSpec old_flash;
-  old_flash.size = 0x400000;
-  old_flash.seed = 99;
-  config.flash = ostrel::GenerateTestImage(old_flash);
-  config.program.erase_ms = 1;
-  config.program.write_ms = 1;
-  config.program.restart_ms = 200;
-  fxsim::Simulator simulator(std::move(config));
+  fxsim::Simulator simulator(QuickCalculator());
   const std::string device = simulator.StartUsb();
   const ostrel::testing::ProgramRun accepted =
       Run("recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --device " + device +
@@ -88,6 +94,9 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
   ostrel::WriteTestImage(unknown_os, File("unknown.fls"));
   ostrel::WriteImageFile(std::vector<std::uint8_t>(0x2800), File("short.fls"));
   std::filesystem::create_directory(File("dir.fls"));
+  ostrel::WriteImageFile({}, File("empty.bin"));
+  ostrel::WriteImageFile({}, File("huge.bin"));
+  std::filesystem::resize_file(File("huge.bin"), std::uintmax_t{5} << 30);  // sparse
   const std::string check_failed = "ostrel: flash not rewritten: the image check failed: ";
   const Case cases[] = {
       {"missing image", "recover '" + File("none.fls") + "' --simulate",
@@ -113,6 +122,22 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
            "settings (PROGRAM, RECOVERY_HELPER)."},
       {"unreadable upload file", "upload-run '" + File("none.bin") + "' --simulate",
        "ostrel: program not started: " + File("none.bin") + " missing! The file cannot be read: check its name."},
+      {"folder to upload", "upload-run '" + File("dir.fls") + "' --simulate",
+       "ostrel: program not started: " + File("dir.fls") +
+           " is a folder, not a file. Name a readable program file (.BIN, .SH3, .SH4)."},
+      {"folder as the calculator program", "recover '" + File("os.fls") + "' --helper '" + File("dir.fls") +
+           "' --simulate",
+       "ostrel: flash not rewritten: " + File("dir.fls") +
+           " is a folder, not a file. The calculator program file cannot be read: name a readable one with --helper "
+           "FILE or in the settings (PROGRAM, RECOVERY_HELPER)."},
+      {"empty upload file", "upload-run '" + File("empty.bin") + "' --simulate",
+       "ostrel: filesize 0:" + File("empty.bin") +
+           ": the file is empty, and an upload sends 1 to 4294967295 bytes; name the program file itself (.BIN, "
+           ".SH3, .SH4)"},
+      {"upload file beyond 4 GiB", "upload-run '" + File("huge.bin") + "' --simulate",
+       "ostrel: filesize too large:" + File("huge.bin") +
+           ": an upload sends at most 4294967295 bytes (and the calculator's RAM holds far less); name the program "
+           "file itself (.BIN, .SH3, .SH4)"},
   };
   for (const Case& c : cases) {
     if (c.last_line.find("@@MEMFILE@@ missing!") != std::string::npos && !ostrel::BuiltInProgramRecord().empty()) {
@@ -122,6 +147,49 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
     EXPECT_EQ(run.status, 1) << c.name;
     EXPECT_EQ(LastLine(run.err), c.last_line) << c.name << "\n" << run.err;
   }
+}
+
+TEST_F(RecoverCommandTest, ARefusedUploadEndsWithItsCauseAndWhatToDo) {
+  struct Case {
+    const char* fault;
+    std::string cause;  // what the last line says after "...did not accept the upload: "
+  };
+  const Case cases[] = {
+      {"error:05@upload", "the calculator answered command 56 with error 05 (Memory is full)"},
+      {"disconnect@upload", "the link to the calculator was lost (unplugged, or the simulator ended) while waiting "
+                            "for the answer to command 56: "},
+      {"no-answer@upload-block:2", "no answer from the calculator within 5 s to packet <02>561"},
+  };
+  const std::string advice = "; put it into receive mode again and repeat the command";
+  for (const Case& c : cases) {
+    fxsim::SimConfig config;
+    config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
+    fxsim::Simulator simulator(std::move(config));
+    const std::string device = simulator.StartUsb();
+    const ostrel::testing::ProgramRun run = Run("upload-run '" + File("helper.bin") + "' --device " + device);
+    simulator.Stop();
+    const std::string last = LastLine(run.err);
+    EXPECT_EQ(run.status, 1) << c.fault;
+    EXPECT_TRUE(last.starts_with("ostrel: program not started: the calculator did not accept the upload: " + c.cause))
+        << c.fault << "\n" << run.err;
+    EXPECT_TRUE(last.ends_with(advice)) << c.fault << "\n" << last;
+  }
+}
+
+TEST_F(RecoverCommandTest, AFlashLeftPartlyErasedEndsWithHowToRecoverIt) {
+  fxsim::SimConfig config = QuickCalculator();
+  config.faults.push_back(fxsim::FaultSpec::Parse("disconnect@erase:0x10"));
+  fxsim::Simulator simulator(std::move(config));
+  const std::string device = simulator.StartUsb();
+  const ostrel::testing::ProgramRun run =
+      Run("--yes recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --device " + device);
+  simulator.Stop();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(LastLine(run.err),
+            "ostrel: flash not rewritten: the erase of sector A0100000 was not acknowledged; the flash is now "
+            "incomplete: reset the calculator, put it into receive mode (the boot code's OS update mode) and run the "
+            "same recover command again")
+      << run.err;
 }
 
 TEST_F(RecoverCommandTest, UploadRunStartsTheProgram) {
