@@ -62,11 +62,14 @@ std::string LinkFailureAdvice(const ostrel::TRecoveryOutcome& outcome) {
   return "";
 }
 
-// Runs the operation in the frame of a link command and reports how it ended.
+// Runs the operation in the frame of a link command and reports how it ended. A contrast
+// given goes into the settings, where the recovery reads it, as it starts (as the window
+// does): a command that ends before leaves the settings as they were.
 int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_options, const std::string& file,
-                ostrel::TOptionWord extra_bits, const std::string& helper) {
+                ostrel::TOptionWord extra_bits, const std::string& helper,
+                std::optional<int> lcd_contrast = std::nullopt) {
   ostrel::cli::TTerminalUi terminal(context.TerminalOptions());
-  ostrel::cli::TCableChoice cable(cable_options);
+  ostrel::cli::TCableChoice cable(cable_options, context.trace_file);
   if (const auto* simulator = cable.Simulator(); simulator && !context.quiet) {
     std::cerr << "Simulated calculator at " << simulator->Endpoint() << '\n';
   }
@@ -75,6 +78,9 @@ int RunRecovery(TCliContext& context, const ostrel::cli::TCableOptions& cable_op
     ostrel::TRecoverySetup setup;
     setup.target = cable.Target();
     setup.helper_program = helper;
+    if (lcd_contrast) {
+      ostrel::SettingsFile().WriteString("LCD_CONTRAST", "ANY_MACHINE", std::to_string(*lcd_contrast));
+    }
     const ostrel::TRecoveryOutcome outcome =
         ostrel::RunOSRecovery(file, cable.CableBits() | extra_bits, terminal.Ui(), setup);
     terminal.FinishProgress();
@@ -99,11 +105,7 @@ void RunRecoverCommand(const RecoverOptions& options, TCliContext& context) {
   if (options.ignore_main_memory) bits |= ostrel::OPT_IGNORE_MAIN_MEMORY;
   if (options.ignore_id) bits |= ostrel::OPT_IGNORE_ID;
   if (options.ignore_checksum) bits |= ostrel::OPT_IGNORE_CHECKSUM;
-  // The recovery reads the contrast from the settings, as the window leaves it there.
-  if (options.lcd_contrast) {
-    ostrel::SettingsFile().WriteString("LCD_CONTRAST", "ANY_MACHINE", std::to_string(*options.lcd_contrast));
-  }
-  context.exit_status = RunRecovery(context, options.cable, options.file, bits, options.helper);
+  context.exit_status = RunRecovery(context, options.cable, options.file, bits, options.helper, options.lcd_contrast);
 }
 
 const ostrel::cli::TCommandRegistration recover_registration{
@@ -118,8 +120,10 @@ const ostrel::cli::TCommandRegistration recover_registration{
                        "Keep the main-memory area of the image's OS as it is in the calculator");
       command.add_flag("--ignore-id", options->ignore_id, "Do not compare the calculator ID");
       command.add_flag("--ignore-checksum", options->ignore_checksum, "Skip the image check");
-      command.add_option("--lcd-contrast", options->lcd_contrast,
-                         "LCD contrast to set (32..240; stored in the settings as the window does)");
+      command
+          .add_option("--lcd-contrast", options->lcd_contrast,
+                      "LCD contrast to set (32..240; stored in the settings as the window does)")
+          ->check(CLI::Range(ostrel::kLowestLcdContrast, ostrel::kHighestLcdContrast));
       command.add_option("--helper", options->helper,
                          "Calculator program to upload instead of the built-in one (settings: PROGRAM / "
                          "RECOVERY_HELPER)");

@@ -480,7 +480,7 @@ bool OsRecovery::CheckGii2() {
 }
 
 bool OsRecovery::SetContrast() {
-  if (contrast_ < 32 || contrast_ > 240) return true;
+  if (contrast_ < kLowestLcdContrast || contrast_ > kHighestLcdContrast) return true;
   for (;;) {
     Log("fxEXcmdLCD_CONTRAST: " + Hex8(static_cast<std::uint32_t>(contrast_)));
     const TAnswer answer =

@@ -29,6 +29,11 @@ enum RecoveryResult : std::uint8_t {
   rrImageMissing = 7,       // image check: the image file does not exist
 };
 
+// The LCD contrast values the recovery sets (from the settings, LCD_CONTRAST / ANY_MACHINE);
+// any other value leaves the contrast as it is.
+inline constexpr int kLowestLcdContrast = 32;
+inline constexpr int kHighestLcdContrast = 240;
+
 struct TRecoverySetup {
   TLinkTarget target;
   // The program that recovery uploads; empty: the settings value PROGRAM / RECOVERY_HELPER,

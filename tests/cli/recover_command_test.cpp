@@ -192,6 +192,30 @@ TEST_F(RecoverCommandTest, AFlashLeftPartlyErasedEndsWithHowToRecoverIt) {
       << run.err;
 }
 
+TEST_F(RecoverCommandTest, TheContrastIsStoredOnlyWhenInRangeAndTheRecoveryStarts) {
+  struct Case {
+    const char* name;
+    std::string arguments;
+    int status;
+    std::string said;  // on standard error
+  };
+  const std::string recover = "recover '" + File("os.fls") + "' --helper '" + File("helper.bin") + "' --simulate";
+  const Case cases[] = {
+      {"below the range", recover + " --lcd-contrast 31", 2, "--lcd-contrast: Value 31 not in range 32 to 240"},
+      {"above the range", recover + " --lcd-contrast 500", 2, "--lcd-contrast: Value 500 not in range 32 to 240"},
+      {"an end before the recovery", "--trace '" + File("none/trace.txt") + "' " + recover + " --lcd-contrast 160",
+       1, "ostrel: "},
+  };
+  for (const Case& c : cases) {
+    const ostrel::testing::ProgramRun run = Run(c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.name << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << c.name << "\n" << run.err;
+    EXPECT_FALSE(std::filesystem::exists(File("settings.INI")) &&
+                 ReadFileText(File("settings.INI")).find("LCD_CONTRAST") != std::string::npos)
+        << c.name << ": the settings hold a contrast of a recovery that did not start";
+  }
+}
+
 TEST_F(RecoverCommandTest, UploadRunStartsTheProgram) {
   const ostrel::testing::ProgramRun run = Run("upload-run '" + File("helper.bin") + "' --simulate");
   EXPECT_EQ(run.status, 0) << run.err;
