@@ -13,6 +13,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTREL_SANITIZE=ON -D
 cmake --build "$build" -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+# Many tests spend their time waiting on a simulated calculator (restarts, answer
+# time-outs), so two tests per core keep the cores busy.
+ctest --test-dir "$build" --output-on-failure -j "$(($(nproc) * 2))"
 
 FUZZ_SEED=${FUZZ_SEED:-1} scripts/fuzz.sh "${FUZZ_SECONDS:-3}"
