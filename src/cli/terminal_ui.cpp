@@ -156,6 +156,8 @@ void TTerminalUi::UpdateProgress() {
   std::int64_t pos = std::clamp<std::int64_t>(progress_pos_, 0, progress_max_);
   std::int64_t step = pos * 10 / progress_max_;
   if (step == last_reported_step_) return;
+  // The bar going back to 0 within a run is its reset after the work, not a step of it.
+  if (pos == 0 && last_reported_step_ > 0) return;
   last_reported_step_ = step;
   std::string line = "Progress: " + std::to_string(step * 10) + "%";
   if (flash_address_) line += " at " + Hex8(*flash_address_);

@@ -176,6 +176,11 @@ TEST_F(TerminalUiTest, ProgressWithoutTerminalEveryTenPercent) {
   }
   EXPECT_EQ(count, 11);
   EXPECT_NE(out.str().find("Progress: 100% at A00FA000"), std::string::npos) << out.str();
+
+  // The reset of the bar once the work is done is no progress line of its own.
+  ui.Notify(nfFlashAddress, 0);
+  ui.Notify(nfProgressPos, 0);
+  EXPECT_TRUE(out.str().ends_with("Progress: 100% at A00FA000\n")) << out.str();
 }
 
 TEST_F(TerminalUiTest, ProgressBarOnATerminalIsRedrawnInPlace) {
