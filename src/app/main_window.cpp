@@ -25,6 +25,7 @@
 #include "env/app_env.h"
 #include "link/port_discovery.h"
 #include "operations/finish_operation.h"
+#include "operations/os_recovery.h"
 
 namespace ostrel {
 
@@ -35,8 +36,6 @@ constexpr const char* kContrastSection = "LCD_CONTRAST";
 constexpr const char* kContrastKey = "ANY_MACHINE";
 constexpr const char* kWindow = "WINDOW";
 constexpr const char* kDeveloperCode = "7395";
-constexpr int kLowestContrast = 32;
-constexpr int kHighestContrast = 240;
 
 // The check boxes whose state the settings keep, under the control's own name.
 struct TStoredCheckBox {
@@ -351,7 +350,7 @@ void TForm1::edLCDcontrastExit() {
   const std::string text = CoreText(edLCDcontrast->text());
   if (IsBlank(text)) return;
   const int value = ContrastValue(text);
-  if (value >= kLowestContrast && value <= kHighestContrast) return;
+  if (value >= kLowestLcdContrast && value <= kHighestLcdContrast) return;
   checking_contrast_ = true;
   dialogs_.MessageBox(DialogKind::Warning, "Invalid LCD contrast setting. LCD contrast adjustment disabled.",
                       DialogButtons::OK);

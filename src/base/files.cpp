@@ -1,12 +1,12 @@
 #include "base/files.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/error.h"
 #include "base/small_file.h"
@@ -82,33 +82,22 @@ bool TTextFile::POpen() {
   return SetResult(0);
 }
 
-// Only a regular file is read. Opening a FIFO would wait for a writer and a device such
-// as /dev/zero never ends, so the path is opened without waiting and looked at first.
+// Only a regular file is read: opening a FIFO would wait for a writer and a device such as
+// /dev/zero never ends.
 TTextFile::FileHandle TTextFile::OpenRegularFileForReading() {
-  int fd;
-  do {
-    fd = ::open(FileName().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    SetResultFromErrno();
-    return nullptr;
-  }
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    if (S_ISDIR(status.st_mode)) {
-      SetResult(EISDIR);
+  const TRegularFileOpening opening = ostrel::OpenRegularFileForReading(FileName());
+  if (opening.fd < 0) {
+    if (opening.error == EINVAL) {
+      SetResult(EINVAL, "it is " + opening.kind + ", not a regular file");
     } else {
-      SetResult(EINVAL, "it is " + NonFileKind(status.st_mode) + ", not a regular file");
+      SetResult(opening.error);
     }
     return nullptr;
   }
-  // Reads wait as usual from here on.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FileHandle file(::fdopen(fd, "rb"));
+  FileHandle file(::fdopen(opening.fd, "rb"));
   if (!file) {
     SetResultFromErrno();
-    ::close(fd);
+    ::close(opening.fd);
   }
   return file;
 }

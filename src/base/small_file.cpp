@@ -12,8 +12,8 @@ namespace ostrel {
 
 namespace {
 
-[[noreturn]] void RaiseNotAFile(const std::string& path, mode_t mode, const std::string& what) {
-  throw IoError(what + " " + path + " is " + NonFileKind(mode) + ", not a regular file: it is not read. Name a text file.");
+[[noreturn]] void RaiseNotAFile(const std::string& path, const std::string& kind, const std::string& what) {
+  throw IoError(what + " " + path + " is " + kind + ", not a regular file: it is not read. Name a text file.");
 }
 
 std::string SizeText(std::uintmax_t bytes) {
@@ -23,23 +23,43 @@ std::string SizeText(std::uintmax_t bytes) {
 
 }  // namespace
 
-std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::uintmax_t max_bytes,
-                                                const std::string& what) {
-  // Looked at before it is opened: opening a FIFO or some devices has effects of its own.
+TRegularFileOpening OpenRegularFileForReading(const std::string& path) {
+  TRegularFileOpening opening;
+  const auto refuse = [&opening](mode_t mode) {
+    opening.error = S_ISDIR(mode) ? EISDIR : EINVAL;
+    opening.kind = NonFileKind(mode);
+    return opening;
+  };
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-  if (!S_ISREG(status.st_mode)) RaiseNotAFile(path, status.st_mode, what);
-
+  if (::stat(path.c_str(), &status) != 0) {
+    opening.error = errno;
+    return opening;
+  }
+  if (!S_ISREG(status.st_mode)) return refuse(status.st_mode);
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) {
+    opening.error = errno;
+    return opening;
+  }
   // Swapped for something else since it was looked at: refused all the same.
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(fd);
-    RaiseNotAFile(path, status.st_mode, what);
+    return refuse(status.st_mode);
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  opening.fd = fd;
+  return opening;
+}
+
+std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::uintmax_t max_bytes,
+                                                const std::string& what) {
+  const TRegularFileOpening opening = OpenRegularFileForReading(path);
+  if (!opening.kind.empty()) RaiseNotAFile(path, opening.kind, what);
+  if (opening.fd < 0) return std::nullopt;
+  const int fd = opening.fd;
   // Read up to one byte past the cap: the size the file system reports may be wrong (files
   // under /proc report 0) or the file may grow while it is read.
   std::string text;

@@ -12,6 +12,19 @@
 
 namespace ostrel {
 
+// A regular file opened for reading, or why not.
+struct TRegularFileOpening {
+  int fd = -1;       // the descriptor (reads wait as usual), or -1
+  int error = 0;     // why there is none: an errno value (EISDIR for a folder, EINVAL for
+                     // another kind of non-file)
+  std::string kind;  // what is at the path when it is no regular file: "a FIFO", ...
+};
+
+// Opens `path` for reading only when it is a regular file. The path is looked at before it
+// is opened, since opening a FIFO waits for a writer and opening a device can have effects
+// of its own; the open itself does not wait, so a FIFO put there meanwhile is refused too.
+TRegularFileOpening OpenRegularFileForReading(const std::string& path);
+
 // The whole file. Nothing when there is no file at the path or it cannot be opened (the
 // callers read that as "no settings"). Raises IoError when the path names something other
 // than a regular file, or a file larger than `max_bytes`; the message begins with `what`

@@ -39,8 +39,8 @@ struct RecoverOptions {
 // What the user can do when the program to upload could not be read (`reason` names it).
 std::string UnreadableProgramRemedy(const ostrel::TRecoveryOutcome& outcome) {
   if (outcome.result == ostrel::rrUploadFileMissing) {
-    return outcome.reason.ends_with(" missing!") ? " The file cannot be read: check its name."
-                                                 : " Name a readable program file (.BIN, .SH3, .SH4).";
+    return outcome.program_file_absent ? " The file cannot be read: check its name."
+                                       : " Name a readable program file (.BIN, .SH3, .SH4).";
   }
   if (outcome.result != ostrel::rrProgramMissing) return "";
   if (outcome.reason.starts_with(ostrel::kBuiltInProgramName)) {

@@ -1,6 +1,5 @@
 #include "operations/image_reader.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,22 +7,16 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "base/small_file.h"
 #include "base/text.h"
 
 namespace ostrel {
 
 ImageReader::ImageReader(const std::string& path) : path_(path) {
-  // Non-blocking, so that a FIFO put in the file's place since it was looked at cannot
-  // hold the reader; it is refused below.
-  do {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) throw IoError("Cannot open " + path + ": " + std::strerror(errno));
-  struct stat status {};
-  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
-    Close();
-    throw IoError("Cannot read " + path + ": not a regular file");
-  }
+  const TRegularFileOpening opening = OpenRegularFileForReading(path);
+  if (!opening.kind.empty()) throw IoError("Cannot read " + path + ": not a regular file");
+  if (opening.fd < 0) throw IoError("Cannot open " + path + ": " + std::strerror(opening.error));
+  fd_ = opening.fd;
 }
 
 void ImageReader::Close() {

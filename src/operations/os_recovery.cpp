@@ -148,13 +148,14 @@ long long ContrastValue(const std::string& text) {
 }
 
 // Why a program file could not be uploaded: "<file> missing!" when there is nothing at the
-// path (or the carried program is absent), else a sentence that says what the path is or
-// why it cannot be read.
-std::string UnreadableProgramReason(const std::string& path) {
+// path (or the carried program is absent; `absent` is set then), else a sentence that says
+// what the path is or why it cannot be read.
+std::string UnreadableProgramReason(const std::string& path, bool& absent) {
   struct stat status {};
   if (path == kBuiltInProgramName || ::stat(path.c_str(), &status) != 0) {
     const int error = errno;
-    if (path == kBuiltInProgramName || error == ENOENT || error == ENOTDIR) return path + " missing!";
+    absent = path == kBuiltInProgramName || error == ENOENT || error == ENOTDIR;
+    if (absent) return path + " missing!";
     return path + " cannot be looked at (" + std::strerror(error) + ").";
   }
   if (!S_ISREG(status.st_mode)) return path + " is " + NonFileKind(status.st_mode) + ", not a file.";
@@ -446,7 +447,8 @@ bool OsRecovery::Upload() {
   if (link_->FXUploadAndRun(program, "0") == -1) {
     ui_.Notify(nfStatus, program + " missing!");
     Log("fxsio.FXUploadAndRun failed");
-    return Failed(UnreadableProgramReason(program), outcome_.upload_and_run ? rrUploadFileMissing : rrProgramMissing);
+    const std::string reason = UnreadableProgramReason(program, outcome_.program_file_absent);
+    return Failed(reason, outcome_.upload_and_run ? rrUploadFileMissing : rrProgramMissing);
   }
   Log("fxsio.FXUploadAndRun successful");
   return true;

@@ -50,6 +50,8 @@ struct TRecoveryOutcome {
   // The calculator did not take the uploaded program (an error answer, no answer, the link
   // lost): the reason says which; receive mode and another try may help.
   bool upload_refused = false;
+  // The program file to upload was not there at all (rrUploadFileMissing, rrProgramMissing).
+  bool program_file_absent = false;
   // The flash was partly erased or written when the recovery ended: the calculator has no
   // complete OS until a recovery runs through.
   bool flash_incomplete = false;

@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "imagegen/image_generator.h"
+#include "refused_images.h"
 #include "support/program_run.h"
 #include "support/temporary_folder.h"
 
@@ -40,25 +41,18 @@ struct StatusCase {
 
 TEST_F(CheckCommandTest, ExitStatusSaysWhatHappened) {
   ostrel::WriteTestImage({}, File("good.fls"));
-  ostrel::TestImageSpec damaged;
-  damaged.correct_checksum = false;
-  ostrel::WriteTestImage(damaged, File("damaged.fls"));
+  ostrel::testing::WriteRefusedImages(folder_);
   ostrel::TestImageSpec unsigned_image;
   unsigned_image.signature = false;
   ostrel::WriteTestImage(unsigned_image, File("unsigned.fls"));
-  ostrel::TestImageSpec unknown_os;
-  unknown_os.os_version = "09.99.0000";
-  ostrel::WriteTestImage(unknown_os, File("unknown.fls"));
   ostrel::TestImageSpec cut;
   cut.layout_class = 1;
   cut.size = 0x200000;
   ostrel::WriteTestImage(cut, File("cut.fls"));
-  ostrel::WriteImageFile(std::vector<std::uint8_t>(0x2800), File("short.fls"));
-  std::filesystem::create_directory(File("dir.fls"));
   ASSERT_EQ(::mkfifo(File("fifo.fls").c_str(), 0600), 0);
   std::filesystem::create_symlink("loop.fls", File("loop.fls"));
   ostrel::ResolvedTestImage resolved;
-  ostrel::GenerateTestImage(damaged, &resolved);
+  ostrel::GenerateTestImage(ostrel::testing::DamagedImageSpec(), &resolved);
   const std::string computed = ostrel::IntToHex(resolved.os_checksum, 8);
   const std::string stored = ostrel::IntToHex(resolved.os_checksum + 1, 8);
   const std::string name_an_image = ": name a flash image file (.fls, .G1S, .bin)";

@@ -14,6 +14,7 @@
 #include "fxsim/simulator.h"
 #include "imagegen/image_generator.h"
 #include "protocol/program_file.h"
+#include "refused_images.h"
 #include "support/program_run.h"
 #include "support/temporary_folder.h"
 #include "support/test_files.h"
@@ -86,14 +87,7 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
     std::string arguments;
     std::string last_line;
   };
-  ostrel::TestImageSpec damaged;
-  damaged.correct_checksum = false;
-  ostrel::WriteTestImage(damaged, File("damaged.fls"));
-  ostrel::TestImageSpec unknown_os;
-  unknown_os.os_version = "09.99.0000";
-  ostrel::WriteTestImage(unknown_os, File("unknown.fls"));
-  ostrel::WriteImageFile(std::vector<std::uint8_t>(0x2800), File("short.fls"));
-  std::filesystem::create_directory(File("dir.fls"));
+  ostrel::testing::WriteRefusedImages(folder_);
   ostrel::WriteImageFile({}, File("empty.bin"));
   ostrel::WriteImageFile({}, File("huge.bin"));
   std::filesystem::resize_file(File("huge.bin"), std::uintmax_t{5} << 30);  // sparse
