@@ -111,10 +111,15 @@ Bytes CalculatorStream(const Image& image, InputReader& input) {
         ++next;
         break;
       }
-      case 10:  // the next block's data under another number
-        stream = Append(std::move(stream), Block(image, total, input.Word(), Payload(image, next)));
+      case 10: {  // the next block's data under another number: one the read-out cannot be
+                  // waiting for (it waits for block `next` at the latest), since a block under
+                  // the awaited number with another block's data cannot be told from a good one
+        std::uint32_t number = input.Word();
+        if (number >= 1 && number <= next) number += next;
+        stream = Append(std::move(stream), Block(image, total, number, Payload(image, next)));
         ++next;
         break;
+      }
     }
   }
   return stream;
