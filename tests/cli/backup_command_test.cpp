@@ -21,6 +21,7 @@
 
 #include "env/operation_status.h"
 #include "fxsim/simulator.h"
+#include "imagegen/image_generator.h"
 #include "operations/image_check.h"
 #include "support/program_run.h"
 #include "support/temporary_folder.h"
@@ -106,6 +107,34 @@ INSTANTIATE_TEST_SUITE_P(Links, FlashCommandTest,
                                            FlashCommandCase{"Serial", "--simulate=serial", 0x270000},
                                            FlashCommandCase{"StorageMemory", "--simulate --include-smem", 0x400000}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CommandTest, AnImageThatFailsItsCheckNeverReplacesAnOlderBackup) {
+  ostrel::TestImageSpec spec;
+  spec.size = 0x400000;
+  spec.correct_checksum = false;
+  ostrel::WriteTestImage(spec, File("damaged-flash.bin"));
+  fxsim::SimConfig config;
+  config.flash = ostrel::GenerateTestImage(spec);
+  fxsim::Simulator simulator(std::move(config));
+  const std::string device = simulator.StartUsb();
+  const std::string file = File("flash.bin");
+  ostrel::WriteImageFile({'o', 'l', 'd'}, file);
+
+  const RunResult r = Run("backup-flash " + file + " --device " + device);
+
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFileText(file), "old");
+  EXPECT_EQ(std::filesystem::file_size(file + ".unverified"), 0x270000u);
+  EXPECT_NE(r.out.find("Verification: CHECKSUM_ERROR\n"), std::string::npos) << r.out;
+  const std::string last = LastLine(r.err);
+  EXPECT_TRUE(last.starts_with("ostrel: the flash image read from the calculator failed its check: the OS checksum is "
+                               "wrong (stored "))
+      << r.err;
+  EXPECT_NE(last.find("; it was saved as " + file + ".unverified and " + file + " was left as it was; repeat the "
+                      "backup"),
+            std::string::npos)
+      << last;
+}
 
 TEST_F(CommandTest, ReadOnlyTargetIsKeptWithoutATerminalUnlessYesIsGiven) {
   const std::string file = File("kept.bin");
