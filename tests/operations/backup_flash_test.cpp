@@ -291,3 +291,43 @@ INSTANTIATE_TEST_SUITE_P(Options, SmallFlashBackupTest, ::testing::Values(TOptio
 
 }  // namespace
 }  // namespace ostrel::testing
+
+#include "simulation/simulated_flash.h"
+
+namespace ostrel::testing {
+namespace {
+
+// What a newcomer meets first: a simulated unit of any model, with the flash it has by
+// default, is backed up over its own cable into an image that passes the check.
+class SimulatedModelBackupTest : public BackupTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(SimulatedModelBackupTest, TheDefaultFlashIsBackedUpAndVerified) {
+  const fxsim::CalculatorModel& model = fxsim::CalculatorModelNamed(GetParam());
+  fxsim::SimConfig config = fxsim::ConfigFor(model);
+  config.flash = SimulatedFlashOf(model);
+  ASSERT_EQ(config.flash.size(), model.flash_size);
+  fxsim::Simulator sim(config);
+  const std::string file = File("flash.bin");
+
+  const TFlashBackupOutcome outcome = model.usb ? RunFlashBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim))
+                                                : RunFlashBackup(file, OPT_3PIN, ui_.Ui(), SerialTarget(sim));
+
+  EXPECT_TRUE(outcome.Succeeded()) << outcome.backup.cause << ImageCheckResultName(outcome.check.value_or(icrUnknown));
+  EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), std::min<std::size_t>(model.flash_size, 0x270000)));
+  // The device information names the OS the flash holds.
+  const auto calc_data = ui_.Texts(nfCalcData);
+  ASSERT_EQ(calc_data.size(), 1u);
+  const std::string version(reinterpret_cast<const char*>(&sim.Flash()[0x10020]), 10);
+  EXPECT_NE(calc_data[0].find("OScodeversion: " + version + "\r\n"), std::string::npos) << calc_data[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, SimulatedModelBackupTest,
+                         ::testing::Values("fx-9860GII", "fx-9860G", "fx-7400GII", "fx-9860GII-2", "fx-9750GII-2"),
+                         [](const auto& info) {
+                           std::string name;
+                           for (char c : info.param) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace ostrel::testing
