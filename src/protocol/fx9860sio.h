@@ -39,6 +39,10 @@ struct TLinkTimings {
   std::chrono::milliseconds silence{3000};       // quiet line that ends WaitForSilence
   std::chrono::milliseconds usb_retry{1000};     // pause between two USB open attempts
   std::chrono::milliseconds open_settle{100};    // pause after a channel was opened
+  // How long a USB start waits for a calculator that is there but does not take the link
+  // yet (not in receive mode); nothing: until it does or the user stops (a front end that
+  // nobody watches gives a limit).
+  std::optional<std::chrono::milliseconds> receive_mode_wait;
 };
 
 // Where the link goes, beyond the link kind.

@@ -203,6 +203,26 @@ TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
   EXPECT_NE(ReadFileText(File("stdout.txt")).find("Verification: FILESIZE_ERROR"), std::string::npos);
 }
 
+TEST_F(CommandTest, CtrlCWhileWaitingForTheCalculatorSaysThatTheUserStoppedIt) {
+  fxsim::SimConfig config;
+  config.receive_mode_delay_ms = -1;  // never takes the link
+  fxsim::Simulator simulator(std::move(config));
+  const pid_t pid = Start("info --device " + simulator.StartUsb());
+  ASSERT_GT(pid, 0);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadFileText(File("stderr.txt")).find("Waiting for the calculator") == std::string::npos &&
+         std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  const std::string err = ReadFileText(File("stderr.txt"));
+  ASSERT_TRUE(WIFEXITED(raw)) << err;
+  EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
+  EXPECT_TRUE(LastLine(err).starts_with("ostrel: stopped (Ctrl-C): no device information")) << err;
+}
+
 // A device path that can never reach a calculator ends the command at once, with the
 // cause and the remedy as the last line, and leaves an older file at the target alone.
 TEST_F(CommandTest, DevicePathsThatCanNeverWorkEndAtOnceWithTheCause) {
