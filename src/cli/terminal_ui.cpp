@@ -32,6 +32,18 @@ std::string ToTerminalLines(const std::string& text) {
   return result;
 }
 
+// The image check shows the OS version alone in the image pane while it reads the image;
+// on the terminal the line says what it is.
+bool IsOsVersionText(const std::string& text) {
+  static constexpr std::string_view kShape = "NN.NN.NNNN";
+  if (text.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kShape[i] == 'N' ? !digit : text[i] != kShape[i]) return false;
+  }
+  return true;
+}
+
 bool IsYesWord(const std::string& answer) {
   std::string word = Trim(answer);
   return SameText(word, "y") || SameText(word, "yes") || SameText(word, "o") || SameText(word, "ok");
@@ -239,8 +251,10 @@ int TTerminalUi::Notify(NotifyCode code, const std::string& text) {
       if (!options_.quiet && streams_.output_is_terminal && bar_shown_ && RedrawDue()) DrawProgressBar();
       return 0;
     case nfCalcData:
-    case nfImageData:
       if (!options_.quiet) PrintText(text);
+      return 0;
+    case nfImageData:
+      if (!options_.quiet) PrintText(IsOsVersionText(text) ? "OS version: " + text : text);
       return 0;
     case nfInfoBox:
       MessageBox(DialogKind::Information, text, DialogButtons::OK);

@@ -210,10 +210,12 @@ TEST_F(TerminalUiTest, QuietShowsNoProgressStatusOrData) {
   EXPECT_EQ(out.str(), "Backup complete\n");
 }
 
-TEST_F(TerminalUiTest, TheImageNameStandsOnTheTitleLine) {
+TEST_F(TerminalUiTest, ImageDataLinesSayWhatTheyAre) {
   TTerminalUi ui(TTerminalOptions{}, Streams(false));
   ui.Notify(nfImageData, "Imagename: \r\n/tmp/os.fls\r\nFILESIZE=00270000\r\n");
-  EXPECT_EQ(out.str(), "Imagename: /tmp/os.fls\nFILESIZE=00270000\n");
+  ui.Notify(nfImageData, "02.00.0000");
+  ui.Notify(nfImageData, "02.00.0000 beta");
+  EXPECT_EQ(out.str(), "Imagename: /tmp/os.fls\nFILESIZE=00270000\nOS version: 02.00.0000\n02.00.0000 beta\n");
 }
 
 TEST_F(TerminalUiTest, TheSpeedIsShownInWordsWithTheTimeLeft) {
