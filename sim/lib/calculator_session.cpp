@@ -115,10 +115,36 @@ bool CalculatorSession::Answer(Reaction& reaction, FaultSite::Kind site, int blo
   return true;
 }
 
+// The packet with its data field changed: the first byte of the data (of a data block,
+// the first after its block numbers) becomes the escape 5C 7F, and the size and the
+// checksum follow the change. A packet without data goes out as it is.
+namespace {
+
+void SpoilEscape(Bytes& bytes) {
+  if (bytes.size() < 10 || bytes[3] != '1') return;
+  const std::string_view size_text(reinterpret_cast<const char*>(bytes.data()) + 4, 4);
+  const auto size = ParseHex(size_text);
+  if (!size || *size == 0 || bytes.size() < 8 + *size + 2) return;
+  Bytes data(bytes.begin() + 8, bytes.begin() + 8 + *size);
+  const std::size_t at = bytes[0] == kTypeData && data.size() > 8 ? 8 : 0;
+  data[at] = 0x5C;
+  data.insert(data.begin() + static_cast<std::ptrdiff_t>(at) + 1, 0x7F);
+  const std::string subtype(reinterpret_cast<const char*>(bytes.data()) + 1, 2);
+  bytes = BuildPacket(bytes[0], subtype, data);
+}
+
+}  // namespace
+
 bool CalculatorSession::Replaces(Reaction& reaction, const FaultSpec* fault) {
   last_fault_ = fault;
   if (fault == nullptr) return false;
   switch (fault->fault) {
+    case Fault::kAckInstead:
+      reaction.packets.push_back(Plain(kTypeAck, "00"));
+      return true;
+    case Fault::kStalePacket:
+      reaction.packets.push_back(Plain(kTypeAck, "00"));
+      return false;
     case Fault::kNoAnswer:
       return true;
     case Fault::kStall:
@@ -143,7 +169,11 @@ bool CalculatorSession::Replaces(Reaction& reaction, const FaultSpec* fault) {
 }
 
 void CalculatorSession::Deliver(Reaction& reaction, const FaultSpec* fault, OutgoingPacket packet) {
-  if (fault != nullptr) Mangle(*fault, packet.bytes);
+  if (fault != nullptr) {
+    Mangle(*fault, packet.bytes);
+    if (fault->fault == Fault::kBadEscape) SpoilEscape(packet.bytes);
+    if (fault->fault == Fault::kDoubleAnswer) reaction.packets.push_back(packet);
+  }
   reaction.packets.push_back(std::move(packet));
 }
 

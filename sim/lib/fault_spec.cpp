@@ -32,6 +32,10 @@ constexpr FaultName kFaultNames[] = {
     {"swap-blocks", Fault::kSwapBlocks, true, true},
     {"foreign-packet", Fault::kForeignPacket, true, true},
     {"short-blocks", Fault::kShortBlocks, false},
+    {"double", Fault::kDoubleAnswer, true},
+    {"ack-instead", Fault::kAckInstead, true},
+    {"stale-ack", Fault::kStalePacket, true},
+    {"bad-escape", Fault::kBadEscape, true},
 };
 
 struct SiteName {

@@ -528,7 +528,10 @@ void Simulator::Impl::Flush(std::unique_ptr<Link>& slot) {
           length = static_cast<std::size_t>(link.to_pc.ThroughBy(now, chunk.not_before, link.session.Baud(), length));
           if (length == 0) return;
         }
-        const ssize_t written = write(link.fd.get(), chunk.bytes.data() + chunk.sent, length);
+        // A PC that closed its end of the USB stand-in must not end this process with
+        // SIGPIPE: the socket write says so with an error instead.
+        const ssize_t written = serial ? write(link.fd.get(), chunk.bytes.data() + chunk.sent, length)
+                                       : send(link.fd.get(), chunk.bytes.data() + chunk.sent, length, MSG_NOSIGNAL);
         if (written < 0) {
           if (errno == EAGAIN || errno == EINTR) return;
           if (!serial) CloseLink(slot);

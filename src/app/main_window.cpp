@@ -3,6 +3,7 @@
 // handlers.
 
 #include "app/main_window.h"
+#include "operations/error_messages.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -363,7 +364,8 @@ bool TForm1::RunGuarded(const std::function<void()>& handler) {
     handler();
     return true;
   } catch (const std::exception& error) {
-    ShowError(error.what());
+    // The error's own text, with its cause and what to do where the error's kind says.
+    ShowError(DescribeError(error).Line());
   } catch (...) {
     ShowError("Unknown error");
   }

@@ -62,7 +62,8 @@ int LinkCommandExitStatus(bool succeeded, std::uint8_t stop_reason) {
 }
 
 int RunLinkOperation(TTerminalUi& terminal, const std::function<bool(std::string& failure_line)>& operation) {
-  StopRequest() = stopNone;
+  // The stop request is not cleared here: a Ctrl-C that came while the command started
+  // (the program has just one operation) ends it.
   terminal.StartOperation();
   bool succeeded = false;
   std::string failure_line;

@@ -8,6 +8,7 @@
 #include "base/error.h"
 #include "cli/window_launch.h"
 #include "env/app_env.h"
+#include "operations/error_messages.h"
 #include "protocol/fx9860sio.h"
 
 namespace ostrel::cli {
@@ -23,27 +24,6 @@ std::vector<TCommandEntry>& Registry() {
 
 bool IsCommandName(const std::string& word, const std::vector<std::string>& command_names) {
   return std::find(command_names.begin(), command_names.end(), word) != command_names.end();
-}
-
-// The last line for an error that ended a command. An error answer that carried data
-// ends a link command with "Error: " and its two-character code alone; the line adds what
-// the code means and what to do. A program file the upload cannot send ("filesize 0:" or
-// "filesize too large:" and its name) gets the sizes an upload takes.
-std::string TopLevelErrorLine(const std::string& what) {
-  constexpr std::string_view kErrorAnswer = "Error: ";
-  if (what.size() == kErrorAnswer.size() + 2 && what.starts_with(kErrorAnswer)) {
-    return what + ": the calculator ended the transfer with " + ErrorAnswerMeaning(what.substr(kErrorAnswer.size())) +
-           std::string(kRepeatAdvice);
-  }
-  if (what.starts_with("filesize 0:")) {
-    return what + ": the file is empty, and an upload sends 1 to 4294967295 bytes; name the program file itself "
-                  "(.BIN, .SH3, .SH4)";
-  }
-  if (what.starts_with("filesize too large:")) {
-    return what + ": an upload sends at most 4294967295 bytes (and the calculator's RAM holds far less); name the "
-                  "program file itself (.BIN, .SH3, .SH4)";
-  }
-  return what;
 }
 
 }  // namespace
@@ -152,15 +132,11 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
       return code == 0 ? 0 : 2;
     }
     return context.exit_status;
-  } catch (const ostrel::LinkError& e) {
-    // The system's text, and beside it what went wrong and what to do.
-    out.flush();
-    err << "ostrel: " << e.what() << (e.Cause().empty() ? std::string() : ": " + e.Cause()) << kRepeatAdvice << '\n';
-    return 1;
   } catch (const std::exception& e) {
-    // The top-level error box of the command line.
+    // The top-level error box of the command line: the system's text, and beside it what
+    // went wrong and what to do.
     out.flush();
-    err << "ostrel: " << TopLevelErrorLine(e.what()) << '\n';
+    err << "ostrel: " << DescribeError(e).Line() << '\n';
     return 1;
   }
 }

@@ -12,6 +12,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "cli/cli_common.h"
+#include "operations/error_messages.h"
 #include "patch/fx9860g_file.h"
 
 namespace {
@@ -19,15 +20,6 @@ namespace {
 std::string ScriptName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Advice for the exceptions a script raises most often.
-std::string Advice(const std::string& text) {
-  if (text == "TargetFile not open") return ": a TARGETFILE line must open the target before this line";
-  if (text.starts_with("Not a number") || text.starts_with("Number beyond 32 bits")) {
-    return ": write the number in decimal or with a hex prefix ($, 0x, x)";
-  }
-  return {};
 }
 
 int RunBugfixCommand(const std::string& script) {
@@ -42,9 +34,9 @@ int RunBugfixCommand(const std::string& script) {
     if (bugfix.RunBugfix({}, true, &line_no, &error_text)) return 0;
   } catch (const std::exception& error) {
     std::cout.flush();
-    std::cerr << "ostrel: " << error.what();
-    if (line_no > 0) std::cerr << " (line " << line_no << " of " << ScriptName(script) << ")";
-    std::cerr << Advice(error.what()) << '\n';
+    ostrel::TErrorMessage message = ostrel::DescribeError(error);
+    if (line_no > 0) message.text += " (line " + std::to_string(line_no) + " of " + ScriptName(script) + ")";
+    std::cerr << "ostrel: " << message.Line() << '\n';
     return 1;
   }
   std::cout.flush();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string_view>
@@ -51,9 +52,19 @@ bool IsYesWord(const std::string& answer) {
 
 std::string Hex8(std::int64_t value) { return IntToHex(static_cast<std::uint64_t>(value), 8); }
 
-void OnInterrupt(int) {
+// Signals taken so far; the third ends the program at once (an escape from a clean-up
+// that does not end), the first two only ask the operation to stop.
+volatile std::sig_atomic_t interrupts = 0;
+constexpr int kInterruptsBeforeHardExit = 3;
+
+void OnInterrupt(int signal_number) {
   // Lock-free atomic store: safe in a signal handler.
   StopRequest().store(stopByUser);
+  interrupts = interrupts + 1;
+  if (interrupts >= kInterruptsBeforeHardExit) {
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+  }
 }
 
 }  // namespace
@@ -243,6 +254,9 @@ int TTerminalUi::Notify(NotifyCode code, const std::string& text) {
       if (options_.verbose) PrintLine(text);
       return 0;
     case nfStatus:
+      // "Ready!" ends a read-out or a write: its bar stands at its end, also where the
+      // last block's position was never posted.
+      if (text == "Ready!") CompleteProgress();
       if (!options_.quiet && text != status_) PrintLine(text);
       status_ = text;
       return 0;
@@ -370,8 +384,10 @@ void InstallInterruptHandler() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // SA_RESETHAND: the second Ctrl-C gets the default action and ends the program.
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  // A second Ctrl-C while the operation ends must not skip its clean-up (a half-read
+  // backup kept under its name, a tool's process group ended): only a third one ends the
+  // program at once.
+  action.sa_flags = SA_RESTART;
   // A terminated or hung-up program ends its operation the same way, so a backup keeps
   // what it read and never leaves a half-written file under the target's name.
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);

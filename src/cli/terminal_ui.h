@@ -118,10 +118,10 @@ class TTerminalUi : public TNotifier, public TDialogs {
 // "HH:NN:SS.ZZZ" for an elapsed time (hours are not wrapped at 24).
 std::string FormatElapsed(std::chrono::milliseconds elapsed);
 
-// Installs the Ctrl-C handler: the first SIGINT (also SIGTERM or SIGHUP) sets StopRequest()
-// to stopByUser, so the running operation ends through its normal clean-up; the handler
-// then resets itself, so a second signal ends the program. System calls are restarted
-// after the signal.
+// Installs the Ctrl-C handler: SIGINT (also SIGTERM or SIGHUP) sets StopRequest() to
+// stopByUser, so the running operation ends through its normal clean-up within a fraction
+// of a second; a second signal does the same, and only a third ends the program at once.
+// System calls are restarted after the signal.
 void InstallInterruptHandler();
 
 }  // namespace ostrel::cli

@@ -19,6 +19,14 @@ class TBlockChannel {
   virtual std::size_t ReadBlock(std::uint8_t* destination, std::size_t capacity) = 0;
   // Bytes written.
   virtual std::uint32_t WriteBlock(const std::uint8_t* data, std::uint32_t length) = 0;
+  // Bytes that have arrived already, without waiting (0 where the channel cannot tell).
+  virtual std::size_t ReadPendingBlock(std::uint8_t* destination, std::size_t capacity) {
+    (void)destination;
+    (void)capacity;
+    return 0;
+  }
+  // True once the channel lost its device.
+  virtual bool Gone() const { return false; }
   // The operating-system handle (a file descriptor).
   virtual int Handle() const = 0;
   virtual std::vector<std::string> TakeDiagnostics() = 0;

@@ -39,6 +39,10 @@ class THardware {
   int Handle() const { return port_->Handle(); }
   std::string DevicePath() const { return port_->DevicePath(); }
   bool Unusable() const { return port_->Unusable(); }
+  bool Gone() const { return port_->Gone(); }
+  std::size_t ReadPending(std::uint8_t* destination, std::size_t capacity) {
+    return port_->ReadPending(destination, capacity);
+  }
   std::vector<std::string> TakeDiagnostics() { return port_->TakeDiagnostics(); }
 
  private:

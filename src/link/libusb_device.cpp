@@ -107,6 +107,7 @@ class TLibusbChannel : public TBlockChannel {
   }
 
   int Handle() const override { return fd_.Get(); }
+  bool Gone() const override { return lost_; }
   std::vector<std::string> TakeDiagnostics() override { return diagnostics_.Take(); }
 
  private:

@@ -62,6 +62,20 @@ class TMemoryLineEnd : public TPort {
     return count;
   }
 
+  std::size_t ReadPending(std::uint8_t* destination, std::size_t capacity) override {
+    std::lock_guard lock(line_->mutex);
+    std::deque<std::uint8_t>& incoming = line_->queue[side_];
+    const std::size_t count = std::min(capacity, incoming.size());
+    std::copy_n(incoming.begin(), count, destination);
+    incoming.erase(incoming.begin(), incoming.begin() + static_cast<std::ptrdiff_t>(count));
+    return count;
+  }
+
+  bool Gone() const override {
+    std::lock_guard lock(line_->mutex);
+    return !line_->open[Other()] && line_->queue[side_].empty();
+  }
+
   int Handle() const override { return 0; }  // open from the start; there is no descriptor
   std::string DevicePath() const override { return "memory line"; }
   std::vector<std::string> TakeDiagnostics() override { return diagnostics_.Take(); }

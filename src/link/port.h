@@ -28,6 +28,17 @@ class TPort {
   // True when the device path can never reach a calculator as it stands (permission
   // denied, not a device, a socket nobody serves): waiting for it would not help.
   virtual bool Unusable() const { return false; }
+  // True once the port lost its device (unplugged, hung up, the other end closed): no byte
+  // will come any more and writes take nothing.
+  virtual bool Gone() const { return false; }
+  // Up to `capacity` bytes that have arrived already, without waiting for more: what a
+  // caller looks at before it sends a request, to find answers nobody asked for. A port
+  // that cannot tell without waiting gives what it holds in its own buffer.
+  virtual std::size_t ReadPending(std::uint8_t* destination, std::size_t capacity) {
+    (void)destination;
+    (void)capacity;
+    return 0;
+  }
   // Diagnostic lines gathered since the last call (why an open failed, a lost device, ...).
   virtual std::vector<std::string> TakeDiagnostics() = 0;
 };

@@ -181,6 +181,23 @@ std::size_t tSio::ReadBytes(std::uint8_t* destination, std::size_t capacity) {
   return count;
 }
 
+std::size_t tSio::ReadPending(std::uint8_t* destination, std::size_t capacity) {
+  if (received_begin_ == received_end_) {
+    received_begin_ = received_end_ = 0;
+    if (!handle_.Valid() || lost_) return 0;
+    const ReadResult result = ReadAvailable(handle_.Get(), received_.data(), received_.size(), 0);
+    if (result.closed) {
+      MarkLost("hung up");
+      return 0;
+    }
+    received_end_ = result.count;
+  }
+  const std::size_t count = std::min(capacity, received_end_ - received_begin_);
+  std::copy_n(received_.begin() + static_cast<std::ptrdiff_t>(received_begin_), count, destination);
+  received_begin_ += count;
+  return count;
+}
+
 // Bytes of a packet come one line time apart: all but the last of the next burst are on
 // their way for that long; the read's own wait then ends with the last one's arrival.
 void tSio::AwaitLineBurst(std::size_t wanted) const {

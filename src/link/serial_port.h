@@ -42,6 +42,9 @@ class tSio : public TPort {
   // them), the refill first lets the line deliver a
   // few more at its baud rate instead of waking for every byte.
   std::size_t ReadBytes(std::uint8_t* destination, std::size_t capacity) override;
+  // The receive buffer's bytes, else what the line holds now (no wait).
+  std::size_t ReadPending(std::uint8_t* destination, std::size_t capacity) override;
+  bool Gone() const override { return lost_; }
   int Handle() const override { return handle_.Get(); }
   std::string DevicePath() const override { return device_name_; }
   std::vector<std::string> TakeDiagnostics() override { return diagnostics_.Take(); }

@@ -38,6 +38,15 @@ class TStreamChannel : public TBlockChannel {
     return result.count;
   }
 
+  std::size_t ReadPendingBlock(std::uint8_t* destination, std::size_t capacity) override {
+    if (lost_) return 0;
+    ReadResult result = ReadAvailable(fd_.Get(), destination, capacity, 0);
+    if (result.closed) MarkLost("closed by the other side");
+    return result.count;
+  }
+
+  bool Gone() const override { return lost_; }
+
   std::uint32_t WriteBlock(const std::uint8_t* data, std::uint32_t length) override {
     if (lost_ || length == 0) return 0;
     int error = 0;

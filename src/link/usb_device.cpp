@@ -73,6 +73,16 @@ std::size_t TUSB::ReadBytes(std::uint8_t* destination, std::size_t capacity) {
   return count;
 }
 
+std::size_t TUSB::ReadPending(std::uint8_t* destination, std::size_t capacity) {
+  if (block_count_ == 0) {
+    if (!channel_) return 0;
+    block_count_ = channel_->ReadPendingBlock(block_.data(), block_.size());
+    read_position_ = 1;
+    if (block_count_ == 0) return 0;
+  }
+  return ReadBytes(destination, capacity);
+}
+
 int TUSB::Handle() const { return channel_ ? channel_->Handle() : -1; }
 
 std::vector<std::string> TUSB::TakeDiagnostics() {

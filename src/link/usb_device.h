@@ -34,6 +34,9 @@ class TUSB : public TPort {
   int Handle() const override;
   std::string DevicePath() const override { return device_path_; }
   bool Unusable() const override { return unusable_; }
+  bool Gone() const override { return channel_ && channel_->Gone(); }
+  // What is left of the current block, else what the channel has without waiting.
+  std::size_t ReadPending(std::uint8_t* destination, std::size_t capacity) override;
   std::vector<std::string> TakeDiagnostics() override;
 
  private:

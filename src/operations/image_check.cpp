@@ -199,6 +199,7 @@ void ImageCheck::CheckFile() {
 
   Collect("OSDATE", os_date_);
   Collect("OSCHKCALC", Hex8(sum_));
+  report_.os_checksum = sum_;
   Collect("OSCHKSAVE", Hex8(saved_checksum_));
   report_.result = sum_ == saved_checksum_ ? icrOK : icrChecksumError;
   NotifyIfAsked(nfLogLine, std::string(report_.result == icrOK ? "Checksum OK!" : "Checksum NOT OK!"));
@@ -285,6 +286,7 @@ void ImageCheck::ReadImage(ImageReader& file) {
   const auto os_date = ReadField<kBiosDateLength>(file, layout->OsDateField());
   os_date_ = FieldText(os_date.data(), os_date.size());
   saved_checksum_ = ReadBigEndianWord(ReadField<4>(file, layout->OsChecksumField()).data());
+  report_.os_layout = *layout;
   Log(2, "calculate checksum:end");
   os_read_ = true;
 }

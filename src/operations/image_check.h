@@ -64,6 +64,10 @@ struct TImageCheckReport {
   // the main-memory area after the OS layout was chosen (zero without OPT_IGNORE_MAIN_MEMORY).
   std::optional<std::int32_t> bios_image_type;
   std::optional<TMainMemoryArea> main_memory;
+  // The OS layout the check chose and the OS checksum it computed, once the OS was summed:
+  // what the same image, read again, must give.
+  std::optional<OsLayout> os_layout;
+  std::optional<std::uint32_t> os_checksum;
   // What a failure is about: the path's kind when it is there but no file ("a folder"), the
   // file's size once it was opened, and the size it would have needed when it was too short.
   std::string not_a_file;

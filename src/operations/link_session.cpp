@@ -7,7 +7,7 @@ namespace ostrel {
 LinkKind CableLinkKind(TOptionWord options) {
   if (options & OPT_3PIN) return LinkKind::Serial;
   if (options & OPT_USB) return LinkKind::Usb;
-  throw Error("Cable error");
+  throw Error("Cable error", ErrorKind::Cable);
 }
 
 TLinkSession::TLinkSession(TOptionWord options, TUserInterface ui, const TLinkTarget& target,

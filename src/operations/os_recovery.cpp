@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -36,6 +37,7 @@
 #include "operations/image_check.h"
 #include "operations/image_reader.h"
 #include "operations/link_session.h"
+#include "protocol/message_wait.h"
 #include "protocol/packet_codec.h"
 #include "protocol/program_file.h"
 
@@ -222,8 +224,25 @@ class OsRecovery {
     program_running_ = false;
   }
 
+  // True while the user has not asked to stop; else the run ends with a reason that says
+  // where it stopped and what became of the flash.
+  bool GoOn(const char* phase) {
+    if (StopRequest() == stopNone) return true;
+    Log(std::string("external_cancel: ") + phase);
+    return Stop(std::string("stopped ") + phase +
+                (flash_touched_ ? " (the calculator needs a recovery)" : " (the flash was not touched)"));
+  }
+  // An answer that did not come because the user stopped: the run ends as a stop, without
+  // the communication box.
+  bool StoppedWhileWaiting(const TAnswer& answer, const char* phase) {
+    if (answer.end != TLinkEnd::Stopped) return false;
+    GoOn(phase);
+    return true;
+  }
+
   // ---- phases ----
   bool CheckUploadFile();
+  bool LoadImage(const TImageCheckReport& report);
   void ReadSettings();
   bool CheckImage();
   bool OpenLink();
@@ -241,10 +260,9 @@ class OsRecovery {
   bool FinalChecks();
   bool Erase();
   bool Write();
-  bool WriteBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
-                  WriteProgress& progress);
-  bool StageBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
-                  std::uint64_t& sent_bytes);
+  bool WriteBlock(std::uint32_t address, std::span<const std::uint8_t> block, WriteProgress& progress);
+  bool StageBlock(std::uint32_t address, std::span<const std::uint8_t> block, std::uint64_t& sent_bytes);
+  bool SyncBeforeReboot();
   void Reboot();
   void PostSessionEnded();
 
@@ -261,7 +279,7 @@ class OsRecovery {
 
   std::unique_ptr<TMiniLogger> logger_;
   std::unique_ptr<TFX9860sio> link_;
-  std::unique_ptr<ImageReader> image_;
+  std::vector<std::uint8_t> image_bytes_;  // the checked image, read once before anything is erased
   bool session_posted_ = false;
   bool flash_touched_ = false;  // the first erase command went out
   bool program_running_ = false;  // the recovery program runs and was not told to restart
@@ -280,6 +298,7 @@ class OsRecovery {
   TOsBiosRecord record_;
   std::string system_text_;
   std::uint64_t image_size_ = 0;
+  Clock::duration longest_flash_write_{};
   std::uint32_t limit_ = 0;
   int pass_ = 1;
 };
@@ -311,9 +330,10 @@ TRecoveryOutcome OsRecovery::Run() {
   ui_.Notify(nfStatus, std::string(outcome_.upload_and_run ? "Upload'n'Run" : "OS recovery"));
   ui_.ProcessMessages();
   try {
-    if (CheckUploadFile() && CheckImage() && OpenLink() && Identify()) {
+    if (CheckUploadFile() && CheckImage() && GoOn("before the link was opened") && OpenLink() &&
+        GoOn("before the calculator was asked") && Identify()) {
       for (;;) {
-        if (!Upload()) break;
+        if (!GoOn("before the upload") || !Upload()) break;
         if (outcome_.upload_and_run) {
           // The calculator starts the program only after taking every block.
           outcome_.program_started = link_->UploadAccepted();
@@ -326,13 +346,13 @@ TRecoveryOutcome OsRecovery::Run() {
           break;
         }
         program_running_ = true;
-        if (!MachineChecks()) break;
+        if (!GoOn("after the upload") || !MachineChecks() || !GoOn("during the machine checks")) break;
         if (record_.caller_code >= 1 && record_.caller_code <= 4) {
           if (!RestartIntoBios()) break;
           ++pass_;
           continue;
         }
-        if (FinalChecks() && Erase() && Write()) Reboot();
+        if (FinalChecks() && GoOn("before the erase") && Erase() && Write() && SyncBeforeReboot()) Reboot();
         break;
       }
     }
@@ -368,10 +388,6 @@ void OsRecovery::PostSessionEnded() {
 }
 
 void OsRecovery::EndPath() {
-  if (image_ && image_->IsOpen()) {
-    Log("closefile");
-    image_->Close();
-  }
   if (link_) {
     if (link_->FXClosed()) {
       Log("fxsio.FXClosed");
@@ -415,11 +431,36 @@ bool OsRecovery::CheckImage() {
       kept_start_ = kFlashBaseAddress + report.main_memory->offset;
       kept_end_ = kept_start_ + report.main_memory->sectors * kFlashSectorSize;
     }
+    if (!LoadImage(report)) return false;
   }
   Log("Imagename: " + file_);
   LogBlock("ImageInfo", image_info_);
   if (!outcome_.upload_and_run) ui_.Notify(nfImageData, "Imagename: " + kCrLf + file_ + kCrLf + image_info_);
   return true;
+}
+
+// Reads the checked image into memory once, before the calculator is touched: the erase
+// and the writes then use exactly the bytes that passed the check. A file that changed
+// since (another size, another OS checksum) ends the run here.
+bool OsRecovery::LoadImage(const TImageCheckReport& report) {
+  // More than any accepted image: the size check refuses it before anything is written.
+  constexpr std::uint64_t kMostLoaded = 0x1000000;
+  ImageReader file(file_);
+  image_size_ = file.Size();
+  image_bytes_.resize(static_cast<std::size_t>(std::min(image_size_, kMostLoaded)));
+  const std::size_t got = file.ReadAt(0, image_bytes_.data(), image_bytes_.size());
+  file.Close();
+  std::string changed;
+  if (got != image_bytes_.size() || (report.file_size && *report.file_size != image_size_)) {
+    changed = std::to_string(got) + " bytes read now, " + std::to_string(report.file_size.value_or(0)) +
+              " when it was checked";
+  } else if (report.os_layout && report.os_checksum &&
+             OsChecksum(image_bytes_, *report.os_layout) != *report.os_checksum) {
+    changed = "its OS checksum is no longer the one the check computed";
+  }
+  if (changed.empty()) return true;
+  return Stop("the image file " + file_ + " changed after its check (" + changed +
+              "): nothing was sent; make sure no other program writes it and run the recovery again");
 }
 
 bool OsRecovery::OpenLink() {
@@ -553,9 +594,6 @@ bool OsRecovery::QueryOsBios() {
 }
 
 bool OsRecovery::CheckSizeAndLimit() {
-  std::error_code ec;
-  image_size_ = std::filesystem::file_size(file_, ec);
-  if (ec) throw IoError("Cannot read " + file_ + ": " + ec.message());
   limit_ = RecoveryWriteLimit(record_.bios_type, options_, image_size_);
   if (!IsAcceptedImageSize(record_.bios_type, image_size_)) {
     ui_.MessageBox(DialogKind::Error, "Invalid filesize " + Hex8(image_size_), DialogButtons::OK);
@@ -664,7 +702,7 @@ bool OsRecovery::FinalChecks() {
     }
     Log("calculator type/image mismatch: ignored");
   }
-  if (!MatchBiosId(file_, record_, options_)) {
+  if (!MatchBiosId(image_bytes_, record_, options_)) {
     Log("Calc-Id mismatch!");
     link_->Report("Calc-Id mismatch!");
     ui_.Notify(nfStatus, std::string("Error encountered..."));
@@ -681,7 +719,6 @@ bool OsRecovery::FinalChecks() {
 }
 
 bool OsRecovery::Erase() {
-  flash_touched_ = true;
   ui_.Notify(nfStatus, std::string("Erasing the flash..."));
   ui_.Notify(nfProgressPos, std::int64_t{0});
   ui_.Notify(nfProgressMax, static_cast<std::int64_t>(limit_));
@@ -691,22 +728,21 @@ bool OsRecovery::Erase() {
   std::int64_t counter = 1;
   for (std::uint32_t address = kFlashBaseAddress + kFlashSectorSize; address <= last;
        address += kFlashSectorSize, ++counter) {
-    if (!InKeptRegion(address)) {
-      ui_.Notify(nfFlashAddress, static_cast<std::int64_t>(address));
-      ui_.Notify(nfProgressPos, counter);
-      Log("fxEXcmdERASE_SECTOR: " + Hex8(address));
-      const TAnswer answer = link_->SendExtended(TExtendedCommand::EraseSector, BigEndianWords({address}));
-      if (!answer.Is(kPlainAck)) {
-        return CommunicationFailed("fxEXcmdERASE_SECTOR: Communication failed!",
-                                   "the erase of sector " + Hex8(address) + " was not acknowledged");
-      }
-    }
-    if (StopRequest() != stopNone) {
-      Log("fxEXcmdERASE_SECTOR: external_cancel");
-      return Stop("stopped while erasing the flash (the calculator needs a recovery)");
+    if (!GoOn("while erasing the flash")) return false;
+    if (InKeptRegion(address)) continue;
+    ui_.Notify(nfFlashAddress, static_cast<std::int64_t>(address));
+    ui_.Notify(nfProgressPos, counter);
+    Log("fxEXcmdERASE_SECTOR: " + Hex8(address));
+    flash_touched_ = true;  // from here on the calculator may have no complete OS
+    const TAnswer answer = link_->SendExtended(TExtendedCommand::EraseSector, BigEndianWords({address}));
+    if (StoppedWhileWaiting(answer, "while erasing the flash")) return false;
+    if (!answer.Is(kPlainAck)) {
+      return CommunicationFailed("fxEXcmdERASE_SECTOR: Communication failed!",
+                                 "the erase of sector " + Hex8(address) + " was not acknowledged" +
+                                     (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
     }
   }
-  return true;
+  return GoOn("while erasing the flash");
 }
 
 bool OsRecovery::Write() {
@@ -714,21 +750,19 @@ bool OsRecovery::Write() {
   ui_.Notify(nfStatus, std::string("Writing the flash..."));
   ui_.Notify(nfProgressPos, std::int64_t{0});
   ui_.Notify(nfProgressMax, static_cast<std::int64_t>(image_size_ / kFlashSectorSize) - 1);
-  image_ = std::make_unique<ImageReader>(file_);
   const std::uint64_t end_address = kFlashBaseAddress + image_size_;
   const std::uint32_t last = kFlashBaseAddress + limit_ * kFlashSectorSize;
   std::uint32_t address = kFirstWrittenBlock;
   std::uint64_t position = address - kFlashBaseAddress;
-  std::vector<std::uint8_t> block(kFlashSectorSize);
   WriteProgress progress;
 
   while (position < image_size_) {
     ui_.Notify(nfFlashAddress, static_cast<std::int64_t>(address));
-    const std::size_t got = image_->ReadAt(position, block.data(), block.size());
-    position += got;
-    Log("BlockRead: " + Hex8(got));
-    if (got == 0) break;
-    if (!InKeptRegion(address) && !WriteBlock(address, block, got, progress)) return false;
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kFlashSectorSize, image_size_ - position));
+    const std::span<const std::uint8_t> block(image_bytes_.data() + position, length);
+    position += length;
+    Log("BlockRead: " + Hex8(length));
+    if (!InKeptRegion(address) && !WriteBlock(address, block, progress)) return false;
     // The next block: upwards to the end of the image or the write limit, then the OS
     // header block at 0xA0010000 last.
     if (address >= end_address - kFlashSectorSize) address = last;
@@ -741,8 +775,6 @@ bool OsRecovery::Write() {
       break;  // the OS header block was the last one
     }
   }
-  Log("closefile");
-  image_->Close();
   ui_.Notify(nfStatus, std::string("Ready!"));
   ui_.Notify(nfFlashAddress, std::int64_t{0});
   ui_.Notify(nfProgressPos, std::int64_t{0});
@@ -754,18 +786,15 @@ bool OsRecovery::Write() {
 
 // One block of the image into the flash sector at `address`: copied into the staging RAM,
 // the speed shown, then written from there. False when the recovery has to stop.
-bool OsRecovery::WriteBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
-                            WriteProgress& progress) {
+bool OsRecovery::WriteBlock(std::uint32_t address, std::span<const std::uint8_t> block, WriteProgress& progress) {
   const auto block_start = Clock::now();
   std::uint64_t block_bytes = 0;
-  if (!StageBlock(address, block, length, block_bytes)) return false;
-  if (StopRequest() != stopNone) {
-    Log("external_cancel");
-    return Stop("stopped while writing the flash (the calculator needs a recovery)");
-  }
+  if (!StageBlock(address, block, block_bytes)) return false;
+  if (!GoOn("while writing the flash")) return false;
   if (outcome_.result != rrDone) {
     Log("result <> NONE");
-    return Stop("a RAM write for block " + Hex8(address) + " got no answer");
+    return Stop("a RAM write for block " + Hex8(address) + " got no answer" +
+                (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - block_start).count();
   ui_.Notify(nfSpeed, progress.SpeedText(block_bytes, seconds));
@@ -774,30 +803,33 @@ bool OsRecovery::WriteBlock(std::uint32_t address, const std::vector<std::uint8_
   ui_.ProcessMessages();
 
   Log("fxEXcmdWRITE_FLASH: " + Hex8(address));
+  const auto write_start = Clock::now();
   const TAnswer written =
       link_->SendExtended(TExtendedCommand::WriteFlash, BigEndianWords({address, kFlashSectorSize, kStagingAddress}));
+  longest_flash_write_ = std::max(longest_flash_write_, Clock::now() - write_start);
+  if (StoppedWhileWaiting(written, "while writing the flash")) return false;
   if (!written.Is(kPlainAck)) {
-    return CommunicationFailed("Communication failed!",
-                               "the flash write of block " + Hex8(address) + " was not acknowledged");
+    return CommunicationFailed("Communication failed!", "the flash write of block " + Hex8(address) +
+                                                            " was not acknowledged" +
+                                                            (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
   }
   return true;
 }
 
-// The first `length` bytes of `block` into the staging RAM, in chunks of at most
-// kMaxRamWriteChunk; `sent_bytes` counts them with their address words. A chunk without
-// an answer sets the outcome and ends the copy; false when one was not acknowledged.
-bool OsRecovery::StageBlock(std::uint32_t address, const std::vector<std::uint8_t>& block, std::size_t length,
-                            std::uint64_t& sent_bytes) {
+// The bytes of `block` into the staging RAM, in chunks of at most kMaxRamWriteChunk;
+// `sent_bytes` counts them with their address words. A chunk without an answer sets the
+// outcome and ends the copy; false when one was not acknowledged.
+bool OsRecovery::StageBlock(std::uint32_t address, std::span<const std::uint8_t> block, std::uint64_t& sent_bytes) {
   std::uint32_t ram_address = kStagingAddress;
-  std::size_t remaining = length;
-  while (remaining > 0) {
-    const std::size_t chunk = std::min<std::size_t>(kMaxRamWriteChunk, remaining);
+  std::size_t offset = 0;
+  while (offset < block.size()) {
+    const std::size_t chunk = std::min<std::size_t>(kMaxRamWriteChunk, block.size() - offset);
     std::vector<std::uint8_t> data = BigEndianWords({ram_address, static_cast<std::uint32_t>(chunk)});
-    const std::size_t offset = length - remaining;
     data.insert(data.end(), block.begin() + static_cast<std::ptrdiff_t>(offset),
                 block.begin() + static_cast<std::ptrdiff_t>(offset + chunk));
     sent_bytes += chunk + 8;
     const TAnswer answer = link_->SendExtended(TExtendedCommand::WriteRam, data);
+    if (StoppedWhileWaiting(answer, "while writing the flash")) return false;
     if (answer.kind == TAnswerKind::None) {
       Log("fxEXcmdWRITE_RAM failed!");
       outcome_.result = rrRamWriteNoAnswer;
@@ -805,14 +837,35 @@ bool OsRecovery::StageBlock(std::uint32_t address, const std::vector<std::uint8_
     }
     if (!answer.Is(kPlainAck)) {
       return CommunicationFailed("Communication failed!",
-                                 "a RAM write for block " + Hex8(address) + " was not acknowledged");
+                                 "a RAM write for block " + Hex8(address) + " was not acknowledged" +
+                                     (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
     }
+    const std::size_t remaining = block.size() - offset;
     ui_.Notify(nfRAMAddress, static_cast<std::int64_t>(kStagingAddress + kFlashSectorSize - remaining));
     ui_.Notify(nfBlockProgressPos, static_cast<std::int64_t>(kFlashSectorSize - remaining));
-    remaining -= chunk;
+    offset += chunk;
     ram_address += static_cast<std::uint32_t>(chunk);
   }
   return true;
+}
+
+// Before the reboot: the line must stay quiet for a while after the last write's
+// acknowledge. A packet now is the answer to a write that came after an earlier answer
+// sent twice, so the acknowledges were not the writes' own and the flash cannot be taken
+// as written: the reboot is not sent, and the calculator stays in the program, where a
+// recovery can run again. The wait covers twice the longest write seen.
+bool OsRecovery::SyncBeforeReboot() {
+  const auto quiet = std::clamp<Clock::duration>(2 * longest_flash_write_ + std::chrono::milliseconds(50),
+                                                 std::chrono::milliseconds(100), std::chrono::seconds(2));
+  WaitWithMessages(ui_, std::chrono::duration_cast<std::chrono::milliseconds>(quiet));
+  if (!GoOn("after the flash was written")) return false;
+  const std::vector<std::uint8_t> late = link_->TakeStaleBytes();
+  if (late.empty()) return true;
+  Log("late answer: " + ReadableBytes(std::span<const std::uint8_t>(late).first(std::min<std::size_t>(late.size(), 32))));
+  return Stop("the calculator sent " +
+              ReadableBytes(std::span<const std::uint8_t>(late).first(std::min<std::size_t>(late.size(), 32))) +
+              " after the last write was acknowledged: an answer came twice or out of turn, so the writes' "
+              "acknowledges cannot be trusted and the calculator was not rebooted");
 }
 
 void OsRecovery::Reboot() {
@@ -839,6 +892,18 @@ bool IsAcceptedImageSize(std::uint16_t bios_type, std::uint64_t image_size) {
   return image_size == kSmallImage || image_size == kLargeImage;
 }
 
+namespace {
+
+// An image byte 0xFF matches anything.
+bool IdFieldMatches(std::span<const std::uint8_t> id, const TOsBiosRecord& record) {
+  for (std::size_t i = 0; i < id.size() && i < record.bios_id.size(); ++i) {
+    if (id[i] != 0xFF && id[i] != record.bios_id[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool MatchBiosId(const std::string& image_file, const TOsBiosRecord& record, TOptionWord flags) {
   if (flags & OPT_IGNORE_ID) return true;
   ImageReader image(image_file);
@@ -846,10 +911,13 @@ bool MatchBiosId(const std::string& image_file, const TOsBiosRecord& record, TOp
   if (image.ReadAt(kCalcIdField.offset, id.data(), id.size()) != id.size()) {
     throw IoError("Cannot read " + image_file + ": too short for a calculator ID");
   }
-  for (std::size_t i = 0; i < id.size(); ++i) {
-    if (id[i] != 0xFF && id[i] != record.bios_id[i]) return false;
-  }
-  return true;
+  return IdFieldMatches(id, record);
+}
+
+bool MatchBiosId(std::span<const std::uint8_t> image, const TOsBiosRecord& record, TOptionWord flags) {
+  if (flags & OPT_IGNORE_ID) return true;
+  if (image.size() < kCalcIdField.offset + kCalcIdField.width) throw IoError("the image is too short for a calculator ID");
+  return IdFieldMatches(image.subspan(kCalcIdField.offset, kCalcIdField.width), record);
 }
 
 TRecoveryOutcome RunOSRecovery(const std::string& file, TOptionWord options, TUserInterface ui,

@@ -9,6 +9,7 @@
 // whether the program was sent) and, when not, why: the command line exits 0 only then.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "env/operation_status.h"
@@ -74,6 +75,8 @@ bool IsAcceptedImageSize(std::uint16_t bios_type, std::uint64_t image_size);
 // True when the image's calculator ID (8 bytes at 0xFFD0) fits the record's BIOS identity:
 // an image byte 0xFF matches anything. OPT_IGNORE_ID in `flags`: true without reading.
 bool MatchBiosId(const std::string& image_file, const TOsBiosRecord& record, TOptionWord flags);
+// The same for an image held in memory.
+bool MatchBiosId(std::span<const std::uint8_t> image, const TOsBiosRecord& record, TOptionWord flags);
 
 // The whole operation. `options` with OPT_UPLOAD_AND_RUN uploads `file` and starts it.
 TRecoveryOutcome RunOSRecovery(const std::string& file, TOptionWord options, TUserInterface ui,

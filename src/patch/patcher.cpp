@@ -286,7 +286,7 @@ std::string TPatcher::FilePath(const std::string& script_path) { return MapScrip
 // ---- the target
 
 void TPatcher::RequireTarget() const {
-  if (!target_) throw Error("TargetFile not open");
+  if (!target_) throw Error("TargetFile not open", ErrorKind::TargetNotOpen);
 }
 
 void TPatcher::CloseTarget(bool delete_file) {

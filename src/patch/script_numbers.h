@@ -15,7 +15,7 @@ namespace ostrel {
 // A malformed or out-of-range number where the script must give one.
 class ConversionError : public Error {
  public:
-  using Error::Error;
+  explicit ConversionError(const std::string& text) : Error(text, ErrorKind::ScriptNumber) {}
 };
 
 // The number, or nothing when the text is malformed or beyond 32 bits.

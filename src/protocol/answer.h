@@ -14,6 +14,18 @@
 
 namespace ostrel {
 
+// Why no usable packet came, for an answer of kind None.
+enum class TLinkEnd : std::uint8_t {
+  None,         // a packet came (or nothing was awaited)
+  Silent,       // nothing arrived within the time-out
+  BrokenOff,    // the packet stopped arriving: no further byte within the time-out
+  Corrupt,      // a damaged packet: checksum, a field that is no number, a malformed escape
+  Gone,         // the link lost the calculator (unplugged, hung up, the other end closed)
+  Stopped,      // the user stopped the operation while it waited
+  Unrequested,  // the calculator had sent a packet nobody asked for: the request was not sent
+  NotSent,      // the port did not take the whole request
+};
+
 enum class TAnswerKind : std::uint8_t {
   None,              // nothing usable arrived: silence, a short or a damaged packet
   Acknowledge,       // type 0x06, any subtype, with or without data
@@ -25,6 +37,7 @@ enum class TAnswerKind : std::uint8_t {
 
 struct TAnswer {
   TAnswerKind kind = TAnswerKind::None;
+  TLinkEnd end = TLinkEnd::None;           // for kind None: why
   std::array<std::uint8_t, 4> header{};  // type, two subtype characters, data flag; zero for None
   std::vector<std::uint8_t> data;         // the data field as it came (escaped); empty without one
 

@@ -143,9 +143,15 @@ class TFX9860sio {
                                    std::uint32_t file_size, const std::array<std::string_view, 6>& texts);
 
   // ---- receiving ----
-  // Bytes stored; count <= 0 waits for a quiet line instead and gives 0.
+  // Bytes stored; count <= 0 waits for a quiet line instead and gives 0. LastEnd() then
+  // says how the reception ended (TLinkEnd::None: every byte came, or the line went quiet).
+  // A stop request ends the wait at once (TLinkEnd::Stopped).
   int ReceiveBytes(int count);
   int WaitForSilence();
+  TLinkEnd LastEnd() const { return last_end_; }
+  // The bytes that arrived without being asked for: what the port holds now, read without
+  // waiting. Traced and reported as discarded.
+  std::vector<std::uint8_t> TakeStaleBytes();
   // Receives and classifies one packet (kNoAnswer, kAcknowledged, kOverwriteAsked or a
   // data length). An error packet with data raises "Error: " + its subtype.
   int ReceiveAnswer();
@@ -239,7 +245,12 @@ class TFX9860sio {
   FieldState ReceiveDataField(std::vector<std::uint8_t>& data);
   FieldState ReceiveChecksum();
   TAnswerKind Classify(const TAnswer& answer, std::uint32_t subtype) const;
-  void WritePacket();
+  bool WritePacket();
+  // Before a request: true when nothing is waiting on the line. Bytes found there are an
+  // answer nobody asked for (sent twice, or out of turn): the failure cause says so and
+  // false keeps the request from being sent. Right after a channel was opened, what is
+  // waiting (noise of a line just opened, an answer to the session before) is discarded.
+  bool LineClearBeforeRequest(const std::string& request);
   TAnswer ExchangeControl(std::uint8_t type);
 
   struct ImageRequest;
@@ -249,7 +260,7 @@ class TFX9860sio {
   std::optional<std::string> BlockProblem(const TAnswer& answer, const ImageRequest& request,
                                           const TransferProgress& progress) const;
   void NoteFailure(std::string cause);
-  std::string NoAnswerCause(int bytes_received);
+  std::string NoAnswerCause(TLinkEnd end);
   int ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name);
   static std::string WhereInTheBlocks(const TransferProgress& progress);
   void NoteEarlyEnd(const TransferProgress& progress);
@@ -276,6 +287,8 @@ class TFX9860sio {
   std::chrono::milliseconds timeout_;
   std::chrono::milliseconds last_timeout_{0};  // the time-out of the last reception
   int last_header_length_ = 0;                 // header bytes of the last reception
+  TLinkEnd last_end_ = TLinkEnd::None;         // how the last reception ended
+  bool discard_stale_once_ = false;            // the next request discards what is waiting
   std::string last_sent_;                      // what the last packet sent was, for messages
   std::string failure_cause_;
 

@@ -54,6 +54,7 @@ int TFX9860sio::Open(const std::string& connection) {
   Close();
   channel_ = target_.port_factory ? std::make_unique<THardware>(kind_, target_.port_factory(kind_, connection))
                                   : std::make_unique<THardware>(kind_, connection);
+  discard_stale_once_ = true;
   WaitWithMessages(ui_, timings_.open_settle);
   open_diagnostics_ = ReportChannelDiagnostics();
   return 0;
@@ -62,6 +63,7 @@ int TFX9860sio::Open(const std::string& connection) {
 void TFX9860sio::Attach(std::unique_ptr<THardware> channel) {
   Close();
   channel_ = std::move(channel);
+  discard_stale_once_ = true;
 }
 
 int TFX9860sio::Close() {
@@ -100,16 +102,23 @@ int TFX9860sio::ReceiveBytes(int count) {
   const auto timeout = wants_data ? timeout_ : timings_.silence;
   Report(wants_data ? "...waiting for answer!" : "...waiting for silence!");
   last_timeout_ = timeout;
+  last_end_ = TLinkEnd::None;
 
   // The channel hands out what has arrived in chunks; the clock is read once per chunk (or
   // per empty wait), and the deadline moves whenever bytes were taken: an inactivity
-  // time-out, as if it were moved with every byte.
+  // time-out, as if it were moved with every byte. A stop request or a port that lost its
+  // device ends the wait at once.
   std::size_t stored = 0;
   std::array<std::uint8_t, 512> discarded{};
   auto now = Clock::now();
   auto deadline = now + timeout;
   auto next_messages = now + kMessageInterval;
   while (stored < receive_buffer_.size()) {
+    if (StopRequest() != stopNone) {
+      last_end_ = TLinkEnd::Stopped;
+      Report("...stopped!");
+      break;
+    }
     const auto polled_at = now;
     const std::size_t got = wants_data
                                 ? channel_->ReadBytes(receive_buffer_.data() + stored, receive_buffer_.size() - stored)
@@ -128,11 +137,16 @@ int TFX9860sio::ReceiveBytes(int count) {
         if (target_.trace) target_.trace->Record(TraceDirection::Discarded, {discarded.data(), got});
       }
       deadline = now + timeout;
+    } else if (channel_->Gone()) {
+      last_end_ = TLinkEnd::Gone;
+      Report("...link lost!");
+      break;
     } else if (now - polled_at < kMinimumPoll) {
       std::this_thread::sleep_for(kMinimumPoll);
       now = Clock::now();
     }
     if (now > deadline) {
+      if (wants_data) last_end_ = stored == 0 ? TLinkEnd::Silent : TLinkEnd::BrokenOff;
       Report("...timeout!");
       break;
     }
@@ -144,6 +158,24 @@ int TFX9860sio::ReceiveBytes(int count) {
   // A shortened time-out (the checks around a baud change) holds for one reception only.
   timeout_ = timings_.answer;
   return static_cast<int>(stored);
+}
+
+std::vector<std::uint8_t> TFX9860sio::TakeStaleBytes() {
+  EnsureOpen();
+  // Bounded: a line that keeps sending is not read for ever here.
+  constexpr std::size_t kMostStaleBytes = 64 * 1024;
+  std::vector<std::uint8_t> stale;
+  std::array<std::uint8_t, 512> chunk{};
+  while (stale.size() < kMostStaleBytes) {
+    const std::size_t got = channel_->ReadPending(chunk.data(), chunk.size());
+    if (got == 0) break;
+    stale.insert(stale.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+  }
+  if (!stale.empty()) {
+    received_count_ += stale.size();
+    if (target_.trace) target_.trace->Record(TraceDirection::Discarded, stale);
+  }
+  return stale;
 }
 
 int TFX9860sio::WaitForSilence() { return ReceiveBytes(-1); }

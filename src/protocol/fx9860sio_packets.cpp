@@ -68,16 +68,45 @@ void TFX9860sio::AppendChecksum() {
   AppendText(HexDigits(PacketChecksum(covered.subspan(std::min<std::size_t>(1, send_length_))), 2));
 }
 
-void TFX9860sio::WritePacket() {
+bool TFX9860sio::WritePacket() {
   EnsureOpen();
-  channel_->Write(send_buffer_.data(), static_cast<std::uint32_t>(send_length_));
-  sent_count_ += send_length_;
+  const std::uint32_t written = channel_->Write(send_buffer_.data(), static_cast<std::uint32_t>(send_length_));
+  sent_count_ += written;
   last_sent_ = SentPacketName({send_buffer_.data(), send_length_});
-  if (target_.trace) target_.trace->Record(TraceDirection::Sent, {send_buffer_.data(), send_length_});
+  if (target_.trace) target_.trace->Record(TraceDirection::Sent, {send_buffer_.data(), written});
+  if (written == send_length_) return true;
+  // The channel says why in its diagnostics (a lost device, a line that takes nothing).
+  const std::vector<std::string> lines = ReportChannelDiagnostics();
+  const std::string why = lines.empty() ? std::string() : ": " + lines.back().substr(0, lines.back().find("; "));
+  if (channel_->Gone()) {
+    NoteFailure("the link to the calculator was lost (unplugged, or the simulator ended) while sending " + last_sent_ + why);
+  } else {
+    NoteFailure("the line took " + std::to_string(written) + " of the " + std::to_string(send_length_) +
+                " bytes of " + last_sent_ + why);
+  }
+  return false;
+}
+
+bool TFX9860sio::LineClearBeforeRequest(const std::string& request) {
+  const std::vector<std::uint8_t> stale = TakeStaleBytes();
+  const bool discard = discard_stale_once_;
+  discard_stale_once_ = false;
+  if (stale.empty()) return true;
+  if (discard) {
+    Report("discarded " + std::to_string(stale.size()) + " bytes that were waiting on the line: " +
+           ReadableBytes(std::span<const std::uint8_t>(stale).first(std::min<std::size_t>(stale.size(), 32))));
+    return true;
+  }
+  NoteFailure("the calculator sent " + ReadableBytes(std::span<const std::uint8_t>(stale).first(std::min<std::size_t>(stale.size(), 32))) +
+              (stale.size() > 32 ? "..." : "") + " before " + request +
+              " was sent, after its answer to " + last_sent_ +
+              ": an answer sent twice or out of turn, so later answers could not be matched to their requests; " +
+              request + " was not sent");
+  return false;
 }
 
 int TFX9860sio::SendPacket(bool wait_for_answer) {
-  WritePacket();
+  if (!LineClearBeforeRequest(SentPacketName({send_buffer_.data(), send_length_})) || !WritePacket()) return 0;
   return wait_for_answer ? ReceiveAnswer() : 0;
 }
 
@@ -112,7 +141,15 @@ TAnswer TFX9860sio::Exchange(std::string_view subtype, std::span<const std::uint
   }
   AppendChecksum();
   if (append_nul) AppendBytes(std::array<std::uint8_t, 1>{0});
-  WritePacket();
+  TAnswer refused;
+  if (!LineClearBeforeRequest(SentPacketName({send_buffer_.data(), send_length_}))) {
+    refused.end = TLinkEnd::Unrequested;
+    return refused;
+  }
+  if (!WritePacket()) {
+    refused.end = TLinkEnd::NotSent;
+    return refused;
+  }
   // The start-up and reboot commands leave the calculator without an answer.
   if (subtype == "77" || subtype == "79") return {};
   return AwaitAnswer();
@@ -150,18 +187,20 @@ void TFX9860sio::NoteFailure(std::string cause) {
   failure_cause_ = std::move(cause);
 }
 
-std::string TFX9860sio::NoAnswerCause(int bytes_received) {
-  // A channel that lost its device says so in its diagnostics.
-  for (const std::string& line : ReportChannelDiagnostics()) {
-    if (line.find("stays silent") != std::string::npos) {
+std::string TFX9860sio::NoAnswerCause(TLinkEnd end) {
+  const std::vector<std::string> lines = ReportChannelDiagnostics();
+  switch (end) {
+    case TLinkEnd::Gone: {
+      // The channel said how it lost the device in its last diagnostics line.
+      const std::string why = lines.empty() ? std::string() : ": " + lines.back().substr(0, lines.back().find("; "));
       return "the link to the calculator was lost (unplugged, or the simulator ended) while waiting for the "
-             "answer to " + last_sent_ + ": " + line.substr(0, line.find("; "));
+             "answer to " + last_sent_ + why;
     }
+    case TLinkEnd::Stopped: return "stopped by the user while waiting for the answer to " + last_sent_;
+    case TLinkEnd::BrokenOff:
+      return "the answer to " + last_sent_ + " broke off: no further byte within " + DurationText(last_timeout_);
+    default: return "no answer from the calculator within " + DurationText(last_timeout_) + " to " + last_sent_;
   }
-  if (bytes_received > 0) {
-    return "the answer to " + last_sent_ + " broke off: no further byte within " + DurationText(last_timeout_);
-  }
-  return "no answer from the calculator within " + DurationText(last_timeout_) + " to " + last_sent_;
 }
 
 // Receives one packet: header, data field when the flag says so, checksum. A packet is
@@ -184,9 +223,13 @@ TAnswer TFX9860sio::AwaitAnswer() {
   running_checksum_ = 0;
   header_.fill(0);
   if (!ReceiveHeader()) {
-    NoteFailure(NoAnswerCause(static_cast<int>(last_header_length_)));
+    TAnswer none;
+    none.end = last_end_ == TLinkEnd::None ? TLinkEnd::Silent : last_end_;
+    // Some bytes of a header that then stopped: the packet broke off.
+    if (none.end == TLinkEnd::Silent && last_header_length_ > 0) none.end = TLinkEnd::BrokenOff;
+    NoteFailure(NoAnswerCause(none.end));
     Report("...failed!");
-    return {};
+    return none;
   }
   const auto subtype = ParseHexField(std::span<const std::uint8_t>(header_).subspan(1, 2));
   FieldState state = subtype ? FieldState::Intact : FieldState::Damaged;
@@ -201,16 +244,20 @@ TAnswer TFX9860sio::AwaitAnswer() {
   if (state == FieldState::Intact) state = ReceiveChecksum();
 
   if (state != FieldState::Intact) {
+    TAnswer none;
     if (state == FieldState::Damaged) {
+      none.end = TLinkEnd::Corrupt;
       Report("checksum error");
       NoteFailure("a damaged packet arrived in answer to " + last_sent_ + " (checksum error)");
     } else {
-      NoteFailure(NoAnswerCause(1));
+      // Cut off: the line went silent, was lost or the user stopped in the middle.
+      none.end = last_end_ == TLinkEnd::Gone || last_end_ == TLinkEnd::Stopped ? last_end_ : TLinkEnd::BrokenOff;
+      NoteFailure(NoAnswerCause(none.end));
     }
     header_.fill(0);
     received_data_.clear();
     Report("...failed!");
-    return {};
+    return none;
   }
 
   answer.header = header_;
@@ -271,7 +318,8 @@ TAnswerKind TFX9860sio::Classify(const TAnswer& answer, std::uint32_t subtype) c
     case kTypeError:
       if (subtype == 2) return TAnswerKind::OverwriteRequest;
       if (answer.HasDataField()) {
-        throw Error("Error: " + std::string(reinterpret_cast<const char*>(&answer.header[1]), 2));
+        const std::string code(reinterpret_cast<const char*>(&answer.header[1]), 2);
+        throw Error("Error: " + code, ErrorKind::ErrorAnswer, code);
       }
       return TAnswerKind::Error;
     default: return TAnswerKind::Packet;

@@ -97,7 +97,7 @@ int TFX9860sio::UsbStart(bool skip_check, int retries) {
       // Permission denied, not a device, a socket nobody serves: waiting will not help.
       failure_cause_ = why;
       Report("USB communication failed: " + why);
-      StopRequest() = stopByLink;
+      return 2;
     } else if (!channel_->DevicePath().empty()) {
       // Present but not openable: typically not in receive mode yet; wait for the user.
       Report("Receive mode not activated!");
@@ -122,10 +122,13 @@ int TFX9860sio::UsbStart(bool skip_check, int retries) {
       failure_cause_ = (why.empty() ? std::string("no calculator found on USB") : why) +
                        " Connect the calculator, put it into receive mode, and check the USB permissions "
                        "(the udev rule, see docs/usb.md).";
-      StopRequest() = stopByLink;
+      return 2;
     }
-    WaitWithMessages(ui_, timings_.usb_retry, [] { return StopRequest() != stopNone; });
-    if (const std::uint8_t stop = StopRequest(); stop != stopNone) return stop;
+    WaitWithMessages(ui_, timings_.usb_retry);
+    if (const std::uint8_t stop = StopRequest(); stop != stopNone) {
+      failure_cause_ = "stopped while waiting for the calculator";
+      return stop;
+    }
   }
   if (!skip_check) {
     Report("start...");
@@ -147,7 +150,7 @@ bool TFX9860sio::WaitUntilCalculatorLeaves(std::chrono::milliseconds limit) {
       Report("the calculator is still on the link after the restart command");
       return false;
     }
-    if (!WaitWithMessages(ui_, kProbeInterval, [] { return StopRequest() != stopNone; })) return false;
+    if (!WaitWithMessages(ui_, kProbeInterval)) return false;
   }
 }
 
@@ -155,6 +158,9 @@ int TFX9860sio::FStop() {
   if (kind_ == LinkKind::Serial && channel_) {
     Report("switching to 9600 baud...");
     timeout_ = timings_.baud_check;
+    // The session may have ended in the middle of an exchange: whatever is still on the
+    // line does not keep the calculator from being set back to 9600 baud.
+    discard_stale_once_ = true;
     SendLinkSettings("9600", "NONE", "1");
     Open(SerialConnection(9600));
   }

@@ -155,6 +155,13 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     const TAnswer answer = ExchangeControl(kTypeAck);
     result = answer.Code();
     if (result == 0) {
+      // A stop while waiting for the next block ends the read-out as a stop after a block
+      // does: the file holds every block that came.
+      if (answer.end == TLinkEnd::Stopped) {
+        failure_cause_.clear();  // a stop is no failure: the front end reports it as a stop
+        result = 1;
+        break;
+      }
       NoteFailure(FailureCause() + WhereInTheBlocks(progress));
       break;
     }
@@ -181,9 +188,19 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     Report("Received " + std::to_string(data.size()) + " bytes.");
     transferred_total_ += data.size();
 
-    std::vector<std::uint8_t> payload = UnescapeData(data.subspan(kBlockFieldsLength));
+    TUnescaped unescaped = UnescapeChecked(data.subspan(kBlockFieldsLength));
     const long number = static_cast<long>(*ParseHexField(data.subspan(4, 4)));
     const long total = static_cast<long>(*ParseHexField(data.subspan(0, 4)));
+    if (unescaped.malformed_at) {
+      NoteFailure("the calculator sent block " + std::to_string(number) + " of " + std::to_string(total) +
+                  " with an escape no sender makes at byte " + std::to_string(*unescaped.malformed_at) +
+                  " of its data (" + ReadableBytes(data.subspan(kBlockFieldsLength + *unescaped.malformed_at,
+                                                                std::min<std::size_t>(2, data.size() - kBlockFieldsLength - *unescaped.malformed_at))) +
+                  "): the block is damaged");
+      result = 0;
+      break;
+    }
+    std::vector<std::uint8_t> payload = std::move(unescaped.bytes);
     // Every block but the last carries the full block size, the last one at least a byte:
     // a block cut short or padded would shift every later byte of the image.
     if (const auto problem = PayloadSizeProblem(number, total, payload.size())) {
@@ -194,8 +211,6 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     StoreBlock(file, std::move(payload), progress);
 
     if (bytes_written_ >= image_size_) {
-      // The bar shows the last block before the work is over.
-      if (progress.maximum_sent) ui_.Notify(nfProgressPos, number);
       SendTerminate();
       ui_.Notify(nfStatus, std::string("Ready!"));
       break;

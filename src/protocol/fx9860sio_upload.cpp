@@ -73,8 +73,8 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
   if (!file) throw IoError("Cannot open " + file_name);
   Report("File opened: " + file_name);
   const std::uint64_t size = file->Size();
-  if (size < 1) throw Error("filesize 0:" + file_name);
-  if (size > 0xFFFFFFFFu) throw Error("filesize too large:" + file_name);
+  if (size < 1) throw Error("filesize 0:" + file_name, ErrorKind::ProgramEmpty, file_name);
+  if (size > 0xFFFFFFFFu) throw Error("filesize too large:" + file_name, ErrorKind::ProgramTooLarge, file_name);
   const std::uint64_t blocks = (size + kUploadBlockSize - 1) / kUploadBlockSize;
   Report("File transfer start...");
   failure_cause_.clear();  // a cause from before the upload is none of its own
@@ -156,7 +156,13 @@ TOsBiosQuery TFX9860sio::QueryOsBios(TOsBiosRecord& record) {
   if (acknowledge.kind == TAnswerKind::None) return TOsBiosQuery::NoAnswer;
   const TAnswer answer = AwaitAnswer();
   if (!CheckAnswer(answer, AnswerHeader(kTypeData, "76", '1'), true)) return TOsBiosQuery::Failed;
-  record = ParseOsBiosRecord(UnescapeData(answer.data));
+  const TUnescaped unescaped = UnescapeChecked(answer.data);
+  if (unescaped.malformed_at) {
+    NoteFailure("the OS/BIOS record came with an escape no sender makes at byte " +
+                std::to_string(*unescaped.malformed_at) + ": the record is damaged");
+    return TOsBiosQuery::Failed;
+  }
+  record = ParseOsBiosRecord(unescaped.bytes);
   return TOsBiosQuery::Received;
 }
 

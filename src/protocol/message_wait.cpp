@@ -11,7 +11,7 @@ bool WaitWithMessages(const TUserInterface& ui, std::chrono::milliseconds durati
   const auto end = Clock::now() + duration;
   for (;;) {
     ui.ProcessMessages();
-    if (stop_early && stop_early()) return false;
+    if (StopRequest() != stopNone || (stop_early && stop_early())) return false;
     const auto now = Clock::now();
     if (now >= end) return true;
     const auto step = std::min<Clock::duration>(end - now, kMessageInterval);

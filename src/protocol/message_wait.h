@@ -12,8 +12,8 @@ namespace ostrel {
 inline constexpr std::chrono::milliseconds kMessageInterval{50};
 
 // Sleeps for `duration` in short steps, letting the user interface run its messages at
-// least every kMessageInterval. Returns early (false) as soon as `stop_early` says so;
-// true when the whole duration passed.
+// least every kMessageInterval. Returns early (false) as soon as the user asks to stop or
+// `stop_early` says so; true when the whole duration passed.
 bool WaitWithMessages(const TUserInterface& ui, std::chrono::milliseconds duration,
                       const std::function<bool()>& stop_early = {});
 

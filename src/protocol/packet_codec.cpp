@@ -49,6 +49,28 @@ std::vector<std::uint8_t> UnescapeData(std::span<const std::uint8_t> escaped) {
   return out;
 }
 
+TUnescaped UnescapeChecked(std::span<const std::uint8_t> escaped) {
+  TUnescaped result;
+  result.bytes.reserve(escaped.size());
+  for (std::size_t i = 0; i < escaped.size(); ++i) {
+    const std::uint8_t b = escaped[i];
+    if (b != kEscape) {
+      result.bytes.push_back(b);
+      continue;
+    }
+    // Only bytes below 0x20 and 0x5C itself are escaped: 5C is followed by 20..3F or 5C.
+    const bool has_next = i + 1 < escaped.size();
+    const std::uint8_t next = has_next ? escaped[i + 1] : 0;
+    if (!has_next || (next != kEscape && (next < kEscapeOffset || next >= kEscapeOffset + 0x20))) {
+      result.malformed_at = i;
+      return result;
+    }
+    result.bytes.push_back(next == kEscape ? kEscape : static_cast<std::uint8_t>(next - kEscapeOffset));
+    ++i;
+  }
+  return result;
+}
+
 std::string HexDigits(std::uint32_t value, int digits) {
   const std::string text = IntToHex(value, digits);
   return text.substr(text.size() - static_cast<std::size_t>(digits));

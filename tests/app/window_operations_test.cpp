@@ -149,7 +149,9 @@ TEST_F(WindowOperationTest, AnErrorInsideAnOperationIsShownOnceAndTheWindowIsIdl
   TForm1& form = Open();
   dialogs.files = {tmp / "flash.fls", tmp / "ram.RAM"};
   form.btnBackup->click();
-  EXPECT_EQ(dialogs.Texts(DialogKind::Error), std::vector<std::string>{"Cable error"});
+  // The system's text, and what to do beneath it.
+  EXPECT_EQ(dialogs.Texts(DialogKind::Error),
+            std::vector<std::string>{"Cable error: choose the cable: USB or the 3-pin serial cable"});
   ExpectIdle();
   form.btnBackupRAM->click();
   EXPECT_EQ(dialogs.Texts(DialogKind::Error).size(), 2u);
@@ -200,7 +202,8 @@ TEST_F(WindowOperationTest, ABugfixScriptThatRaisesEndsInTheErrorBox) {
   TForm1& form = Open();
   dialogs.files = {WriteFileText(tmp / "bad.PSC", "GOTO=0\r\n")};
   form.btnBugFix->click();
-  EXPECT_EQ(dialogs.Texts(DialogKind::Error), std::vector<std::string>{"TargetFile not open"});
+  EXPECT_EQ(dialogs.Texts(DialogKind::Error),
+            std::vector<std::string>{"TargetFile not open: a TARGETFILE line must open the target before this line"});
   ExpectIdle();
 }
 

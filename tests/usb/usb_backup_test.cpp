@@ -100,7 +100,7 @@ TEST_F(UsbBackupTest, NoCalculatorOnTheBusEndsTheStartWithTheCablingAdvice) {
   EXPECT_FALSE(text.has_value());
   EXPECT_TRUE(ui_.HasLogLine("USB communication failed: check USB-driver or cabling."));
   EXPECT_TRUE(AnyContains(ui_.LogLines(), "USB search: no device 07CF:6101 is connected."));
-  EXPECT_EQ(StopRequest(), stopByLink);
+  EXPECT_EQ(StopRequest(), stopNone) << "a failure with its cause, not a stop";
 }
 
 }  // namespace

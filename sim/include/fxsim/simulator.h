@@ -155,6 +155,12 @@ enum class Fault {
                       // of the block; the next acknowledge gets the block
   kShortBlocks,       // every data block of a read-out carries only the first `count` bytes
                       // of its 256 (the rest is lost); totals and numbers are unchanged
+  kDoubleAnswer,      // the answer goes out twice, one right after the other
+  kAckInstead,        // a plain acknowledge (06 "00") goes out instead of the answer
+  kStalePacket,       // a plain acknowledge nobody asked for goes out before the answer
+  kBadEscape,         // (answers with data) the first data byte after a block's numbers,
+                      // or the first data byte, goes out as the escape 5C 7F, which no
+                      // sender makes; the size and checksum fit the changed data
 };
 
 // Where a fault hits.
