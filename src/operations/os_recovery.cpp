@@ -573,8 +573,11 @@ bool OsRecovery::SetContrast() {
 
 bool OsRecovery::QueryOsBios() {
   link_->WaitForSilence();
+  if (!GoOn("before the OS/BIOS query")) return false;
   Log("fxEXcmd_OS_BIOS");
-  switch (link_->QueryOsBios(record_)) {
+  const TOsBiosQuery query = link_->QueryOsBios(record_);
+  if (!GoOn("during the OS/BIOS query")) return false;
+  switch (query) {
     case TOsBiosQuery::NoAnswer:
       Log("Calculator not responding!");
       ui_.MessageBox(DialogKind::Error, "Calculator not responding!" + kCrLf + "Check calculator messages.",

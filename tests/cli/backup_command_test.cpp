@@ -223,6 +223,29 @@ TEST_F(CommandTest, CtrlCWhileWaitingForTheCalculatorSaysThatTheUserStoppedIt) {
   EXPECT_TRUE(LastLine(err).starts_with("ostrel: stopped (Ctrl-C): no device information")) << err;
 }
 
+TEST_F(CommandTest, SigtermWhileTheCalculatorIsSilentEndsTheWaitAsAStop) {
+  fxsim::SimConfig config;
+  config.faults.push_back(fxsim::FaultSpec::Parse("stall@block:20"));
+  fxsim::Simulator simulator(std::move(config));
+  const std::string file = File("memory.RAM");
+  ostrel::WriteImageFile({'o', 'l', 'd'}, file);
+  const pid_t pid = Start("backup-ram " + file + " --device " + simulator.StartUsb());
+  ASSERT_GT(pid, 0);
+  // Once the calculator went silent, the command waits for an answer (a 5 s time-out).
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (simulator.GetCounters().blocks_sent < 19 && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  const std::string err = ReadFileText(File("stderr.txt"));
+  ASSERT_TRUE(WIFEXITED(raw)) << err;
+  EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
+  EXPECT_EQ(err.find("no answer from the calculator within"), std::string::npos) << "the stop ended the wait: " << err;
+  EXPECT_EQ(ReadFileText(file), "old");
+}
+
 // A device path that can never reach a calculator ends the command at once, with the
 // cause and the remedy as the last line, and leaves an older file at the target alone.
 TEST_F(CommandTest, DevicePathsThatCanNeverWorkEndAtOnceWithTheCause) {

@@ -202,7 +202,17 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenLinkCase{"SwappedBlocks", "swap-blocks@block:5", false, 4 * 256,
                        "the calculator sent block 6 where block 5 was expected"},
         BrokenLinkCase{"ForeignPacket", "foreign-packet@block:5", true, 4 * 256,
-                       "the calculator sent <06>021 where data block 5 (<02>501) was expected"}),
+                       "the calculator sent <06>021 where data block 5 (<02>501) was expected"},
+        // Answers that do not belong to their request: never stored, never shifting the rest.
+        BrokenLinkCase{"BlockSentTwice", "double@block:6", false, 6 * 256,
+                       "the calculator sent <02>301"},
+        BrokenLinkCase{"AcknowledgeWhereABlockIsDue", "ack-instead@block:4", true, 3 * 256,
+                       "the calculator sent <06>000 where data block 4 (<02>501) was expected"},
+        BrokenLinkCase{"StaleAcknowledgeBeforeABlock", "stale-ack@block:4", false, 3 * 256,
+                       "the calculator sent <06>000 where data block 4 (<02>301) was expected"},
+        BrokenLinkCase{"MalformedEscape", "bad-escape@block:3", false, 2 * 256,
+                       "the calculator sent block 3 of 2048 with an escape no sender makes at byte 0 of its data "
+                       "(\\<7F>): the block is damaged"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BackupTest, CompleteBackupReplacesTheOlderFileAndLeavesNothingElse) {

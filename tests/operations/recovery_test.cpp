@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -470,6 +472,43 @@ TEST_F(RecoveryTest, UploadAndRunSendsTheFileAndNothingElse) {
   EXPECT_EQ(ui_.Texts(nfStatus).back(), File("none.bin") + " missing!");
 }
 
+TEST_F(RecoveryTest, UploadAndRunWithAnUploadCommandAcknowledgedTwiceIsNotTakenAsStarted) {
+  // The second acknowledge would have stood for block 1, every later one for the block
+  // before, and the refused last block for the one before it.
+  Unit unit;
+  unit.adjust = [](fxsim::SimConfig& c) {
+    c.faults.push_back(fxsim::FaultSpec::Parse("double@upload"));
+    c.faults.push_back(fxsim::FaultSpec::Parse("error:04@upload-block:40"));
+  };
+  const RecoveryRun run = Recover(helper_, OPT_UPLOAD_AND_RUN, unit);
+  ASSERT_FALSE(run.raised) << run.error;
+  EXPECT_FALSE(run.outcome.program_started);
+  EXPECT_TRUE(run.outcome.upload_refused);
+  EXPECT_NE(run.outcome.reason.find("before"), std::string::npos) << run.outcome.reason;
+}
+
+TEST_F(RecoveryTest, AnImageChangedAfterItsCheckIsRefusedBeforeTheCalculatorIsTouched) {
+  ui_.answers = {mrOK};
+  const std::string image = Image("changing.fls", 0x270000);
+  bool changed = false;
+  ui_.on_process_messages = [&] {
+    const auto lines = ui_.LogLines();
+    if (changed || lines.empty() || lines.back() != "Checksum OK!") return;
+    // Another program writes into the OS area right after the check summed it.
+    std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(0x20000);
+    file.put('\x5A');
+    changed = true;
+  };
+  const RecoveryRun run = Recover(image, 0);
+  ASSERT_TRUE(changed);
+  ASSERT_FALSE(run.raised) << run.error;
+  EXPECT_FALSE(run.outcome.flash_rewritten);
+  EXPECT_NE(run.outcome.reason.find("changed after its check"), std::string::npos) << run.outcome.reason;
+  EXPECT_EQ(Erased(run), 0);
+  EXPECT_TRUE(run.packets.empty()) << "the calculator was not even contacted";
+}
+
 TEST_F(RecoveryTest, MissingProgramEndsWithResult3) {
   if (!BuiltInProgramRecord().empty()) GTEST_SKIP() << "this build carries a calculator program";
   const RecoveryRun run = Recover(Image("m.fls", 0x270000), 0, {}, false, "@@MEMFILE@@");
@@ -522,6 +561,139 @@ INSTANTIATE_TEST_SUITE_P(
       for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
       return name;
     });
+
+}  // namespace
+}  // namespace ostrel::testing
+
+namespace ostrel::testing {
+namespace {
+
+// Answers that do not belong to the request they arrive after: an answer sent twice, an
+// acknowledge where a record is due, an acknowledge nobody asked for, a record with an
+// escape no sender makes. Every one ends the run with its cause, the OS header block
+// unwritten.
+class MismatchedAnswerTest : public RecoveryTest, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(MismatchedAnswerTest, EndsTheRunWithItsCause) {
+  ui_.answers = {mrOK};  // the erase warning
+  Unit unit;
+  const std::vector<std::string> faults = GetParam();
+  unit.adjust = [faults](fxsim::SimConfig& c) {
+    for (const std::string& fault : faults) c.faults.push_back(fxsim::FaultSpec::Parse(fault));
+  };
+  const RecoveryRun run = Recover(Image("m.fls", 0x270000), 0, unit);
+  ASSERT_FALSE(run.raised) << run.error;
+  EXPECT_FALSE(run.outcome.flash_rewritten) << "a mismatched answer was taken for the one asked for";
+  EXPECT_FALSE(run.outcome.reason.empty());
+  EXPECT_EQ(run.outcome.reason.find("declined"), std::string::npos) << run.outcome.reason;
+  EXPECT_EQ(Count(run, "79"), 0) << "no reboot after a run that did not end in order";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, MismatchedAnswerTest,
+    ::testing::Values(
+        // The refused last write that a shifted answer would have hidden.
+        std::vector<std::string>{"double@ram-write:3", "error:04@write:1"},
+        std::vector<std::string>{"double@erase:0x20", "error:04@write:1"},
+        std::vector<std::string>{"double@write:0x26", "error:04@write:1"},
+        std::vector<std::string>{"double@upload-block:10"}, std::vector<std::string>{"double@os-bios"},
+        std::vector<std::string>{"stale-ack@erase:5"}, std::vector<std::string>{"stale-ack@ram-write:40"},
+        std::vector<std::string>{"ack-instead@os-bios-record"}, std::vector<std::string>{"bad-escape@os-bios-record"}),
+    [](const auto& info) {
+      std::string name;
+      for (const std::string& fault : info.param) {
+        for (char ch : fault) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        name += "_";
+      }
+      name.pop_back();
+      return name;
+    });
+
+TEST_F(RecoveryTest, ALateAnswerAfterTheLastWriteKeepsTheRebootBack) {
+  // The header block's write is acknowledged twice: the acknowledges cannot be told apart
+  // from a shifted stream, so the calculator is not rebooted into an OS that may be broken.
+  ui_.answers = {mrOK};  // the erase warning
+  Unit unit;
+  unit.adjust = [](fxsim::SimConfig& c) { c.faults.push_back(fxsim::FaultSpec::Parse("double@write:1")); };
+  const std::string image = Image("late.fls", 0x270000);
+  RecoveryRun run;
+  {
+    // The invariants of a run that ended early hold for the rest: the header block is
+    // written last, but nothing in this run claims the flash is rewritten.
+    fxsim::SimConfig config;
+    config.program.bios_type = 2;
+    config.program.caller_code = 0;
+    config.flash = ValidFlash();
+    config.program.erase_ms = 1;
+    config.program.write_ms = 1;
+    unit.adjust(config);
+    fxsim::Simulator sim(config);
+    TRecoverySetup setup;
+    setup.target = UsbTarget(sim);
+    setup.helper_program = helper_;
+    run.outcome = RunOSRecovery(image, OPT_USB | OPT_IGNORE_ID, ui_.Ui(), setup);
+    run.packets = sim.ReceivedPackets();
+    sim.Stop();
+  }
+  EXPECT_FALSE(run.outcome.flash_rewritten);
+  EXPECT_NE(run.outcome.reason.find("after the last write was acknowledged"), std::string::npos) << run.outcome.reason;
+  EXPECT_EQ(Count(run, "79"), 0);
+  EXPECT_TRUE(run.outcome.program_left_running);
+}
+
+// A stop at each phase before the erase leaves the flash untouched; a stop while waiting
+// for an answer ends that wait instead of its time-out.
+struct StopCase {
+  const char* name;
+  std::function<bool(const RecordingUi&)> when;  // true once the run is where the stop goes
+  bool erase_may_have_started;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class StopPhaseTest : public RecoveryTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopPhaseTest, LeavesTheFlashAsFarAsTheErase) {
+  const StopCase& c = GetParam();
+  ui_.answers = {mrOK};  // the erase warning
+  ui_.on_process_messages = [this, &c] {
+    if (StopRequest() == stopNone && c.when(ui_)) StopRequest() = stopByUser;
+  };
+  const RecoveryRun run = Recover(Image("stop.fls", 0x270000), 0);
+  StopRequest() = stopNone;
+  ASSERT_FALSE(run.raised) << run.error;
+  EXPECT_FALSE(run.outcome.flash_rewritten);
+  EXPECT_NE(run.outcome.reason.find("stopped"), std::string::npos) << run.outcome.reason;
+  EXPECT_EQ(run.outcome.reason.find("no answer"), std::string::npos) << "the stop ended the wait, not a time-out";
+  if (!c.erase_may_have_started) {
+    EXPECT_EQ(Erased(run), 0);
+    EXPECT_EQ(run.after, run.before);
+    EXPECT_FALSE(run.outcome.flash_incomplete);
+  }
+}
+
+bool HasStatus(const RecordingUi& ui, const std::string& status) {
+  const auto statuses = ui.Texts(nfStatus);
+  return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, StopPhaseTest,
+    ::testing::Values(
+        StopCase{"DuringTheImageCheck", [](const RecordingUi& ui) { return ui.Values(nfProgressPos).size() > 3; },
+                 false},
+        StopCase{"WhileConnecting", [](const RecordingUi& ui) { return HasStatus(ui, "Checking system"); }, false},
+        StopCase{"DuringTheUpload", [](const RecordingUi& ui) { return HasStatus(ui, "Loading..."); }, false},
+        // The program is running: the line is waited quiet before the OS/BIOS query.
+        StopCase{"WaitingForAQuietLine",
+                 [](const RecordingUi& ui) {
+                   const auto lines = ui.LogLines();
+                   return !lines.empty() && lines.back() == "...waiting for silence!";
+                 },
+                 false},
+        StopCase{"WhileErasing", [](const RecordingUi& ui) { return HasStatus(ui, "Erasing the flash..."); }, true},
+        StopCase{"WhileWriting", [](const RecordingUi& ui) { return HasStatus(ui, "Writing the flash..."); }, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ostrel::testing
