@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "env/operation_status.h"
+#include "operations/image_file.h"
 #include "protocol/fx9860sio.h"
 
 namespace {
@@ -189,7 +190,8 @@ WindowResult MeasureWindow(LinkKind kind, const std::string& path, const std::st
   ostrel::TFX9860sio sio(kind, {&notifier, nullptr}, TargetOf(kind, path));
   ostrel::StopRequest() = ostrel::stopNone;
   if (sio.FStart() != 0) throw std::runtime_error("no session with the simulator");
-  sio.ReceiveRamImage("fls0", file);
+  ostrel::TImageFile image(file);
+  sio.ReceiveRamImage("fls0", image);
   ostrel::StopRequest() = ostrel::stopNone;
   sio.FStop();
   if (!notifier.Complete()) throw std::runtime_error("the read-out ended before block " + std::to_string(last));
@@ -202,7 +204,8 @@ double MeasureUnthrottled(LinkKind kind, const std::string& path, const std::str
   ostrel::StopRequest() = ostrel::stopNone;
   if (sio.FStart() != 0) throw std::runtime_error("no session with the simulator");
   const auto start = Clock::now();
-  sio.ReceiveFlashImage("fls0", file, 0);
+  ostrel::TImageFile image(file);
+  sio.ReceiveFlashImage("fls0", image, 0);
   const double seconds = Seconds(Clock::now() - start);
   sio.FStop();
   if (sio.BytesWritten() != sio.ImageSize()) throw std::runtime_error("the read-out was not complete");

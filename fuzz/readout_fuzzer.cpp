@@ -3,7 +3,7 @@
 // foreign packets, garbage, role swaps and error answers, then silence.
 //
 // What must hold: the read-out ends (by its own time-outs on the silent line, or by an
-// ostrel::Error), the image file holds exactly the bytes the read-out reports as written,
+// ostrel::Error), the image holds exactly the bytes the read-out reports as written,
 // never more than the image size, and those bytes are the calculator's memory in block
 // order: a block that came twice, out of turn or damaged never lands in the file.
 
@@ -13,6 +13,7 @@
 #include "fuzz_support.h"
 #include "fxsim/packet.h"
 #include "fxsim/simulator.h"
+#include "protocol/byte_sink.h"
 #include "protocol/fx9860sio.h"
 
 namespace {
@@ -142,12 +143,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ostrel::TFX9860sio sio(ostrel::LinkKind::Usb, {}, target);
   sio.Attach(std::make_unique<ostrel::THardware>(ostrel::LinkKind::Usb, std::move(owned_line)));
 
-  ostrel::fuzz::ClearScratchFolder();
-  const std::string file = ostrel::fuzz::ScratchFile(image.flash ? "backup.bin" : "backup.RAM");
+  ostrel::TMemorySink sink(image.flash ? "backup.bin" : "backup.RAM");
   int result = 0;
   bool returned = false;
   try {
-    result = image.flash ? sio.ReceiveFlashImage("fls0", file, 0) : sio.ReceiveRamImage("fls0", file);
+    result = image.flash ? sio.ReceiveFlashImage("fls0", sink, 0) : sio.ReceiveRamImage("fls0", sink);
     returned = true;
   } catch (const LineExhausted&) {
     // The read-out kept waiting on a line that stays silent.
@@ -157,16 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::uint64_t written = sio.BytesWritten();
   FUZZ_CHECK(written <= sio.ImageSize(), std::to_string(written));
-  if (ostrel::fuzz::FileExists(file)) {
-    const Bytes stored = ostrel::fuzz::ReadFileBytes(file);
-    FUZZ_CHECK(stored.size() == written,
-               "file of " + std::to_string(stored.size()) + " bytes, reported " + std::to_string(written));
-    FUZZ_CHECK(std::equal(stored.begin(), stored.end(), image.memory.begin()),
-               "the file is the memory in block order");
-  }
-  if (result != 0 && written == sio.ImageSize()) {
-    FUZZ_CHECK(ostrel::fuzz::FileExists(file), "a complete read-out leaves its file");
-  } else if (returned && result == 0) {
+  const Bytes& stored = sink.Bytes();
+  FUZZ_CHECK(stored.size() == written,
+             "sink of " + std::to_string(stored.size()) + " bytes, reported " + std::to_string(written));
+  FUZZ_CHECK(std::equal(stored.begin(), stored.end(), image.memory.begin()), "the image is the memory in block order");
+  if (returned && result == 0) {
     FUZZ_CHECK(!sio.FailureCause().empty(), "a read-out that reports a failure says why");
   }
   return 0;

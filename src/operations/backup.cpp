@@ -21,6 +21,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "operations/backup_target.h"
+#include "operations/image_file.h"
 #include "operations/link_session.h"
 #include "operations/read_only_file.h"
 
@@ -229,7 +230,8 @@ TBackupDetails FlashBackupDetails(const std::string& file, TOptionWord options, 
           ui.Notify(nfCalcData, DeviceInfoText(record));
           flash_size = FlashCapacity(record);
         }
-        return link.ReceiveFlashImage(kStorageName, work_file, options, flash_size);
+        TImageFile image(work_file);
+        return link.ReceiveFlashImage(kStorageName, image, options, flash_size);
       },
       hooks);
   if (details.result != 0) details.result = 1;  // any read-out that ran to its end, also one that was stopped
@@ -269,7 +271,8 @@ TBackupDetails BackupRAMDetails(const std::string& file, TOptionWord options, TU
                                 const TLinkTarget& target) {
   ui.Notify(nfStatus, std::string("Backing up the RAM..."));  // lets pending messages run
   return RunReadOutSession(file, options, ui, target, false, [](TFX9860sio& link, const std::string& work_file) {
-    return link.ReceiveRamImage(kStorageName, work_file);
+    TImageFile image(work_file);
+    return link.ReceiveRamImage(kStorageName, image);
   });
 }
 

@@ -1,6 +1,9 @@
 #include "operations/link_session.h"
 
 #include "base/error.h"
+#include "base/text.h"
+#include "env/app_env.h"
+#include "link/port_discovery.h"
 
 namespace ostrel {
 
@@ -10,11 +13,26 @@ LinkKind CableLinkKind(TOptionWord options) {
   throw Error("Cable error", ErrorKind::Cable);
 }
 
+TLinkTarget ResolveLinkTarget(LinkKind kind, TLinkTarget target) {
+  if (kind != LinkKind::Serial || target.serial_port) return target;
+  const std::string configured = SettingsFile().ReadString("PROGRAM", "COMPORT", "");
+  if (!IsBlank(configured)) {
+    target.serial_port = configured;
+    return target;
+  }
+  std::vector<std::string> ports;
+  std::string chosen;
+  ListComPorts(ports, chosen);
+  target.serial_port = chosen;
+  return target;
+}
+
 TLinkSession::TLinkSession(TOptionWord options, TUserInterface ui, const TLinkTarget& target,
                            bool posts_session_flag)
     : ui_(ui),
       posts_session_flag_(posts_session_flag),
-      link_(std::make_unique<TFX9860sio>(CableLinkKind(options), ui, target)) {}
+      link_(std::make_unique<TFX9860sio>(CableLinkKind(options), ui,
+                                         ResolveLinkTarget(CableLinkKind(options), target))) {}
 
 TLinkSession::~TLinkSession() {
   if (!open_) return;

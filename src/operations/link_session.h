@@ -16,6 +16,11 @@ namespace ostrel {
 // set too), else OPT_USB gives USB; neither raises "Cable error".
 LinkKind CableLinkKind(TOptionWord options);
 
+// The target with what the settings add: a serial link without a port named takes
+// PROGRAM / COMPORT, and without that the first port found (none: an empty name, which
+// the start then reports).
+TLinkTarget ResolveLinkTarget(LinkKind kind, TLinkTarget target);
+
 class TLinkSession {
  public:
   // Creates the protocol object (nothing is opened yet). With `posts_session_flag` the

@@ -466,7 +466,7 @@ bool OsRecovery::LoadImage(const TImageCheckReport& report) {
 bool OsRecovery::OpenLink() {
   const LinkKind kind = CableLinkKind(options_);  // "Cable error" before a link exists
   Log(kind == LinkKind::Serial ? "Create sio" : "Create USB");
-  link_ = std::make_unique<TFX9860sio>(kind, ui_, setup_.target);
+  link_ = std::make_unique<TFX9860sio>(kind, ui_, ResolveLinkTarget(kind, setup_.target));
   Log("Create comm successful");
   Log("Start comm");
   if (link_->FStart(true, 0) != 0) {
@@ -505,7 +505,10 @@ bool OsRecovery::Identify() {
 bool OsRecovery::Upload() {
   const std::string program = ProgramToUpload();
   Log("Before fxsio.FXUploadAndRun");
-  if (link_->FXUploadAndRun(program, "0") == -1) {
+  // The program is read here, whole; the link only sends bytes.
+  const std::optional<std::vector<std::uint8_t>> bytes = LoadProgramFile(program);
+  if (bytes) link_->UploadAndRun(*bytes, program, "0");
+  if (!bytes) {
     ui_.Notify(nfStatus, program + " missing!");
     Log("fxsio.FXUploadAndRun failed");
     const std::string reason = UnreadableProgramReason(program, outcome_.program_file_absent);

@@ -29,7 +29,7 @@
 namespace ostrel {
 
 class TPacketTrace;
-class TImageFile;
+class TByteSink;
 
 // Waits and time-outs of a session. The defaults are the protocol's own; tests and tools
 // may shorten them.
@@ -103,8 +103,8 @@ class TFX9860sio {
   static constexpr std::size_t kMaxDataField = 2056;                      // escaped bytes
   static constexpr std::size_t kSendBufferSize = kMaxDataField + 10 + 1;  // + framing + NUL
 
-  // A serial link takes its port from the target, else from PROGRAM / COMPORT of the
-  // settings file (empty when unset: the first port found is then used).
+  // A serial link takes its port from the target (the operation resolves it from the
+  // settings beforehand, see ResolveLinkTarget); the protocol reads no setting.
   TFX9860sio(LinkKind kind, TUserInterface ui, TLinkTarget target = {});
   ~TFX9860sio();
   TFX9860sio(const TFX9860sio&) = delete;
@@ -188,13 +188,15 @@ class TFX9860sio {
   int GetDeviceInfo(TDeviceInfoRecord& record);
 
   // ---- read-outs ----
-  // Result of the last acknowledge sent: not 0 = ran to its end, 0 = refused or broken off.
-  int ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags);
+  // The image goes block by block into `sink`, which is closed at the end on every path
+  // that returns. Result of the last acknowledge sent: not 0 = ran to its end (also after a
+  // stop), 0 = refused or broken off.
+  int ReceiveFlashImage(const std::string& device, TByteSink& sink, std::uint16_t flags);
   // The same from a unit whose flash holds `flash_size` bytes (its device information
   // says so): a flash smaller than the size the flags select is read whole, and no more.
-  int ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags,
+  int ReceiveFlashImage(const std::string& device, TByteSink& sink, std::uint16_t flags,
                         std::optional<std::uint32_t> flash_size);
-  int ReceiveRamImage(const std::string& device, const std::string& file_name);
+  int ReceiveRamImage(const std::string& device, TByteSink& sink);
   // Of the last read-out: bytes in the file and the size the image should have.
   std::uint64_t BytesWritten() const { return bytes_written_; }
   std::uint64_t ImageSize() const { return image_size_; }
@@ -205,9 +207,14 @@ class TFX9860sio {
   // the image was sent (whatever the calculator answered), -1 when the program file
   // (a path, or "@@MEMFILE@@" for the carried program) cannot be read.
   int FXUploadAndRun(const std::string& program_file, const std::string& run_parameter);
+  // The same for a program held in memory (`name` for the messages). Always 0.
+  int UploadAndRun(std::span<const std::uint8_t> program, const std::string& name, const std::string& run_parameter);
   // The upload command "56" and the image blocks. The upload command's answer code; an
   // empty file raises "filesize 0:" + its name.
   int UploadImage(const TImageAddresses& addresses, const std::string& file_name, const std::string& run_parameter);
+  // The upload of a program held in memory.
+  int UploadProgram(const TImageAddresses& addresses, std::span<const std::uint8_t> program, const std::string& name,
+                    const std::string& run_parameter);
   // False when the program file cannot be read.
   bool ReadImageAddresses(const std::string& file_name, TImageAddresses& addresses);
   // True when the last upload's command and every one of its blocks were acknowledged.
@@ -246,6 +253,8 @@ class TFX9860sio {
   FieldState ReceiveChecksum();
   TAnswerKind Classify(const TAnswer& answer, std::uint32_t subtype) const;
   bool WritePacket();
+  // The check before an upload: any answer will do, a wrong one is shown.
+  void CheckContact();
   // Before a request: true when nothing is waiting on the line. Bytes found there are an
   // answer nobody asked for (sent twice, or out of turn): the failure cause says so and
   // false keeps the request from being sent. Right after a channel was opened, what is
@@ -261,15 +270,14 @@ class TFX9860sio {
                                           const TransferProgress& progress) const;
   void NoteFailure(std::string cause);
   std::string NoAnswerCause(TLinkEnd end);
-  int ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name);
+  int ReceiveImage(const ImageRequest& request, const std::string& device, TByteSink& sink);
   static std::string WhereInTheBlocks(const TransferProgress& progress);
   void NoteEarlyEnd(const TransferProgress& progress);
-  void StoreBlock(TImageFile& file, std::vector<std::uint8_t> payload, TransferProgress& progress);
+  void StoreBlock(TByteSink& sink, std::vector<std::uint8_t> payload, TransferProgress& progress);
   int SerialStart();
   int UsbStart(bool skip_check, int retries);
   void NoSerialSession();  // the failure cause of a serial start that found no calculator
   std::vector<std::string> ReportChannelDiagnostics();
-  std::string ResolveSerialPort() const;
 
   LinkKind kind_;
   TUserInterface ui_;
@@ -308,6 +316,13 @@ class TFX9860sio {
   // The bytes of the answer being received, for the trace.
   std::vector<std::uint8_t> traced_answer_;
 };
+
+// The load and start address of a program image (empty when it is shorter than its
+// 48-byte header).
+TImageAddresses ImageAddresses(std::span<const std::uint8_t> program);
+// The whole program file ("@@MEMFILE@@": the carried program); nothing when there is
+// nothing to read (see OpenProgramFile). A file that cannot be read through raises.
+std::optional<std::vector<std::uint8_t>> LoadProgramFile(const std::string& file_name);
 
 // The text of an error answer by its two subtype characters ("Memory is full" for "05").
 std::string ErrorAnswerText(std::string_view code);

@@ -5,9 +5,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
-#include "env/app_env.h"
 #include "link/connection_string.h"
-#include "link/port_discovery.h"
 #include "protocol/fx9860sio.h"
 #include "protocol/packet_trace.h"
 #include "protocol/message_wait.h"
@@ -23,21 +21,10 @@ constexpr auto kMinimumPoll = std::chrono::milliseconds(1);
 
 TFX9860sio::TFX9860sio(LinkKind kind, TUserInterface ui, TLinkTarget target)
     : kind_(kind), ui_(ui), target_(std::move(target)), timings_(target_.timings), timeout_(timings_.answer) {
-  if (kind_ == LinkKind::Serial) port_name_ = ResolveSerialPort();
+  if (kind_ == LinkKind::Serial) port_name_ = target_.serial_port.value_or("");
 }
 
 TFX9860sio::~TFX9860sio() = default;
-
-std::string TFX9860sio::ResolveSerialPort() const {
-  if (target_.serial_port) return *target_.serial_port;
-  const std::string configured = SettingsFile().ReadString("PROGRAM", "COMPORT", "");
-  if (!IsBlank(configured)) return configured;
-  // No port configured: take the first one found (an empty name when there is none).
-  std::vector<std::string> ports;
-  std::string chosen;
-  ListComPorts(ports, chosen);
-  return chosen;
-}
 
 std::string TFX9860sio::SerialConnection(int baud_rate) const {
   return SystemSerialConnection(port_name_, baud_rate);

@@ -10,7 +10,7 @@
 #include "base/error.h"
 #include "env/options.h"
 #include "protocol/fx9860sio.h"
-#include "protocol/image_file.h"
+#include "protocol/byte_sink.h"
 #include "protocol/packet_codec.h"
 
 namespace ostrel {
@@ -60,22 +60,22 @@ std::uint64_t PerSecond(double amount, double seconds) {
 
 }  // namespace
 
-int TFX9860sio::ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags) {
-  return ReceiveFlashImage(device, file_name, flags, std::nullopt);
+int TFX9860sio::ReceiveFlashImage(const std::string& device, TByteSink& sink, std::uint16_t flags) {
+  return ReceiveFlashImage(device, sink, flags, std::nullopt);
 }
 
-int TFX9860sio::ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags,
+int TFX9860sio::ReceiveFlashImage(const std::string& device, TByteSink& sink, std::uint16_t flags,
                                   std::optional<std::uint32_t> flash_size) {
   std::uint32_t size = (flags & OPT_INCLUDE_SMEM) ? kFlashImageLarge : kFlashImageSmall;
   // A 2 MiB flash (an fx-7400GII) holds less than either size: its image is the whole flash.
   // A capacity below the smallest flash image is no flash this protocol serves; the
   // selected size then stands, and the read-out says where the calculator ended.
   if (flash_size && *flash_size >= kFlashImageMinimum && *flash_size < size) size = *flash_size;
-  return ReceiveImage({true, size, "4F", "50", "Flash transfer request..."}, device, file_name);
+  return ReceiveImage({true, size, "4F", "50", "Flash transfer request..."}, device, sink);
 }
 
-int TFX9860sio::ReceiveRamImage(const std::string& device, const std::string& file_name) {
-  return ReceiveImage({false, kRamImageSize, "2F", "30", "RAM transfer request..."}, device, file_name);
+int TFX9860sio::ReceiveRamImage(const std::string& device, TByteSink& sink) {
+  return ReceiveImage({false, kRamImageSize, "2F", "30", "RAM transfer request..."}, device, sink);
 }
 
 // Progress, address and (flash) the speed line "written/payload/line/last block", once the
@@ -118,25 +118,24 @@ void TFX9860sio::NoteEarlyEnd(const TransferProgress& progress) {
 }
 
 // Appends a block's image bytes (no more than the image still lacks) and counts them.
-void TFX9860sio::StoreBlock(TImageFile& file, std::vector<std::uint8_t> payload, TransferProgress& progress) {
+void TFX9860sio::StoreBlock(TByteSink& sink, std::vector<std::uint8_t> payload, TransferProgress& progress) {
   const std::uint64_t room = image_size_ - bytes_written_;
   if (payload.size() > room) payload.resize(static_cast<std::size_t>(room));
   const auto write_start = Clock::now();
-  file.Append(payload);
+  sink.Append(payload);
   progress.write_time += Clock::now() - write_start;
   bytes_written_ += payload.size();
 }
 
-int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& device, const std::string& file_name) {
+int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& device, TByteSink& sink) {
   image_size_ = request.size;
   bytes_written_ = 0;
   transferred_total_ = 0;
   failure_cause_.clear();
-  TImageFile file(file_name);
-  Report("File opened: " + file_name);
+  Report("File opened: " + sink.Name());
   Report(std::string(request.request_text));
   if (!RequestImage(request, device)) {
-    file.Close();
+    sink.Close();
     return 0;
   }
 
@@ -208,7 +207,7 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
       result = 0;
       break;
     }
-    StoreBlock(file, std::move(payload), progress);
+    StoreBlock(sink, std::move(payload), progress);
 
     if (bytes_written_ >= image_size_) {
       SendTerminate();
@@ -223,7 +222,7 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
           PerSecond(static_cast<double>(data.size()), Seconds(Clock::now() - pass_start));
     }
   }
-  file.Close();
+  sink.Close();
   return result;
 }
 

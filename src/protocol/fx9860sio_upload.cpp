@@ -42,39 +42,68 @@ std::string AddressOrDefault(const std::string& text) {
 }  // namespace
 
 int TFX9860sio::FXUploadAndRun(const std::string& program_file, const std::string& run_parameter) {
+  CheckContact();
+  const std::optional<std::vector<std::uint8_t>> program = LoadProgramFile(program_file);
+  if (!program) return -1;
+  UploadProgram(ImageAddresses(*program), *program, program_file, run_parameter);
+  return 0;
+}
+
+int TFX9860sio::UploadAndRun(std::span<const std::uint8_t> program, const std::string& name,
+                             const std::string& run_parameter) {
+  CheckContact();
+  UploadProgram(ImageAddresses(program), program, name, run_parameter);
+  return 0;
+}
+
+void TFX9860sio::CheckContact() {
   Report("start...");
   const TAnswer contact = ExchangeControl(kTypeCheck);
   if (!contact.Is(kPlainAck)) CheckAnswer(contact, AnswerHeader(kTypeError, "04", '0'), true);
-  TImageAddresses addresses;
-  if (!ReadImageAddresses(program_file, addresses)) return -1;
-  UploadImage(addresses, program_file, run_parameter);
-  return 0;
 }
 
 bool TFX9860sio::ReadImageAddresses(const std::string& file_name, TImageAddresses& addresses) {
   addresses = {};
+  const std::optional<std::vector<std::uint8_t>> program = LoadProgramFile(file_name);
+  if (!program) return false;
+  addresses = ImageAddresses(*program);
+  return true;
+}
+
+TImageAddresses ImageAddresses(std::span<const std::uint8_t> program) {
+  if (program.size() < kProgramHeaderSize) return {};
+  return {HexDigits(ReadBigEndianWord(&program[kLoadAddressOffset]), 8),
+          HexDigits(ReadBigEndianWord(&program[kStartAddressOffset]), 8)};
+}
+
+std::optional<std::vector<std::uint8_t>> LoadProgramFile(const std::string& file_name) {
   const std::unique_ptr<TBaseFile> file = OpenProgramFile(file_name);
-  if (!file) return false;
-  std::array<std::uint8_t, kProgramHeaderSize> header{};
+  if (!file) return std::nullopt;
+  const std::uint64_t size = file->Size();
+  if (size > 0xFFFFFFFFu) throw Error("filesize too large:" + file_name, ErrorKind::ProgramTooLarge, file_name);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   std::size_t got = 0;
-  if (!file->ReadBlock(header.data(), header.size(), got)) return false;
-  if (got == header.size()) {
-    addresses.load_address = HexDigits(ReadBigEndianWord(&header[kLoadAddressOffset]), 8);
-    addresses.start_address = HexDigits(ReadBigEndianWord(&header[kStartAddressOffset]), 8);
+  if (!bytes.empty() && (!file->ReadBlock(bytes.data(), bytes.size(), got) || got != bytes.size())) {
+    throw IoError("Cannot read " + file_name);
   }
   file->Close();
-  return true;
+  return bytes;
 }
 
 int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string& file_name,
                             const std::string& run_parameter) {
+  const std::optional<std::vector<std::uint8_t>> program = LoadProgramFile(file_name);
+  if (!program) throw IoError("Cannot open " + file_name);
+  return UploadProgram(addresses, *program, file_name, run_parameter);
+}
+
+int TFX9860sio::UploadProgram(const TImageAddresses& addresses, std::span<const std::uint8_t> program,
+                              const std::string& name, const std::string& run_parameter) {
   upload_accepted_ = false;
-  const std::unique_ptr<TBaseFile> file = OpenProgramFile(file_name);
-  if (!file) throw IoError("Cannot open " + file_name);
-  Report("File opened: " + file_name);
-  const std::uint64_t size = file->Size();
-  if (size < 1) throw Error("filesize 0:" + file_name, ErrorKind::ProgramEmpty, file_name);
-  if (size > 0xFFFFFFFFu) throw Error("filesize too large:" + file_name, ErrorKind::ProgramTooLarge, file_name);
+  Report("File opened: " + name);
+  const std::uint64_t size = program.size();
+  if (size < 1) throw Error("filesize 0:" + name, ErrorKind::ProgramEmpty, name);
+  if (size > 0xFFFFFFFFu) throw Error("filesize too large:" + name, ErrorKind::ProgramTooLarge, name);
   const std::uint64_t blocks = (size + kUploadBlockSize - 1) / kUploadBlockSize;
   Report("File transfer start...");
   failure_cause_.clear();  // a cause from before the upload is none of its own
@@ -110,10 +139,9 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
     if (number == 1) ui_.Notify(nfProgressMax, static_cast<std::int64_t>(blocks));
     ui_.Notify(nfProgressPos, static_cast<std::int64_t>(number));
     ui_.ProcessMessages();
-    std::size_t got = 0;
-    if (!file->ReadBlock(block.data(), block.size(), got) || got == 0) {
-      throw IoError("Cannot read " + file_name);
-    }
+    const std::size_t offset = static_cast<std::size_t>((number - 1) * kUploadBlockSize);
+    const std::size_t got = std::min<std::size_t>(kUploadBlockSize, program.size() - offset);
+    std::copy_n(program.begin() + static_cast<std::ptrdiff_t>(offset), got, block.begin());
     if (number == 1) {
       std::array<std::uint8_t, 4> word{};
       WriteBigEndianWord(word.data(), parameter);
@@ -141,7 +169,6 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
       break;
     }
   }
-  file->Close();
   upload_accepted_ = accepted;
   if (!accepted) failure_cause_ = refusal;
   return result;

@@ -64,3 +64,28 @@ TEST(MatchBiosId, ComparesEveryByteButErasedOnes) {
 
 }  // namespace
 }  // namespace ostrel
+
+#include <fstream>
+
+#include "env/app_env.h"
+#include "operations/link_session.h"
+
+namespace ostrel::testing {
+namespace {
+
+TEST(ResolveLinkTarget, ASerialPortComesFromTheSettingsUnlessTheTargetNamesOne) {
+  const TemporaryFolder folder;
+  const std::string ini = folder.File("settings.ini");
+  std::ofstream(ini) << "[PROGRAM]\nCOMPORT=/dev/ttyCONFIGURED\n";
+  const std::string previous = AppEnv().PGetValue("IF");
+  AppEnv().PSetValue("IF", ini);
+  EXPECT_EQ(ResolveLinkTarget(LinkKind::Serial, {}).serial_port, "/dev/ttyCONFIGURED");
+  TLinkTarget given;
+  given.serial_port = "/dev/ttyGIVEN";
+  EXPECT_EQ(ResolveLinkTarget(LinkKind::Serial, given).serial_port, "/dev/ttyGIVEN");
+  EXPECT_FALSE(ResolveLinkTarget(LinkKind::Usb, {}).serial_port) << "a USB link has no port";
+  AppEnv().PSetValue("IF", previous);
+}
+
+}  // namespace
+}  // namespace ostrel::testing

@@ -338,20 +338,11 @@ TEST(ProtocolTarget, UsbDeviceIsAppendedToTheConnectionString) {
             "DCBFLAGSOFF=DTRHANDSHAKE,RTSHANDSHAKE;DCBFLAGSON=DTRON,RTSON");
 }
 
-TEST_F(ProtocolTest, SerialPortComesFromTheSettingsUnlessTheTargetNamesOne) {
-  const std::string ini = PathIn("settings.ini");
-  {
-    std::ofstream out(ini);
-    out << "[PROGRAM]\nCOMPORT=/dev/ttyCONFIGURED\n";
-  }
-  const std::string previous = AppEnv().PGetValue("IF");
-  AppEnv().PSetValue("IF", ini);
-  EXPECT_EQ(TFX9860sio(LinkKind::Serial, {}).PortName(), "/dev/ttyCONFIGURED");
+TEST_F(ProtocolTest, TheSerialPortIsTheTargetsOwn) {
   TLinkTarget target;
   target.serial_port = "/dev/ttyGIVEN";
   EXPECT_EQ(TFX9860sio(LinkKind::Serial, {}, target).PortName(), "/dev/ttyGIVEN");
   EXPECT_EQ(TFX9860sio(LinkKind::Usb, {}).PortName(), "");  // a USB link has no port
-  AppEnv().PSetValue("IF", previous);
 }
 
 }  // namespace

@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <span>
+#include <string>
+
+#include "protocol/byte_sink.h"
+
 #include <memory>
 #include <string>
 
@@ -17,6 +23,32 @@ inline int CountLines(const RecordingUi& ui, const std::string& text) {
   int count = 0;
   for (const auto& line : ui.LogLines()) count += line == text ? 1 : 0;
   return count;
+}
+
+// A read-out's bytes in a file, written through as they come, so that a test reads what a
+// read-out left also when it raised.
+class TestFileSink : public TByteSink {
+ public:
+  explicit TestFileSink(std::string path) : path_(std::move(path)), out_(path_, std::ios::binary | std::ios::trunc) {}
+  void Append(std::span<const std::uint8_t> bytes) override {
+    out_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out_.flush();
+  }
+  std::string Name() const override { return path_; }
+
+ private:
+  std::string path_;
+  std::ofstream out_;
+};
+
+// The read-outs into the file at `path`.
+inline int ReadFlashInto(TFX9860sio& sio, const std::string& path, std::uint16_t flags) {
+  TestFileSink sink(path);
+  return sio.ReceiveFlashImage("fls0", sink, flags);
+}
+inline int ReadRamInto(TFX9860sio& sio, const std::string& path) {
+  TestFileSink sink(path);
+  return sio.ReceiveRamImage("fls0", sink);
 }
 
 class ProtocolTest : public ::testing::Test {

@@ -11,7 +11,6 @@
 #include "fxsim/simulator.h"
 #include "env/options.h"
 #include "protocol/fx9860sio.h"
-#include "protocol/image_file.h"
 #include "protocol_fixture.h"
 #include "support/scripted_peer.h"
 
@@ -56,7 +55,7 @@ TEST_F(TransferTest, SmallFlashImageIsCopiedAndTerminated) {
   auto sio = Connect(sim);
   const std::string file = PathIn("flash.bin");
 
-  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  EXPECT_NE(ReadFlashInto(*sio, file, 0), 0);
   EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), kFlashImageSmall));
   EXPECT_EQ(sio->BytesWritten(), kFlashImageSmall);
   EXPECT_EQ(sio->ImageSize(), kFlashImageSmall);
@@ -113,7 +112,7 @@ TEST_F(TransferTest, LargeFlashImageIncludesTheStorageMemory) {
   auto sio = Connect(sim);
   const std::string file = PathIn("flash-smem.bin");
 
-  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, OPT_INCLUDE_SMEM), 0);
+  EXPECT_NE(ReadFlashInto(*sio, file, OPT_INCLUDE_SMEM), 0);
   EXPECT_EQ(ReadFileBytes(file), sim.Flash());
   EXPECT_EQ(sio->BytesWritten(), kFlashImageLarge);
   EXPECT_EQ(ui_.Values(nfProgressMax), (std::vector<std::int64_t>{0x4000}));
@@ -133,7 +132,7 @@ TEST_F(TransferTest, RamImageOverTheSerialLine) {
   ASSERT_EQ(sio.FStart(), 0);
   const std::string file = PathIn("ram.RAM");
 
-  EXPECT_NE(sio.ReceiveRamImage("fls0", file), 0);
+  EXPECT_NE(ReadRamInto(sio, file), 0);
   sio.FStop();
   const ByteVector image = ReadFileBytes(file);
   EXPECT_EQ(image, sim.Ram());
@@ -163,7 +162,7 @@ TEST_F(TransferTest, BlocksOfAnotherSizeThanTheProtocolsAreRefused) {
   }
   const std::string file = PathIn("cut.RAM");
 
-  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadRamInto(*sio, file), 0);
   EXPECT_EQ(sio->FailureCause(), "the calculator sent block 1 of " + std::to_string(blocks) +
                                      " with 255 image bytes, where 256 belong; the image would be shifted");
   EXPECT_TRUE(ReadFileBytes(file).empty());
@@ -181,7 +180,7 @@ TEST_F(TransferTest, EquallyShortBlocksEndTheReadOutAtTheFirstBlock) {
     auto sio = Connect(sim);
     const std::string file = PathIn(flash ? "short.bin" : "short.RAM");
 
-    const int result = flash ? sio->ReceiveFlashImage("fls0", file, 0) : sio->ReceiveRamImage("fls0", file);
+    const int result = flash ? ReadFlashInto(*sio, file, 0) : ReadRamInto(*sio, file);
 
     EXPECT_EQ(result, 0);
     const std::size_t blocks = (flash ? sim.Flash().size() : sim.Ram().size()) / 256;
@@ -200,7 +199,7 @@ TEST_F(TransferTest, BlocksPastTheImageEndAreTerminated) {
   auto sio = Connect(sim);
   const std::string file = PathIn("extra.RAM");
 
-  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_NE(ReadRamInto(*sio, file), 0);
   EXPECT_EQ(ReadFileBytes(file), sim.Ram());
   EXPECT_TRUE(SentTerminate(sim));
   EXPECT_EQ(sim.GetCounters().blocks_sent, 0x800u);  // terminated before any extra block
@@ -216,7 +215,7 @@ TEST_F(TransferTest, BlockAfterTheLastAnnouncedOneIsASyncError) {
   const std::string file = PathIn("sync.bin");
 
   try {
-    sio->ReceiveFlashImage("fls0", file, 0);
+    ReadFlashInto(*sio, file, 0);
     FAIL() << "no error raised";
   } catch (const LinkError& e) {
     EXPECT_EQ(e.Text(), "sync error");
@@ -233,7 +232,7 @@ TEST_F(TransferTest, RoleSwapFromTheCalculatorEndsAShortImage) {
   auto sio = Connect(sim);
   const std::string file = PathIn("short.bin");
 
-  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  EXPECT_NE(ReadFlashInto(*sio, file, 0), 0);
   EXPECT_TRUE(ui_.HasLogLine("Received roleswap!"));
   EXPECT_EQ(ReadFileBytes(file), sim.Flash());
   EXPECT_EQ(sio->BytesWritten(), 0x1000u);
@@ -252,7 +251,7 @@ TEST_F(TransferTest, CancelEndsAfterTheCurrentBlockWithoutTerminate) {
   };
   const std::string file = PathIn("cancel.bin");
 
-  EXPECT_NE(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  EXPECT_NE(ReadFlashInto(*sio, file, 0), 0);
   EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), 5 * 256));
   EXPECT_EQ(sio->BytesWritten(), 5u * 256);
   EXPECT_FALSE(SentTerminate(sim));
@@ -266,7 +265,7 @@ TEST_F(TransferTest, RefusedRequestShowsTheBackupHint) {
   auto sio = Connect(sim);
   const std::string file = PathIn("refused.bin");
 
-  EXPECT_EQ(sio->ReceiveFlashImage("fls0", file, 0), 0);
+  EXPECT_EQ(ReadFlashInto(*sio, file, 0), 0);
   ASSERT_EQ(ui_.dialogs.size(), 1u);
   EXPECT_EQ(ui_.dialogs[0].text,
             "Error 04: Overwrite impossible/requested file does not exist\r\n"
@@ -283,7 +282,7 @@ TEST_F(TransferTest, RoleSwapInsteadOfTheAnnouncementIsShownAndTheTransferGoesOn
   auto sio = Connect(sim);
   const std::string file = PathIn("announce.RAM");
 
-  EXPECT_NE(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_NE(ReadRamInto(*sio, file), 0);
   ASSERT_EQ(ui_.dialogs.size(), 1u);
   EXPECT_EQ(ui_.dialogs[0].text, "wrong answer on:<01>301 (the calculator sent <03>000)");
   EXPECT_EQ(ReadFileBytes(file), sim.Ram());
@@ -303,7 +302,7 @@ TEST_F(TransferTest, StallOrDisconnectEndsWithAPartialFile) {
     auto sio = Connect(sim);
     const std::string file = PathIn(std::string("broken-") + std::to_string(c.block) + ".bin");
 
-    EXPECT_EQ(sio->ReceiveFlashImage("fls0", file, 0), 0) << c.fault;
+    EXPECT_EQ(ReadFlashInto(*sio, file, 0), 0) << c.fault;
     const std::size_t expected = static_cast<std::size_t>(c.block - 1) * 256;
     EXPECT_EQ(sio->BytesWritten(), expected) << c.fault;
     EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), expected)) << c.fault;
@@ -320,7 +319,7 @@ TEST_F(TransferTest, DamagedBlockIsNeverWritten) {
   peer.AddReply(MakePacket(kTypeData, "30", Block("08000002", 'B'), 1));
   const std::string file = PathIn("damaged.RAM");
 
-  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadRamInto(*sio, file), 0);
   EXPECT_TRUE(ui_.HasLogLine("checksum error"));
   EXPECT_EQ(ReadFileBytes(file), BytesOf(Block("", 'G')));
   EXPECT_EQ(sio->BytesWritten(), 256u);
@@ -337,7 +336,7 @@ TEST_F(TransferTest, AnswerThatIsNotABlockEndsTheReadOut) {
   peer.AddReply(MakePacket(kTypeRoleswap, "00"));
   const std::string file = PathIn("gap.RAM");
 
-  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadRamInto(*sio, file), 0);
   EXPECT_EQ(ReadFileBytes(file), BytesOf(Block("", 'F')));
   EXPECT_EQ(sio->FailureCause(), "the calculator sent <06>000 where data block 2 (<02>301) was expected");
   ASSERT_EQ(ui_.dialogs.size(), 1u);
@@ -365,7 +364,7 @@ TEST_P(MisplacedBlockTest, EndsTheReadOutBeforeTheBlockIsStored) {
   for (const std::string& block : GetParam().blocks) peer.AddReply(MakePacket(kTypeData, "30", block));
   const std::string file = PathIn("misplaced.RAM");
 
-  EXPECT_EQ(sio->ReceiveRamImage("fls0", file), 0);
+  EXPECT_EQ(ReadRamInto(*sio, file), 0);
   EXPECT_EQ(sio->FailureCause(), GetParam().cause);
   EXPECT_TRUE(ui_.HasLogLine(GetParam().cause));
   EXPECT_EQ(ReadFileBytes(file), BytesOf(Block("", 'A')));
@@ -402,7 +401,7 @@ TEST_F(TransferTest, FlashBlockInARamReadOutIsNotStored) {
   peer.AddReply(MakePacket(kTypeCommand, "30", "announcement"));
   peer.AddReply(MakePacket(kTypeData, "50", "00020001" "FLASH"));
 
-  EXPECT_EQ(sio->ReceiveRamImage("fls0", PathIn("kind.RAM")), 0);
+  EXPECT_EQ(ReadRamInto(*sio, PathIn("kind.RAM")), 0);
   EXPECT_EQ(sio->FailureCause(), "the calculator sent <02>501 where data block 1 (<02>301) was expected");
   EXPECT_TRUE(ReadFileBytes(PathIn("kind.RAM")).empty());
 }
@@ -429,7 +428,7 @@ TEST_P(OutOfOrderTest, ReadOutFailsHoldingTheBlocksBeforeTheFault) {
   auto sio = Connect(sim);
   const std::string file = PathIn("order.bin");
 
-  const int result = c.flash ? sio->ReceiveFlashImage("fls0", file, 0) : sio->ReceiveRamImage("fls0", file);
+  const int result = c.flash ? ReadFlashInto(*sio, file, 0) : ReadRamInto(*sio, file);
 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(sio->FailureCause(), c.cause);
@@ -449,31 +448,6 @@ INSTANTIATE_TEST_SUITE_P(
                        "the calculator sent <06>021 where data block 7 (<02>301) was expected"},
         OutOfOrderCase{"RepeatedRamBlock", "repeat-block@block:6", false, "the calculator sent block 6 twice"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(TransferTest, FileThatCannotBeCreatedIsAnIoError) {
-  TFX9860sio sio(LinkKind::Usb, ui_.Ui());
-  const std::string file = PathIn("missing-folder/flash.bin");
-  try {
-    sio.ReceiveFlashImage("fls0", file, 0);
-    FAIL() << "no error raised";
-  } catch (const IoError& e) {
-    EXPECT_NE(e.Text().find(file), std::string::npos) << e.Text();
-    EXPECT_NE(e.Text().find("No such file or directory"), std::string::npos) << e.Text();
-  }
-}
-
-TEST(ImageFile, AFullDiskIsAnIoErrorNeverAQuietShortFile) {
-  const std::vector<std::uint8_t> block(64 * 1024, 0x5A);
-  std::string text;
-  try {
-    TImageFile file("/dev/full");
-    file.Append(block);
-    file.Close();
-  } catch (const IoError& e) {
-    text = e.Text();
-  }
-  EXPECT_EQ(text, "Cannot write file /dev/full: No space left on device");
-}
 
 }  // namespace
 }  // namespace ostrel::testing

@@ -9,18 +9,21 @@
 #include <span>
 #include <string>
 
+#include "protocol/byte_sink.h"
+
 namespace ostrel {
 
-class TImageFile {
+class TImageFile : public TByteSink {
  public:
   explicit TImageFile(std::string file_name);
-  ~TImageFile();
+  ~TImageFile() override;
   TImageFile(const TImageFile&) = delete;
   TImageFile& operator=(const TImageFile&) = delete;
 
-  void Append(std::span<const std::uint8_t> bytes);
+  void Append(std::span<const std::uint8_t> bytes) override;
   // Flushes and closes; a failure here means data did not reach the disk.
-  void Close();
+  void Close() override;
+  std::string Name() const override { return file_name_; }
 
  private:
   struct Closer {

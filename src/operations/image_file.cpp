@@ -1,4 +1,4 @@
-#include "protocol/image_file.h"
+#include "operations/image_file.h"
 
 #include <cerrno>
 #include <cstring>
