@@ -75,6 +75,11 @@ dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/ostrel.desktop" || fail "the desktop entry does not validate"
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.ostrel.Maintenance.metainfo.xml" ||
   fail "the AppStream metadata does not validate"
+# The menu entry starts the packaged window and names an icon the package has.
+desktop=$root/usr/share/applications/ostrel.desktop
+[ -x "$root/usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")" ] || fail "the menu entry starts no packaged program"
+[ -f "$root/usr/share/icons/hicolor/scalable/apps/$(sed -n 's/^Icon=//p' "$desktop").svg" ] ||
+  fail "the menu entry names no packaged icon"
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config PATH="$root/usr/bin:$PATH"
 mkdir -p "$HOME"
