@@ -50,26 +50,28 @@ step "Generating the calculator's flash: 4 MiB, class-1 OS 02.00.0000, known BIO
 "$imagegen" -o "$work/calculator.bin" --size 0x400000 --class 1 --bios-row 7
 
 # start_simulator LOG ARGS...: starts ostrel-sim with both endpoints and sets $usb and
-# $serial to them.
+# $serial to them; with SERIAL_ONLY=1 only the serial line (a model without USB).
 start_simulator() {
   local log=$1
   shift
-  "$sim" "$@" --usb --serial >"$log" 2>&1 &
+  local endpoints=(--usb --serial)
+  [ "${SERIAL_ONLY:-0}" = 1 ] && endpoints=(--serial)
+  "$sim" "$@" "${endpoints[@]}" >"$log" 2>&1 &
   sim_pid=$!
   usb="" serial=""
   for _ in $(seq 1 100); do
     usb=$(sed -n 's/^usb: //p' "$log")
     serial=$(sed -n 's/^serial: //p' "$log")
-    if [ -n "$usb" ] && [ -n "$serial" ]; then break; fi
+    if { [ -n "$usb" ] || [ "${SERIAL_ONLY:-0}" = 1 ]; } && [ -n "$serial" ]; then break; fi
     if ! kill -0 "$sim_pid" 2>/dev/null; then break; fi
     sleep 0.1
   done
-  if [ -z "$usb" ] || [ -z "$serial" ]; then
+  if { [ -z "$usb" ] && [ "${SERIAL_ONLY:-0}" != 1 ]; } || [ -z "$serial" ]; then
     cat "$log"
     echo "DEMO FAILED: the simulated calculator did not start"
     exit 1
   fi
-  echo "usb: $usb"
+  [ -n "$usb" ] && echo "usb: $usb"
   echo "serial: $serial"
 }
 
@@ -163,12 +165,12 @@ start_simulator "$work/sim-gii.txt" --flash "$work/calculator.bin" --bios-type 2
 recover_and_compare usb-recovery "$work/new-os.fls" $((0x270000)) --device "$usb"
 stop_simulator
 
-step "OS recovery over the serial line: an fx-7400GII unit running its OS, and a 0x200000 image"
-"$imagegen" -o "$work/calculator-7400.bin" --size 0x400000 --class 3 --bios-row 10 --seed 3
+step "OS recovery over the serial line: an fx-7400GII unit (2 MiB flash, 3-pin port only) running its OS"
+"$imagegen" -o "$work/calculator-7400.bin" --size 0x200000 --class 3 --bios-row 10 --seed 3
 "$imagegen" -o "$work/new-os-7400.fls" --class 3 --bios-row 10 --seed 4
-# Caller code 3: the fx-7400GII's OS starts the program, which then restarts the unit into
-# its boot code ("77"); the second pass runs there.
-start_simulator "$work/sim-7400.txt" --flash "$work/calculator-7400.bin" --bios-type 5 --caller-code 3 --erase-ms 20
+# The model's own program record: BIOS type 5 and caller code 3, its OS starts the program,
+# which then restarts the unit into its boot code ("77"); the second pass runs there.
+SERIAL_ONLY=1 start_simulator "$work/sim-7400.txt" --model fx-7400GII --flash "$work/calculator-7400.bin" --erase-ms 20
 recover_and_compare serial-recovery "$work/new-os-7400.fls" $((0x200000)) --serial "$serial"
 stop_simulator
 

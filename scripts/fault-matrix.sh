@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs every fault the simulated calculator can inject, at a set of sites (each kind of
 # packet, the first, a middle and the last data block, each step of the recovery program),
-# against every link operation (info, backup-flash, backup-ram, recover, upload-run) over
-# both cables (the USB stand-in and the serial line). Each run gets a fresh simulated
-# calculator and an older file at the operation's target. Prints one table per operation
-# and cable, and the total:
+# against every link operation (info, backup-flash, backup-ram, recover, upload-run) on
+# every model preset of the simulator over its own cable (the USB stand-in, or the serial
+# line for the fx-7400GII), and a backup of two units whose flash fails its check. Each run
+# gets a fresh simulated calculator and an older file at the operation's target. Prints one
+# table row per operation and unit, and the total:
 #   runs       runs made
 #   hangs      runs still going after MATRIX_LIMIT seconds (far beyond the link time-outs)
 #   crashes    runs ended by a signal or a sanitizer report
@@ -22,7 +23,8 @@
 # Usage: scripts/fault-matrix.sh [OPERATION...]
 # Environment: MATRIX_JOBS (runs at a time, default 6: most of a faulted run is waiting for
 # a time-out), MATRIX_LIMIT (seconds before a run counts as a hang, default 150),
-# MATRIX_BUILD (release build folder, default build/release), MATRIX_KEEP=1 keeps the work
+# MATRIX_UNITS (unit names, space-separated: a part of the matrix), MATRIX_BUILD (release
+# build folder, default build/release), MATRIX_KEEP=1 keeps the work
 # folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,17 +49,37 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-fault-matrix-XXXXXX")
 # The runs must not read or change the user's settings.
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
 
-# The calculators: over USB an fx-9860GII unit (4 MiB flash, class-1 OS, known BIOS build),
-# over the serial line an fx-7400GII unit (class-3 OS; the one model whose boot code updater
-# takes the 3-pin cable), each with a new OS image of its class for the recovery (written
-# up to image_end); the program for upload-run.
-"$imagegen" -o "$work/calculator-usb.bin" --size 0x400000 --class 1 --bios-row 7 >/dev/null
-"$imagegen" -o "$work/new-os-usb.fls" --size 0x270000 --class 1 --bios-row 7 --seed 42 >/dev/null
-"$imagegen" -o "$work/calculator-serial.bin" --size 0x400000 --class 3 --bios-row 10 --seed 3 >/dev/null
-"$imagegen" -o "$work/new-os-serial.fls" --class 3 --bios-row 10 --seed 4 >/dev/null
+# The calculators: every model preset of the simulator over its own cable (the fx-7400GII
+# has only the 3-pin port, the others are reached over USB), each with a flash that holds a
+# valid OS image of the kind the model runs, and a new OS image of that kind for the
+# recovery (written up to its image end). Two more units carry a flash whose OS checksum is
+# wrong: a backup of it must fail its check and never replace the older file at the target.
+# MATRIX_UNITS picks units by name (default: all).
+#   unit             model         cable   class bios-row flash     image end  operations
+unit_table="
+fx-9860GII        fx-9860GII    usb     1 7  0x400000 0x270000 all
+fx-9860G          fx-9860G      usb     0 1  0x400000 0x270000 all
+fx-7400GII        fx-7400GII    serial  3 10 0x200000 0x200000 all
+fx-9860GII-2      fx-9860GII-2  usb     1 11 0x400000 0x270000 all
+fx-9750GII-2      fx-9750GII-2  usb     1 11 0x400000 0x270000 all
+fx-9860GII-unverified fx-9860GII usb    1 7  0x400000 0x270000 backup-flash
+fx-7400GII-unverified fx-7400GII serial 3 10 0x200000 0x200000 backup-flash
+"
+declare -A unit_model unit_cable unit_end unit_operations
+units=()
+while read -r name model cable class row flash end unit_ops; do
+  [ -n "$name" ] || continue
+  if [ -n "${MATRIX_UNITS:-}" ] && [[ " $MATRIX_UNITS " != *" $name "* ]]; then continue; fi
+  units+=("$name")
+  unit_model[$name]=$model unit_cable[$name]=$cable unit_end[$name]=$((end)) unit_operations[$name]=$unit_ops
+  checksum=()
+  [[ $name == *-unverified ]] && checksum=(--wrong-checksum)
+  "$imagegen" -o "$work/calculator-$name.bin" --size "$flash" --class "$class" --bios-row "$row" --seed 3 \
+    "${checksum[@]}" >/dev/null
+  "$imagegen" -o "$work/new-os-$name.fls" --size "$end" --class "$class" --bios-row "$row" --seed 42 >/dev/null
+done <<<"$unit_table"
 "$imagegen" --program -o "$work/helper.bin" >/dev/null
 printf 'an older file that a failed operation must leave as it is\n' >"$work/older"
-declare -A bios_type=([usb]=2 [serial]=5) image_end=([usb]=$((0x270000)) [serial]=$((0x200000)))
 
 # The operation's command line after "ostrel --yes"; TARGET is the file it writes, if any.
 command_line() {
@@ -71,24 +93,24 @@ command_line() {
   esac
 }
 
-# run ID OPERATION CABLE FAULT: one run in $work/runs/ID; writes its verdicts to
+# run ID OPERATION UNIT FAULT: one run in $work/runs/ID; writes its verdicts to
 # $work/runs/ID/verdict (one word per broken property, "ok" when none). Call it in a
 # subshell: it sets an EXIT trap that stops its simulator.
 run() {
-  local id=$1 operation=$2 cable=$3 fault=$4
-  local dir="$work/runs/$id"
+  local id=$1 operation=$2 unit=$3 fault=$4
+  local dir="$work/runs/$id" cable=${unit_cable[$unit]}
   mkdir -p "$dir/state"
   cp "$work/older" "$dir/target.bin"
   cp "$work/older" "$dir/target.ram"
-  cp "$work/new-os-$cable.fls" "$dir/image.fls"
-  local end=${image_end[$cable]}
+  cp "$work/new-os-$unit.fls" "$dir/image.fls"
+  local end=${unit_end[$unit]}
   cp "$work/helper.bin" "$dir/helper.bin"
   cp "$work/helper.bin" "$dir/program.bin"
   local fault_option=()
   [ "$fault" != none ] && fault_option=(--fault "$fault")
   local endpoint_option=(--usb) link_option=(--device)
   [ "$cable" = serial ] && endpoint_option=(--serial) link_option=(--serial)
-  "$sim" --flash "$work/calculator-$cable.bin" --bios-type "${bios_type[$cable]}" --caller-code 0 --erase-ms 5 \
+  "$sim" --model "${unit_model[$unit]}" --flash "$work/calculator-$unit.bin" --caller-code 0 --erase-ms 5 \
     --write-ms 5 --restart-ms 300 "${fault_option[@]}" "${endpoint_option[@]}" --save-state "$dir/state" \
     --log "$dir/packets.txt" >"$dir/sim.out" 2>"$dir/sim.err" &
   local sim_pid=$! endpoint=""
@@ -124,10 +146,12 @@ run() {
   if [ "$status" -eq 0 ]; then
     case $operation in
       # The same device information as the run without a fault printed.
-      info) cmp -s "$dir/stdout" "$work/runs/base-info-$cable/stdout" || verdicts+=(false-ok) ;;
+      info) cmp -s "$dir/stdout" "$work/runs/base-info-$unit/stdout" || verdicts+=(false-ok) ;;
+      # The whole OS area (the whole flash of a 2 MiB unit), verified: a flash that fails
+      # its check never gives a backup.
       backup-flash)
-        [ "$(stat -c %s "$dir/target.bin")" -eq $((0x270000)) ] &&
-          cmp -s -n $((0x270000)) "$dir/target.bin" "$state/flash.bin" || verdicts+=(false-ok) ;;
+        [[ $unit != *-unverified ]] && [ "$(stat -c %s "$dir/target.bin")" -eq "$end" ] &&
+          cmp -s -n "$end" "$dir/target.bin" "$state/flash.bin" || verdicts+=(false-ok) ;;
       backup-ram) cmp -s "$dir/target.ram" "$state/ram.bin" || verdicts+=(false-ok) ;;
       recover)
         cmp -s -i $((0x10000)) -n $((end - 0x10000)) "$dir/image.fls" "$state/flash.bin" || verdicts+=(false-ok) ;;
@@ -154,7 +178,7 @@ run() {
       [[ " ${verdicts[*]} " == *" hang "* || " ${verdicts[*]} " == *" crash "* ]] || verdicts+=(no-cause)
     fi
   fi
-  cmp -s "$work/new-os-$cable.fls" "$dir/image.fls" || verdicts+=(destroyed)
+  cmp -s "$work/new-os-$unit.fls" "$dir/image.fls" || verdicts+=(destroyed)
   cmp -s "$work/helper.bin" "$dir/helper.bin" && cmp -s "$work/helper.bin" "$dir/program.bin" || verdicts+=(destroyed)
   # Sector 0 is never touched; the OS header sector is written only once the rest is in.
   if grep -q '^sector 0 ' "$state/status.txt" 2>/dev/null; then verdicts+=(recovery); fi
@@ -176,20 +200,24 @@ packet_sites() {
   echo "${sites[@]}"
 }
 
+# A run without a fault: it must succeed (a unit whose flash fails its check must fail with
+# its cause, the older file kept).
 baseline() {
-  local operation=$1 cable=$2
-  (run "base-$operation-$cable" "$operation" "$cable" none)
-  local dir="$work/runs/base-$operation-$cable"
-  if [ "$(cat "$dir/verdict")" != ok ] || [ "$(cat "$dir/status")" != 0 ]; then
-    echo "fault-matrix.sh: $operation over $cable fails without a fault (see below); fix that first" >&2
+  local operation=$1 unit=$2
+  (run "base-$operation-$unit" "$operation" "$unit" none)
+  local dir="$work/runs/base-$operation-$unit" expected=0
+  [[ $unit == *-unverified ]] && expected=1
+  if [ "$(cat "$dir/verdict")" != ok ] || [ "$(cat "$dir/status")" != "$expected" ]; then
+    echo "fault-matrix.sh: $operation on $unit ends with $(cat "$dir/status") without a fault, not $expected" \
+      "(see below); fix that first" >&2
     tail -n 5 "$dir/stderr" >&2
     exit 1
   fi
 }
 
 other_sites() {
-  local operation=$1 cable=$2
-  local dir="$work/runs/base-$operation-$cable" sites=()
+  local operation=$1 unit=$2
+  local dir="$work/runs/base-$operation-$unit" sites=()
   case $operation in
     backup-flash | backup-ram)
       local blocks
@@ -216,13 +244,19 @@ site_faults=(no-answer drop corrupt bad-checksum error:00 error+data:04 stall di
 block_faults=(repeat-block swap-blocks foreign-packet)
 global_faults=(no-answer extra-blocks:2 no-roleswap roleswap-announce short-blocks)
 
-cables=(usb serial)
+# operation_applies OPERATION UNIT: whether the unit's row takes the operation.
+operation_applies() {
+  [ "${unit_operations[$2]}" = all ] || [[ " ${unit_operations[$2]} " == *" $1 "* ]]
+}
+
 plan="$work/plan"
 : >"$plan"
 for operation in "${operations[@]}"; do
-  for cable in "${cables[@]}"; do
-    baseline "$operation" "$cable"
-    read -r -a sites <<<"$(packet_sites "$operation" "$cable") $(other_sites "$operation" "$cable")"
+  for unit in "${units[@]}"; do
+    operation_applies "$operation" "$unit" || continue
+    cable=${unit_cable[$unit]}
+    baseline "$operation" "$unit"
+    read -r -a sites <<<"$(packet_sites "$operation" "$cable") $(other_sites "$operation" "$unit")"
     faults=("${global_faults[@]}")
     for site in "${sites[@]}"; do
       for fault in "${site_faults[@]}"; do faults+=("$fault@$site"); done
@@ -230,37 +264,38 @@ for operation in "${operations[@]}"; do
         for fault in "${block_faults[@]}"; do faults+=("$fault@$site"); done
       fi
     done
-    for fault in "${faults[@]}"; do echo "$operation $cable $fault" >>"$plan"; done
+    for fault in "${faults[@]}"; do echo "$operation $unit $fault" >>"$plan"; done
   done
 done
 
 echo "fault-matrix.sh: $(wc -l <"$plan") runs, $jobs at a time (work folder $work)" >&2
 n=0
-while read -r operation cable fault; do
+while read -r operation unit fault; do
   n=$((n + 1))
   id=$(printf '%04d' "$n")
-  echo "$id $operation $cable $fault" >>"$work/ids"
+  echo "$id $operation $unit $fault" >>"$work/ids"
   while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done
-  run "$id" "$operation" "$cable" "$fault" &
+  run "$id" "$operation" "$unit" "$fault" &
 done <"$plan"
 wait
 
 columns=(hang crash false-ok destroyed no-cause recovery)
-row() { printf '%-13s %-7s %5s %6s %8s %9s %10s %9s %9s\n' "$@"; }
-row operation cable runs hangs crashes false-ok destroyed no-cause recovery
+row() { printf '%-13s %-22s %-7s %5s %6s %8s %9s %10s %9s %9s\n' "$@"; }
+row operation unit cable runs hangs crashes false-ok destroyed no-cause recovery
 failed=0
 total_runs=0
 declare -A totals
 for operation in "${operations[@]}"; do
-  for cable in "${cables[@]}"; do
+  for unit in "${units[@]}"; do
+    operation_applies "$operation" "$unit" || continue
     runs=0
     declare -A counts=()
-    while read -r id op cb fault; do
-      [ "$op" = "$operation" ] && [ "$cb" = "$cable" ] || continue
+    while read -r id op un fault; do
+      [ "$op" = "$operation" ] && [ "$un" = "$unit" ] || continue
       runs=$((runs + 1))
       while read -r verdict; do
         counts[$verdict]=$((${counts[$verdict]:-0} + 1))
-        [ "$verdict" != ok ] && echo "$verdict: $operation $cable $fault ($work/runs/$id)" >>"$work/broken"
+        [ "$verdict" != ok ] && echo "$verdict: $operation $unit $fault ($work/runs/$id)" >>"$work/broken"
       done < <(cat "$work/runs/$id/verdict" 2>/dev/null || echo setup)
     done <"$work/ids"
     total_runs=$((total_runs + runs))
@@ -269,7 +304,7 @@ for operation in "${operations[@]}"; do
       values+=("${counts[$column]:-0}")
       totals[$column]=$((${totals[$column]:-0} + ${counts[$column]:-0}))
     done
-    row "$operation" "$cable" "$runs" "${values[@]}"
+    row "$operation" "$unit" "${unit_cable[$unit]}" "$runs" "${values[@]}"
     unset counts
   done
 done
@@ -278,7 +313,7 @@ for column in "${columns[@]}"; do
   values+=("${totals[$column]:-0}")
   [ "${totals[$column]:-0}" -eq 0 ] || failed=1
 done
-row total "" "$total_runs" "${values[@]}"
+row total "" "" "$total_runs" "${values[@]}"
 if grep -q '^setup' "$work/broken" 2>/dev/null; then failed=1; fi
 if [ "$failed" -ne 0 ]; then
   trap - EXIT

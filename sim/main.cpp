@@ -15,6 +15,7 @@
 #include "fxsim/simulator.h"
 #include "memory_image_file.h"
 #include "program_options.h"
+#include "simulation/simulated_flash.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ CLI::Option* AddOptions(CLI::App& app, Options& options) {
                   ->expected(0, 1)
                   ->type_name("[PATH]");
   app.add_flag("--serial", options.serial, "Serve a serial line on a new pty");
-  app.add_option("--flash", options.flash_file, "Flash contents (default: the model's flash size of a fixed pattern)")
+  app.add_option("--flash", options.flash_file, "Flash contents (default: a valid OS image of the model, whose backup passes the image check)")
       ->type_name("FILE");
   app.add_option("--ram", options.ram_file, "RAM contents (default: 512 KiB of a fixed pattern)")
       ->type_name("FILE");
@@ -125,7 +126,9 @@ fxsim::SimConfig MakeConfig(const Options& options, const fxsim::ProgramOptions&
     throw std::invalid_argument("the " + model.name + " has no USB port: serve it with --serial");
   }
   fxsim::SimConfig config = fxsim::ConfigFor(model);
-  if (!options.flash_file.empty()) config.flash = fxsim::ReadMemoryImageFile(options.flash_file);
+  // Without a file the flash holds a valid OS image of the model, as a unit's flash does.
+  config.flash = options.flash_file.empty() ? ostrel::SimulatedFlashOf(model)
+                                            : fxsim::ReadMemoryImageFile(options.flash_file);
   if (!options.ram_file.empty()) config.ram = fxsim::ReadMemoryImageFile(options.ram_file);
   // A model named on the command line has its flash size; without one any size serves.
   if (program_options.ModelGiven() && !config.flash.empty() && config.flash.size() != model.flash_size) {

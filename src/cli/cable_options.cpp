@@ -1,6 +1,9 @@
 #include "cli/cable_options.h"
 
+#include <unistd.h>
+
 #include <iostream>
+#include <string_view>
 #include <string>
 
 #include "base/text.h"
@@ -25,6 +28,9 @@ void AddCableOptions(CLI::App& command, TCableOptions& options) {
 }
 
 TCableChoice::TCableChoice(const TCableOptions& options, const std::string& trace_file) {
+  // Nobody at a terminal puts the calculator into receive mode or presses Ctrl-C: a script
+  // learns within a minute that the calculator did not take the link.
+  if (::isatty(STDIN_FILENO) != 1) target_.timings.receive_mode_wait = kUnwatchedReceiveModeWait;
   if (!trace_file.empty()) {
     trace_ = std::make_unique<TPacketTrace>(trace_file);
     target_.trace = trace_.get();
@@ -73,6 +79,9 @@ int RunLinkOperation(TTerminalUi& terminal, const std::function<bool(std::string
   const bool held = terminal.SessionActive();
   const std::uint8_t stop = FinishOperation(terminal.Ui(), held);
   if (held && stop == stopNone) std::cerr << "ostrel: " << ReplaceAll(kResetAdvice, "\r\n", " ") << '\n';
+  // The user's stop is what ended the command; the line says so before what it left.
+  constexpr std::string_view kPrefix = "ostrel: ";
+  if (stop == stopByUser && failure_line.starts_with(kPrefix)) failure_line.insert(kPrefix.size(), "stopped (Ctrl-C): ");
   if (!failure_line.empty()) std::cerr << failure_line << '\n' << std::flush;
   return LinkCommandExitStatus(succeeded, stop);
 }

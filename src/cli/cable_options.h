@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,6 +56,9 @@ class TCableChoice {
   std::unique_ptr<TSimulatedCalculator> simulator_;
   std::unique_ptr<TPacketTrace> trace_;
 };
+
+// How long a command without a terminal waits for a calculator that does not take the link.
+inline constexpr std::chrono::milliseconds kUnwatchedReceiveModeWait{60000};
 
 // Exit statuses of the link commands.
 inline constexpr int kExitSuccess = 0;

@@ -88,6 +88,7 @@ TSplitCommandLine SplitCommandLine(const std::vector<std::string>& arguments,
 
 void SetupApplication(CLI::App& app, TCliContext& context) {
   app.require_subcommand(1);
+  app.set_version_flag("--version", AppEnv().PGetValue("PN") + " " + AppEnv().PGetValue("FV"));
   app.add_flag("-y,--yes", context.assume_yes, "Answer every question with Yes/OK");
   app.add_flag("-v,--verbose", context.verbose, "Show the diagnostics lines of an operation");
   app.add_flag("-q,--quiet", context.quiet, "Show no status, speed or progress");

@@ -58,6 +58,18 @@ void IncompleteCause(const ostrel::TBackupDetails& backup, const std::string& fi
   failure_line += "; " + file + (target_existed ? " was not changed" : " was not created");
 }
 
+// The last line of a complete image that failed its check: what is wrong, where the image
+// went, and what to do.
+void FailedCheckCause(const ostrel::TFlashBackupOutcome& outcome, const std::string& file, std::string& failure_line) {
+  if (!outcome.backup.Complete() || !outcome.check || *outcome.check == ostrel::icrOK) return;
+  const ostrel::TImageCheckFinding finding = ostrel::ImageCheckFinding(outcome.check_report);
+  failure_line = "ostrel: the flash image read from the calculator failed its check: " + finding.problem +
+                 "; it was saved as " + outcome.backup.file +
+                 (outcome.backup.kept_beside ? " and " + file + " was left as it was" : std::string()) +
+                 "; repeat the backup: when the check fails again, the calculator's flash holds no intact OS, "
+                 "which a recovery from a good image repairs";
+}
+
 bool TargetExists(const std::string& file) {
   std::error_code error;
   return std::filesystem::exists(file, error);
@@ -88,6 +100,7 @@ void RunFlashCommand(const BackupOptions& options, TCliContext& context) {
     PrintReadOutSummary(outcome.backup, options.file, failure_line);
     if (outcome.check) std::cout << "Verification: " << ostrel::ImageCheckResultName(*outcome.check) << '\n';
     IncompleteCause(outcome.backup, options.file, target_existed, failure_line);
+    FailedCheckCause(outcome, options.file, failure_line);
     return outcome.Succeeded();
   });
 }

@@ -3,11 +3,14 @@
 // ended without an error; otherwise the last line, on standard error, says where the
 // script stopped and why.
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "cli/cli_common.h"
 #include "patch/fx9860g_file.h"
 
@@ -34,8 +37,9 @@ int RunBugfixCommand(const std::string& script) {
   }
   const ostrel::TFX9860GFile bugfix(script);
   int line_no = 0;
+  std::string error_text;
   try {
-    if (bugfix.RunBugfix({}, true, &line_no)) return 0;
+    if (bugfix.RunBugfix({}, true, &line_no, &error_text)) return 0;
   } catch (const std::exception& error) {
     std::cout.flush();
     std::cerr << "ostrel: " << error.what();
@@ -44,9 +48,21 @@ int RunBugfixCommand(const std::string& script) {
     return 1;
   }
   std::cout.flush();
-  std::cerr << "ostrel: the script stopped at line " << line_no << " of " << ScriptName(script)
-            << " (see the error above): a target made by copying was not written, a target patched in "
-               "place keeps what the lines before did\n";
+  // The error as the report showed it, on one line: its text, then the names it lists.
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= error_text.size()) {
+    const std::size_t end = std::min(error_text.find('\n', start), error_text.size());
+    const std::string line = ostrel::Trim(error_text.substr(start, end - start));
+    if (!line.empty()) lines.push_back(line);
+    start = end + 1;
+  }
+  std::string error = lines.empty() ? std::string("an error ended it") : lines.front();
+  for (std::size_t i = 1; i < lines.size(); ++i) error += (i == 1 ? " (" : ", ") + lines[i];
+  if (lines.size() > 1) error += ")";
+  std::cerr << "ostrel: the script stopped at line " << line_no << " of " << ScriptName(script) << ": " << error
+            << "; a target made by copying was not written, a target patched in place keeps what the lines "
+               "before did\n";
   return 1;
 }
 

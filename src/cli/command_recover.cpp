@@ -58,6 +58,19 @@ std::string LinkFailureAdvice(const ostrel::TRecoveryOutcome& outcome) {
     return "; the flash is now incomplete: reset the calculator, put it into receive mode (the boot code's OS "
            "update mode) and run the same recover command again";
   }
+  if (outcome.program_left_running) {
+    return "; the recovery program is still running on the calculator and answers no link command until the "
+           "calculator is reset: press its RESTART button (or the P button on the back), then put it into receive "
+           "mode again";
+  }
+  if (outcome.upload_refused && outcome.upload_refusal_code == "05") {
+    // Another try takes the same room: the program itself must change.
+    return outcome.upload_and_run
+               ? "; the calculator has no room for the program where its header says to load it: upload a program "
+                 "built for this calculator (.BIN, .SH3, .SH4) that fits its RAM"
+               : "; the calculator has no room for the calculator program where its header says to load it: name "
+                 "another one with --helper FILE";
+  }
   if (outcome.upload_refused) return std::string(ostrel::cli::kRepeatAdvice);
   return "";
 }

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+#include <string_view>
 
 #include "base/text.h"
+#include "env/transfer_figures.h"
 
 namespace ostrel::cli {
 
@@ -17,12 +19,29 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr int kPollMilliseconds = 200;
+// A progress bar redrawn more often than this only adds escape codes to the terminal.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
-// The window's memos take CR LF lines; the terminal wants LF.
+// The window's memos take CR LF lines; the terminal wants LF. The image pane's title line
+// "Imagename: " stands above the name there; here the name follows on the same line.
 std::string ToTerminalLines(const std::string& text) {
   std::string result = ReplaceAll(text, "\r\n", "\n");
+  constexpr std::string_view kImageTitle = "Imagename: \n";
+  if (result.starts_with(kImageTitle)) result.erase(kImageTitle.size() - 1, 1);
   while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
   return result;
+}
+
+// The image check shows the OS version alone in the image pane while it reads the image;
+// on the terminal the line says what it is.
+bool IsOsVersionText(const std::string& text) {
+  static constexpr std::string_view kShape = "NN.NN.NNNN";
+  if (text.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kShape[i] == 'N' ? !digit : text[i] != kShape[i]) return false;
+  }
+  return true;
 }
 
 bool IsYesWord(const std::string& answer) {
@@ -72,6 +91,8 @@ void TTerminalUi::StartOperation() {
 
 void TTerminalUi::StartProgressRun(std::int64_t maximum) {
   progress_max_ = maximum;
+  progress_start_ = std::chrono::steady_clock::now();
+  last_draw_.reset();
   progress_pos_ = 0;
   last_reported_step_ = -1;
   flash_address_.reset();
@@ -140,15 +161,29 @@ void TTerminalUi::DrawProgressBar() {
   }
   if (flash_address_) line.append("  ").append(Hex8(*flash_address_));
   if (ram_address_) line.append("  RAM ").append(Hex8(*ram_address_));
-  if (!speed_.empty()) line.append("  ").append(speed_);
+  if (!speed_.empty()) line.append("  ").append(SpeedText());
   Out() << line << "\033[K" << std::flush;
   bar_shown_ = true;
+  last_draw_ = std::chrono::steady_clock::now();
+}
+
+bool TTerminalUi::RedrawDue() const {
+  if (!last_draw_ || !bar_shown_) return true;
+  if (progress_max_ > 0 && progress_pos_ >= progress_max_) return true;
+  return std::chrono::steady_clock::now() - *last_draw_ >= kRedrawInterval;
+}
+
+std::string TTerminalUi::SpeedText() const {
+  const std::optional<TTransferFigures> figures = ParseTransferFigures(speed_);
+  if (!figures) return speed_;
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - progress_start_).count();
+  return TransferFiguresText(*figures, SecondsLeft(progress_pos_, progress_max_, elapsed));
 }
 
 void TTerminalUi::UpdateProgress() {
   if (options_.quiet) return;
   if (streams_.output_is_terminal) {
-    DrawProgressBar();
+    if (RedrawDue()) DrawProgressBar();
     return;
   }
   // Without a terminal: one line per 10 percent.
@@ -161,7 +196,7 @@ void TTerminalUi::UpdateProgress() {
   last_reported_step_ = step;
   std::string line = "Progress: " + std::to_string(step * 10) + "%";
   if (flash_address_) line += " at " + Hex8(*flash_address_);
-  if (!speed_.empty()) line += " (" + speed_ + ")";
+  if (!speed_.empty()) line += " (" + SpeedText() + ")";
   PrintLine(line);
 }
 
@@ -213,11 +248,13 @@ int TTerminalUi::Notify(NotifyCode code, const std::string& text) {
       return 0;
     case nfSpeed:
       speed_ = text;
-      if (!options_.quiet && streams_.output_is_terminal && bar_shown_) DrawProgressBar();
+      if (!options_.quiet && streams_.output_is_terminal && bar_shown_ && RedrawDue()) DrawProgressBar();
       return 0;
     case nfCalcData:
+      if (!options_.quiet) PrintText(text);
+      return 0;
     case nfImageData:
-      PrintText(text);
+      if (!options_.quiet) PrintText(IsOsVersionText(text) ? "OS version: " + text : text);
       return 0;
     case nfInfoBox:
       MessageBox(DialogKind::Information, text, DialogButtons::OK);

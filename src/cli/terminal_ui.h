@@ -4,15 +4,16 @@
 //
 // Output goes to standard error, so that a command's own results on standard output stay
 // clean for scripts:
-// - nfStatus, nfSpeed (in the progress line on a terminal), nfCalcData, nfImageData,
+// - nfStatus, nfSpeed (in words, in the progress line), nfCalcData, nfImageData,
 //   nfLCDContrast and the boxes (nfInfoBox, nfErrorBox, MessageBox) are printed;
 // - nfLogLine lines ("HH:NN:SS.ZZZ:" + text, the time elapsed since StartOperation) and
 //   nfLogLineRaw lines only with --verbose, since a backup posts one per block; without
 //   it, on a terminal and outside a progress run, the latest nfLogLine stands in one
 //   transient line (so a wait for the calculator shows why it waits);
 // - progress (nfProgressMax/Pos, nfFlashAddress, nfRAMAddress): a progress bar redrawn in
-//   place on a terminal, otherwise a plain line every 10 percent;
-// - --quiet leaves only boxes, questions and calculator/image data.
+//   place on a terminal (at most about ten times a second), otherwise a plain line every
+//   10 percent;
+// - --quiet leaves only boxes and questions.
 //
 // Questions (nfConfirmBox, nfWarningBox, MessageBox with OK/Cancel or Yes/No, InputBox):
 // - with --yes every question is answered Yes / OK (an input box takes its default);
@@ -87,6 +88,11 @@ class TTerminalUi : public TNotifier, public TDialogs {
   void StartProgressRun(std::int64_t maximum);
   void UpdateProgress();
   void DrawProgressBar();
+  // True when the bar may be drawn again now (at most about ten times a second, and always
+  // for its first and its last position).
+  bool RedrawDue() const;
+  // The speed in words, with the time left at the pace so far.
+  std::string SpeedText() const;
   void ShowTransientLine(const std::string& text);
   void ClearProgressBar();
   bool AskYes(const std::string& prompt);
@@ -98,7 +104,9 @@ class TTerminalUi : public TNotifier, public TDialogs {
   std::chrono::steady_clock::time_point start_;
   std::int64_t progress_max_ = 0;
   std::int64_t progress_pos_ = 0;
-  std::int64_t last_reported_step_ = -1;  // last 10-percent step printed without a terminal
+  std::int64_t last_reported_step_ = -1;
+  std::chrono::steady_clock::time_point progress_start_{};
+  std::optional<std::chrono::steady_clock::time_point> last_draw_;  // last 10-percent step printed without a terminal
   std::optional<std::int64_t> flash_address_;
   std::optional<std::int64_t> ram_address_;
   std::string speed_;

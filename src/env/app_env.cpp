@@ -270,7 +270,9 @@ std::string GetEnvOrRegValue(const std::string& name) {
   return TIniFile(registry).ReadString("SoftWare\\" + env.PGetValue("IN"), name, "");
 }
 
-std::string DefaultIniFileName() { return ConfigDir(AppEnv().Context()) + "/" + ProgramBaseName() + ".INI"; }
+// The internal name, not the executable's: the window and the command line keep their
+// settings (cable, port, last files, contrast) in one file.
+std::string DefaultIniFileName() { return ConfigDir(AppEnv().Context()) + "/" + AppEnv().PGetValue("IN") + ".INI"; }
 
 TIniFile SettingsFile() { return TIniFile(AppEnv().PGetValue("IF")); }
 

@@ -72,7 +72,8 @@ void ApplyStartupDefaults();
 // "SoftWare\<IN>" of the registry file (/etc/ostrel/registry.ini, or $OSTREL_REGISTRY).
 std::string GetEnvOrRegValue(const std::string& name);
 
-// ${XDG_CONFIG_HOME:-$HOME/.config}/ostrel/ + executable name up to its first dot + ".INI".
+// ${XDG_CONFIG_HOME:-$HOME/.config}/ostrel/ + the internal name (IN) + ".INI": one file for
+// the window and the command line.
 std::string DefaultIniFileName();
 
 // The settings file named by IF.

@@ -16,6 +16,7 @@ OpenOutcome OutcomeOfOpenError(int error) {
       return OpenOutcome::Absent;
     case EACCES:
     case EPERM:
+    case EBUSY:  // held by another program, which keeps it until it ends
       return OpenOutcome::Unusable;
     default:
       return OpenOutcome::NotOpenable;
@@ -30,7 +31,8 @@ std::string OpenFailureText(const std::string& path, int error) {
       return text + "permission denied. Install the udev rule for the calculator (see docs/usb.md) "
                     "and reconnect it, or add the user to the group the rule names.";
     case EBUSY:
-      return text + "busy: another program or a kernel driver holds the calculator.";
+      return text + "busy: another program or a kernel driver holds the calculator. End the program that uses it "
+                    "(another link program, or a second ostrel) and repeat the command.";
     case ECONNREFUSED:
       return text + "the calculator does not accept a connection (is it in receive mode?).";
     case EAGAIN:

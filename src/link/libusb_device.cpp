@@ -136,7 +136,8 @@ TUsbOpenResult LibusbFailure(const std::string& path, const std::string& step, i
     case UsbErrorKind::AccessDenied:
       return UnusableResult(path, OpenFailureText(path, EACCES));
     case UsbErrorKind::Busy:
-      return NotOpenableResult(path, OpenFailureText(path, EBUSY));
+      // Another program keeps it until it ends: waiting here would wait for that program.
+      return UnusableResult(path, OpenFailureText(path, EBUSY));
     default:
       return NotOpenableResult(path, "USB device " + path + " cannot be opened: " + step + " failed (" +
                                    LibusbErrorText(code) + ").");
@@ -221,7 +222,8 @@ TUsbOpenResult OpenUsbfsNode(const std::string& path) {
   code = libusb_get_device_descriptor(device, &descriptor);
   if (code != LIBUSB_SUCCESS) return LibusbFailure(path, "reading the device descriptor", code);
   TUsbId id{descriptor.idVendor, descriptor.idProduct};
-  if (IsMassStorageMode(id)) return NotOpenableResult(path, MassStorageText(path, id));
+  // The calculator leaves mass-storage mode only when the user chooses another mode on it.
+  if (IsMassStorageMode(id)) return UnusableResult(path, MassStorageText(path, id));
 
   bool reattach = false;
   if (libusb_kernel_driver_active(handle.get(), kInterface) == 1) {
@@ -305,7 +307,7 @@ TUsbOpenResult FindAndOpenCalculator(const std::string& vendor_id_text) {
   context.reset();
 
   if (!match.empty()) return OpenUsbfsNode(match);
-  if (!mass_storage.empty()) return NotOpenableResult(mass_storage, MassStorageText(mass_storage, mass_storage_id));
+  if (!mass_storage.empty()) return UnusableResult(mass_storage, MassStorageText(mass_storage, mass_storage_id));
   return AbsentResult("USB search: no device " + IdText(*wanted) + " is connected.");
 }
 

@@ -131,15 +131,39 @@ int ReadIntoWorkFile(TFX9860sio& link, TBackupTarget& output, TBackupDetails& de
   }
 }
 
+// What a backup does with a read-out that has a result, after the session ended: `finish`
+// runs on the work file (complete or not); `accept` decides whether a complete image may
+// take the target's name (none: it may).
+struct TReadOutFinish {
+  std::function<void(const std::string& work_file)> finish;
+  std::function<bool(const std::string& work_file)> accept;
+};
+
+// Names the work file of a complete image: the target, unless `accept` refuses it while a
+// file is at the target; the image then goes beside that file, which stays as it was. A
+// check that cannot finish (an error leaves it) counts as a refusal, so the image is kept
+// before the error goes on.
+void NameCompleteImage(TBackupTarget& output, TBackupDetails& details, const TReadOutFinish& hooks) {
+  bool accepted = true;
+  try {
+    if (hooks.accept) accepted = hooks.accept(output.WorkFile());
+  } catch (...) {
+    details.kept_beside = FileExists(output.Target());
+    details.file = details.kept_beside ? output.CommitAs(UnverifiedFileName(output.Target())) : output.Commit();
+    throw;
+  }
+  details.kept_beside = !accepted && FileExists(output.Target());
+  details.file = details.kept_beside ? output.CommitAs(UnverifiedFileName(output.Target())) : output.Commit();
+}
+
 // One backup session: opens the link, runs the read-out into a work file beside `file`,
 // takes its figures and ends the session. With a result, the speed line (measured from
 // before the link was opened) comes before the end of the session and the "Backup: " line
-// (naming the file that holds the bytes) after it. `finish` runs on the work file of a
-// read-out with a result before it takes its final name. The result is the read-out's own.
+// (naming the file that holds the bytes) after it. The result is the read-out's own.
 template <typename ReadOut>
 TBackupDetails RunReadOutSession(const std::string& file, TOptionWord options, TUserInterface ui,
                                  const TLinkTarget& target, bool posts_session_flag, ReadOut read_out,
-                                 const std::function<void(const std::string&)>& finish = {}) {
+                                 const TReadOutFinish& hooks = {}) {
   TBackupDetails details;
   const auto start = Clock::now();
   const bool target_existed = FileExists(file);
@@ -174,11 +198,54 @@ TBackupDetails RunReadOutSession(const std::string& file, TOptionWord options, T
     link.Report(TransferSpeedText(details.bytes_per_second));
   }
   session.End();
-  if (details.result != 0 && finish) finish(output.WorkFile());
-  details.file = details.Complete() ? output.Commit() : output.KeepPartial();
+  if (details.result != 0 && hooks.finish) hooks.finish(output.WorkFile());
+  if (details.Complete()) {
+    NameCompleteImage(output, details, hooks);
+  } else {
+    details.file = output.KeepPartial();
+  }
   if (details.result != 0) link.Report("Backup: " + HeldFile(details, file));
   ReportIfIncomplete(details, file, target_existed, ui);
   return details;
+}
+
+// The flash backup; `accept` (optional) checks a complete image before it takes its name.
+TBackupDetails FlashBackupDetails(const std::string& file, TOptionWord options, TUserInterface ui,
+                                  const TLinkTarget& target, std::function<bool(const std::string&)> accept) {
+  ui.Notify(nfStatus, std::string("Backing up the flash..."));  // lets pending messages run
+  if (!ConfirmWritableTarget(file, ui)) return {};
+
+  TReadOutFinish hooks;
+  hooks.finish = [options](const std::string& written) {
+    if (options & OPT_IGNORE_ID) BlankCalculatorId(written);
+  };
+  hooks.accept = std::move(accept);
+  TBackupDetails details = RunReadOutSession(
+      file, options, ui, target, true,
+      [&](TFX9860sio& link, const std::string& work_file) {
+        TDeviceInfoRecord record{};
+        std::optional<std::uint32_t> flash_size;
+        if (link.GetDeviceInfo(record) == 0) {
+          ui.Notify(nfCalcData, DeviceInfoText(record));
+          flash_size = FlashCapacity(record);
+        }
+        return link.ReceiveFlashImage(kStorageName, work_file, options, flash_size);
+      },
+      hooks);
+  if (details.result != 0) details.result = 1;  // any read-out that ran to its end, also one that was stopped
+  return details;
+}
+
+// The box of a failed verification: the message for the result, and where the image went
+// when it did not replace the older file.
+void ShowVerificationFailure(ImageCheckResult result, const TBackupDetails& backup, const std::string& target,
+                             TUserInterface ui) {
+  std::string text = VerificationMessage(result, backup.file);
+  if (backup.kept_beside) {
+    text += kLineBreak + "The image was saved as " + backup.file + ";" + kLineBreak + target + " was left as it was.";
+  }
+  ui.MessageBox(DialogKind::Error, text, DialogButtons::OK);
+  ui.Notify(nfStatus, std::string("Idle..."));
 }
 
 }  // namespace
@@ -191,22 +258,7 @@ std::string TransferSpeedText(double bytes_per_second) {
 
 TBackupDetails BackupFlashDetails(const std::string& file, TOptionWord options, TUserInterface ui,
                                   const TLinkTarget& target) {
-  ui.Notify(nfStatus, std::string("Backing up the flash..."));  // lets pending messages run
-  if (!ConfirmWritableTarget(file, ui)) return {};
-
-  const auto blank_id = [options](const std::string& written) {
-    if (options & OPT_IGNORE_ID) BlankCalculatorId(written);
-  };
-  TBackupDetails details = RunReadOutSession(
-      file, options, ui, target, true,
-      [&](TFX9860sio& link, const std::string& work_file) {
-        TDeviceInfoRecord record{};
-        if (link.GetDeviceInfo(record) == 0) ui.Notify(nfCalcData, DeviceInfoText(record));
-        return link.ReceiveFlashImage(kStorageName, work_file, options);
-      },
-      blank_id);
-  if (details.result != 0) details.result = 1;  // any read-out that ran to its end, also one that was stopped
-  return details;
+  return FlashBackupDetails(file, options, ui, target, {});
 }
 
 int BackupFlash(const std::string& file, TOptionWord options, TUserInterface ui, const TLinkTarget& target) {
@@ -216,7 +268,7 @@ int BackupFlash(const std::string& file, TOptionWord options, TUserInterface ui,
 TBackupDetails BackupRAMDetails(const std::string& file, TOptionWord options, TUserInterface ui,
                                 const TLinkTarget& target) {
   ui.Notify(nfStatus, std::string("Backing up the RAM..."));  // lets pending messages run
-  return RunReadOutSession(file, options, ui, target, false, [&](TFX9860sio& link, const std::string& work_file) {
+  return RunReadOutSession(file, options, ui, target, false, [](TFX9860sio& link, const std::string& work_file) {
     return link.ReceiveRamImage(kStorageName, work_file);
   });
 }
@@ -249,9 +301,19 @@ ImageCheckResult VerifyFlashBackup(const std::string& file, TOptionWord options,
 TFlashBackupOutcome RunFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui,
                                    const TLinkTarget& target) {
   TFlashBackupOutcome outcome;
-  outcome.backup = BackupFlashDetails(file, options, ui, target);
-  if (outcome.backup.result != 0) {
-    outcome.check = VerifyFlashBackup(HeldFile(outcome.backup, file), options, ui);
+  const auto check_before_naming = [&](const std::string& work_file) {
+    outcome.check_report = CheckFlashImage({work_file, options, false, true, nullptr}, ui);
+    outcome.check = outcome.check_report.result;
+    return *outcome.check == icrOK;
+  };
+  outcome.backup = FlashBackupDetails(file, options, ui, target, check_before_naming);
+  if (outcome.check) {
+    if (*outcome.check != icrOK) ShowVerificationFailure(*outcome.check, outcome.backup, file, ui);
+  } else if (outcome.backup.result != 0) {
+    // A read-out that ended early: its partial file is checked as it is.
+    outcome.check_report = CheckFlashImage({HeldFile(outcome.backup, file), options, false, true, nullptr}, ui);
+    outcome.check = outcome.check_report.result;
+    if (*outcome.check != icrOK) ShowVerificationFailure(*outcome.check, outcome.backup, file, ui);
   }
   return outcome;
 }

@@ -37,6 +37,9 @@ struct TBackupDetails {
   // Why the read-out broke off (no answer, link lost, a block out of order, ...); empty
   // when it ran to its end.
   std::string cause;
+  // A complete image that failed its check while an older file was at the target: the
+  // image went to UnverifiedFileName(target) (named in `file`), the older file stayed.
+  bool kept_beside = false;
 
   // The read-out delivered the whole image.
   bool Complete() const {
@@ -72,6 +75,7 @@ std::string VerificationMessage(ImageCheckResult result, const std::string& file
 struct TFlashBackupOutcome {
   TBackupDetails backup;
   std::optional<ImageCheckResult> check;  // set when the verification ran
+  TImageCheckReport check_report;         // its report (what is wrong), when it ran
   // A complete image that passed the check.
   bool Succeeded() const { return backup.Complete() && check && *check == icrOK; }
 };
@@ -82,7 +86,9 @@ struct TRamBackupOutcome {
 };
 
 // BackupFlash, then the verification (of the file that holds the bytes) whenever it
-// returned nonzero.
+// returned nonzero. A complete image is checked before it takes the target's name: one
+// that fails its check never replaces an older file there, but goes beside it under
+// UnverifiedFileName (with no older file it takes the target's name, as the only copy).
 TFlashBackupOutcome RunFlashBackup(const std::string& file, TOptionWord options, TUserInterface ui,
                                    const TLinkTarget& target = {});
 TRamBackupOutcome RunRamBackup(const std::string& file, TOptionWord options, TUserInterface ui,

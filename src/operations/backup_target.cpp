@@ -44,6 +44,11 @@ void RefuseUnusableTarget(const std::string& target) {
   }
 }
 
+// The longest file name a folder entry takes.
+constexpr std::size_t kMaxFileName = 255;
+
+bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 // Creates a new, empty file beside `target` with a name nobody uses, with the permissions
 // a new file gets (or those of the target it is to replace). Returns its name.
 std::string CreateWorkFile(const std::string& target) {
@@ -51,7 +56,7 @@ std::string CreateWorkFile(const std::string& target) {
   std::random_device seed;
   std::mt19937 random(seed());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = target + ".incomplete-" + std::to_string(random() % 1000000);
+    const std::string name = SiblingFileName(target, ".incomplete-" + std::to_string(random() % 1000000));
     const int fd = OpenRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
@@ -90,26 +95,40 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string SiblingFileName(const std::string& target, const std::string& suffix) {
+  const std::size_t slash = target.find_last_of('/');
+  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = target.substr(name_start);
+  if (name.size() + suffix.size() > kMaxFileName) {
+    std::size_t keep = kMaxFileName > suffix.size() ? kMaxFileName - suffix.size() : 0;
+    while (keep > 0 && IsUtf8Continuation(name[keep])) --keep;
+    name.resize(keep);
+  }
+  return target.substr(0, name_start) + name + suffix;
+}
+
 TBackupTarget::TBackupTarget(std::string target) : target_(std::move(target)), work_file_(CreateWorkFile(target_)) {}
 
 TBackupTarget::~TBackupTarget() {
   if (!settled_) ::unlink(work_file_.c_str());
 }
 
-std::string TBackupTarget::Commit() {
+std::string TBackupTarget::Commit() { return CommitAs(target_); }
+
+std::string TBackupTarget::CommitAs(const std::string& name) {
   int error = SyncFile(work_file_);
   std::string why = error != 0 ? Reason(error) : "";
-  // A target the user could not unlock stays as it is.
-  if (error == 0 && IsReadOnlyFile(target_)) why = "the file is read-only";
-  if (why.empty() && ::rename(work_file_.c_str(), target_.c_str()) != 0) why = Reason(errno);
+  // A file the user could not unlock stays as it is.
+  if (error == 0 && IsReadOnlyFile(name)) why = "the file is read-only";
+  if (why.empty() && ::rename(work_file_.c_str(), name.c_str()) != 0) why = Reason(errno);
   if (!why.empty()) {
     const std::string partial = KeepPartial();
-    throw IoError("Cannot write file " + target_ + ": " + why +
+    throw IoError("Cannot write file " + name + ": " + why +
                   (partial.empty() ? std::string() : "; the bytes read are in " + partial));
   }
   settled_ = true;
-  SyncFolder(FolderOf(target_));
-  return target_;
+  SyncFolder(FolderOf(name));
+  return name;
 }
 
 std::string TBackupTarget::KeepPartial() {

@@ -9,8 +9,15 @@
 
 namespace ostrel {
 
+// A name beside `target` that ends in `suffix`: the target + suffix, with the file's own
+// name shortened (at a character boundary) where the whole would not fit in a folder
+// entry, so that a long target name still gets its work, partial and unverified files.
+std::string SiblingFileName(const std::string& target, const std::string& suffix);
+
 // Where an incomplete read-out for `target` is kept.
-inline std::string PartialFileName(const std::string& target) { return target + ".partial"; }
+inline std::string PartialFileName(const std::string& target) { return SiblingFileName(target, ".partial"); }
+// Where a complete image that failed its check is kept when an older file is at `target`.
+inline std::string UnverifiedFileName(const std::string& target) { return SiblingFileName(target, ".unverified"); }
 
 class TBackupTarget {
  public:
@@ -29,6 +36,9 @@ class TBackupTarget {
   // IoError when the bytes cannot be made durable or the name cannot be taken; the work
   // file is then kept as the partial file.
   std::string Commit();
+  // The same under another name beside the target (a complete image that must not replace
+  // the file at the target). Returns that name.
+  std::string CommitAs(const std::string& name);
   // Keeps an incomplete read-out as the partial file and returns its name; an empty work
   // file is removed instead (returns an empty name).
   std::string KeepPartial();

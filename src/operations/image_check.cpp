@@ -366,46 +366,50 @@ std::string TImageCheckReport::Value(std::string_view key) const {
   return "";
 }
 
-std::string ImageCheckVerdict(const TImageCheckReport& report, const std::string& image_file) {
+TImageCheckFinding ImageCheckFinding(const TImageCheckReport& report) {
   constexpr const char* kFlashImageAdvice = "name a flash image file (.fls, .G1S, .bin)";
+  constexpr const char* kOtherImageAdvice = "take a new backup or use another image";
   const auto hex = [](std::uint64_t value) { return "0x" + IntToHex(value, 6); };
   const std::string size =
       std::to_string(report.file_size.value_or(0)) + " bytes (" + hex(report.file_size.value_or(0)) + ")";
-  std::string verdict;
   switch (report.result) {
-    case icrOK: return "";
+    case icrOK: return {};
     case icrOsVersionError:
-      verdict = "unknown OS version " + report.Value("OSVERSION") +
-                " at 0x10020: the image cannot be checked or recovered (known OS versions: 01.xx.xxxx, 02.00.0000 to "
-                "03.01.0000); use an image of a known OS";
-      break;
-    case icrFileSizeError:
-      verdict = "the file is " + size + " long, ";
+      return {"unknown OS version " + report.Value("OSVERSION") +
+                  " at 0x10020: the image cannot be checked or recovered (known OS versions: 01.xx.xxxx, 02.00.0000 "
+                  "to 03.01.0000)",
+              "use an image of a known OS"};
+    case icrFileSizeError: {
+      std::string problem = "the file is " + size + " long, ";
       if (report.required_size > kMinimumImageSize) {
-        verdict += "too short for its OS " + report.Value("OSVERSION") + ", which needs " +
+        problem += "too short for its OS " + report.Value("OSVERSION") + ", which needs " +
                    hex(report.required_size) + " bytes: the image is cut off";
       } else {
-        verdict += "too short for a flash image (a flash image is " + hex(kMinimumImageSize) + ", " +
+        problem += "too short for a flash image (a flash image is " + hex(kMinimumImageSize) + ", " +
                    hex(kOsLayouts[1].minimum_size) + " or, with the storage memory, " + hex(kLargestImageSize) +
                    " bytes long)";
       }
-      verdict += "; take a new backup or use another image";
-      break;
+      return {problem, kOtherImageAdvice};
+    }
     case icrChecksumError:
-      verdict = "the OS checksum is wrong (stored " + report.Value("OSCHKSAVE") + ", computed " +
-                report.Value("OSCHKCALC") + "): the image is damaged; take a new backup or use another image";
-      break;
+      return {"the OS checksum is wrong (stored " + report.Value("OSCHKSAVE") + ", computed " +
+                  report.Value("OSCHKCALC") + "): the image is damaged",
+              kOtherImageAdvice};
     case icrCasioWinError:
-      verdict = "no OS signature (" + std::string(kOsSignature) + ") at 0x" + IntToHex(kOsStart, 5) +
-                ": this is not a flash image of an fx-9860G-family calculator; " + kFlashImageAdvice;
-      break;
+      return {"no OS signature (" + std::string(kOsSignature) + ") at 0x" + IntToHex(kOsStart, 5) +
+                  ": this is not a flash image of an fx-9860G-family calculator",
+              kFlashImageAdvice};
     case icrFileDoesNotExist:
-      verdict = (report.not_a_file.empty() ? std::string("no such file") : report.not_a_file + ", not a file") +
-                ": " + kFlashImageAdvice;
-      break;
-    default: verdict = "the check did not finish (result " + ImageCheckResultName(report.result) + ")"; break;
+      return {report.not_a_file.empty() ? std::string("no such file") : report.not_a_file + ", not a file",
+              kFlashImageAdvice, ": "};
+    default: return {"the check did not finish (result " + ImageCheckResultName(report.result) + ")", ""};
   }
-  return image_file + ": " + verdict;
+}
+
+std::string ImageCheckVerdict(const TImageCheckReport& report, const std::string& image_file) {
+  const TImageCheckFinding finding = ImageCheckFinding(report);
+  if (finding.problem.empty()) return "";
+  return image_file + ": " + finding.problem + (finding.advice.empty() ? "" : finding.joint + finding.advice);
 }
 
 std::string TImageCheckReport::ImageInfo() const {

@@ -77,6 +77,15 @@ struct TImageCheckReport {
   std::string ImageInfo() const;
 };
 
+// Why a check failed (what is wrong with the image) and what to do about it; both empty
+// for a check that passed.
+struct TImageCheckFinding {
+  std::string problem;
+  std::string advice;
+  std::string joint = "; ";  // between the two in a verdict
+};
+TImageCheckFinding ImageCheckFinding(const TImageCheckReport& report);
+
 // Why a check failed and what to do, for a user: "<file>: <what is wrong>: <what to do>",
 // e.g. "os.fls: the OS checksum is wrong (stored 11F2A9CF, computed 11F2A9CE): the image is
 // damaged; take a new backup or use another image". Empty for a check that passed.

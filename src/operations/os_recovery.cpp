@@ -205,18 +205,25 @@ class OsRecovery {
   // The calculator did not take the uploaded `what`: the link says why.
   bool UploadRefused(const std::string& what) {
     outcome_.upload_refused = true;
+    outcome_.upload_refusal_code = link_->UploadRefusalCode();
     const std::string& cause = link_->FailureCause();
     return Stop("the calculator did not accept " + what + (cause.empty() ? "" : ": " + cause));
   }
   // "Reboot and end".
   bool RebootAndStop(const std::string& reason) {
-    link_->SendExtended(TExtendedCommand::ForceReboot);
+    SendForceReboot();
     link_->Report("Reboot the calculator!");
     return Stop(reason);
   }
   void EndPath();
+  // Tells the program to restart the calculator (it leaves the program).
+  void SendForceReboot() {
+    link_->SendExtended(TExtendedCommand::ForceReboot);
+    program_running_ = false;
+  }
 
   // ---- phases ----
+  bool CheckUploadFile();
   void ReadSettings();
   bool CheckImage();
   bool OpenLink();
@@ -257,6 +264,7 @@ class OsRecovery {
   std::unique_ptr<ImageReader> image_;
   bool session_posted_ = false;
   bool flash_touched_ = false;  // the first erase command went out
+  bool program_running_ = false;  // the recovery program runs and was not told to restart
 
   bool use_repository_ = false;
   long long contrast_ = -1;
@@ -299,10 +307,11 @@ TRecoveryOutcome OsRecovery::Run() {
   outcome_.result = rrDone;
   ReadSettings();
   Log("Start:FX9860_transfer_protocol.FXOSRecovery");
-  ui_.Notify(nfStatus, std::string("OS recovery"));
+  // Upload'n'Run sends a program of the user's: nothing of a recovery is shown for it.
+  ui_.Notify(nfStatus, std::string(outcome_.upload_and_run ? "Upload'n'Run" : "OS recovery"));
   ui_.ProcessMessages();
   try {
-    if (CheckImage() && OpenLink() && Identify()) {
+    if (CheckUploadFile() && CheckImage() && OpenLink() && Identify()) {
       for (;;) {
         if (!Upload()) break;
         if (outcome_.upload_and_run) {
@@ -316,6 +325,7 @@ TRecoveryOutcome OsRecovery::Run() {
           UploadRefused("the recovery program");
           break;
         }
+        program_running_ = true;
         if (!MachineChecks()) break;
         if (record_.caller_code >= 1 && record_.caller_code <= 4) {
           if (!RestartIntoBios()) break;
@@ -336,7 +346,17 @@ TRecoveryOutcome OsRecovery::Run() {
   }
   EndPath();
   outcome_.flash_incomplete = flash_touched_ && !outcome_.flash_rewritten;
+  outcome_.program_left_running = program_running_;
   return outcome_;
+}
+
+// Upload'n'Run: a program file that cannot be read ends the run before the calculator is
+// contacted (the recovery's own program is looked at when it is uploaded).
+bool OsRecovery::CheckUploadFile() {
+  if (!outcome_.upload_and_run || OpenProgramFile(file_)) return true;
+  ui_.Notify(nfStatus, file_ + " missing!");
+  Log("fxsio.FXUploadAndRun failed");
+  return Failed(UnreadableProgramReason(file_, outcome_.program_file_absent), rrUploadFileMissing);
 }
 
 // The session flag goes back to 0, unless the flash was left partly erased or written: then
@@ -398,7 +418,7 @@ bool OsRecovery::CheckImage() {
   }
   Log("Imagename: " + file_);
   LogBlock("ImageInfo", image_info_);
-  ui_.Notify(nfImageData, "Imagename: " + kCrLf + file_ + kCrLf + image_info_);
+  if (!outcome_.upload_and_run) ui_.Notify(nfImageData, "Imagename: " + kCrLf + file_ + kCrLf + image_info_);
   return true;
 }
 
@@ -575,7 +595,7 @@ bool OsRecovery::CheckCable() {
   system_text_ += "The cable selected does not work with this calculator's bootcode OS updater!" + kCrLf +
                   "Try the other cable-type!" + kCrLf;
   link_->Report(system_text_);
-  link_->SendExtended(TExtendedCommand::ForceReboot);
+  SendForceReboot();
   link_->Report("Reboot the calculator!");
   ui_.Notify(nfStatus, std::string("Error encountered..."));
   ui_.Notify(nfErrorBox, system_text_);
@@ -590,6 +610,7 @@ bool OsRecovery::RestartIntoBios() {
   }
   Log("fxEXcmdBIOSSTARTUP");
   link_->SendExtended(TExtendedCommand::BiosStartup);
+  program_running_ = false;  // the calculator restarts into its boot code
   link_->FStop();
   // Reconnecting before the calculator dropped the link would reach the program that is
   // just ending instead of the boot code.
@@ -797,6 +818,7 @@ bool OsRecovery::StageBlock(std::uint32_t address, const std::vector<std::uint8_
 void OsRecovery::Reboot() {
   Log("fxEXcmdREBOOT");
   link_->SendExtended(TExtendedCommand::Reboot);
+  program_running_ = false;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   outcome_.flash_rewritten = true;
 }

@@ -50,11 +50,18 @@ struct TRecoveryOutcome {
   // The calculator did not take the uploaded program (an error answer, no answer, the link
   // lost): the reason says which; receive mode and another try may help.
   bool upload_refused = false;
+  // The error answer that refused the upload ("05": the calculator has no room for it at
+  // its load address), empty when the refusal was no error answer.
+  std::string upload_refusal_code;
   // The program file to upload was not there at all (rrUploadFileMissing, rrProgramMissing).
   bool program_file_absent = false;
   // The flash was partly erased or written when the recovery ended: the calculator has no
   // complete OS until a recovery runs through.
   bool flash_incomplete = false;
+  // The recovery program was started on the calculator and the run ended before it told
+  // the program to restart the calculator: the calculator stays in the program (it answers
+  // no link command) until it is reset with the RESTART or the P button.
+  bool program_left_running = false;
 
   bool Succeeded() const { return upload_and_run ? program_started : flash_rewritten; }
 };

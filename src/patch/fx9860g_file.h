@@ -19,8 +19,9 @@ class TFX9860GFile : public TObject {
   // also when the run raises: its target is then closed, and deleted when the run made
   // it by copying. True when the run ended without an error text; exceptions pass.
   // `line_no`, when given, receives the number of the line where the run ended (also
-  // when it raised).
-  bool RunBugfix(TUserInterface ui = {}, bool console = false, int* line_no = nullptr) const;
+  // when it raised); `error_text`, the error text that ended a run that returned false.
+  bool RunBugfix(TUserInterface ui = {}, bool console = false, int* line_no = nullptr,
+                 std::string* error_text = nullptr) const;
 
  private:
   std::string script_file_;

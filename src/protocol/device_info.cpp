@@ -68,6 +68,21 @@ std::string DeviceInfoText(const TDeviceInfoRecord& record) {
   return text;
 }
 
+std::optional<std::uint32_t> FlashCapacity(const TDeviceInfoRecord& record) {
+  constexpr std::size_t kCapacityOffset = 32;
+  constexpr std::size_t kCapacityWidth = 8;
+  const std::string digits = FieldText(record.data() + kCapacityOffset, kCapacityWidth);
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t kib = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    kib = kib * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  const std::uint64_t bytes = kib * 1024;
+  if (bytes == 0 || bytes > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(bytes);
+}
+
 std::string BiosTypeName(std::uint32_t number) {
   const std::uint16_t type = static_cast<std::uint16_t>(number & 0xFFFF);
   if (type < std::size(kBiosTypeNames)) return kBiosTypeNames[type];

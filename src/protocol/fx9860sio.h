@@ -39,6 +39,10 @@ struct TLinkTimings {
   std::chrono::milliseconds silence{3000};       // quiet line that ends WaitForSilence
   std::chrono::milliseconds usb_retry{1000};     // pause between two USB open attempts
   std::chrono::milliseconds open_settle{100};    // pause after a channel was opened
+  // How long a USB start waits for a calculator that is there but does not take the link
+  // yet (not in receive mode); nothing: until it does or the user stops (a front end that
+  // nobody watches gives a limit).
+  std::optional<std::chrono::milliseconds> receive_mode_wait;
 };
 
 // Where the link goes, beyond the link kind.
@@ -90,6 +94,7 @@ inline constexpr std::uint8_t kTypeTerminate = 0x18;
 // Image sizes of the read-outs.
 inline constexpr std::uint32_t kFlashImageSmall = 0x270000;
 inline constexpr std::uint32_t kFlashImageLarge = 0x400000;
+inline constexpr std::uint32_t kFlashImageMinimum = 0x200000;  // the whole flash of a 2 MiB unit
 inline constexpr std::uint32_t kRamImageSize = 0x80000;
 
 
@@ -179,6 +184,10 @@ class TFX9860sio {
   // ---- read-outs ----
   // Result of the last acknowledge sent: not 0 = ran to its end, 0 = refused or broken off.
   int ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags);
+  // The same from a unit whose flash holds `flash_size` bytes (its device information
+  // says so): a flash smaller than the size the flags select is read whole, and no more.
+  int ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags,
+                        std::optional<std::uint32_t> flash_size);
   int ReceiveRamImage(const std::string& device, const std::string& file_name);
   // Of the last read-out: bytes in the file and the size the image should have.
   std::uint64_t BytesWritten() const { return bytes_written_; }
@@ -199,6 +208,9 @@ class TFX9860sio {
   // When not, FailureCause() says why the first of them was not: the blocks sent after a
   // refusal only fail in its wake.
   bool UploadAccepted() const { return upload_accepted_; }
+  // The code of the error answer that refused the last upload first ("05": no room for it),
+  // empty when it was refused otherwise or not at all.
+  const std::string& UploadRefusalCode() const { return upload_refusal_code_; }
   // One command of the uploaded program with its data (escaped on the wire); the answer
   // (empty for "77" and "79", which are not answered).
   TAnswer SendExtended(TExtendedCommand command, std::span<const std::uint8_t> data = {});
@@ -275,6 +287,7 @@ class TFX9860sio {
   std::uint64_t sent_count_ = 0;
   std::uint64_t bytes_written_ = 0;
   bool upload_accepted_ = false;
+  std::string upload_refusal_code_;
   std::vector<std::string> open_diagnostics_;  // what the channel said when it was last opened
   std::uint64_t image_size_ = 0;
 
@@ -294,6 +307,9 @@ std::string ErrorAnswerMeaning(std::string_view code);
 std::string DeviceInfoText(const TDeviceInfoRecord& record);
 // The characters up to the first 0xFF or 0x00, at most size of them.
 std::string FieldText(const std::uint8_t* bytes, std::size_t size);
+// The flash size the record states (its flash ROM capacity, in KiB as decimal digits), in
+// bytes; nothing when the field is empty or no such number.
+std::optional<std::uint32_t> FlashCapacity(const TDeviceInfoRecord& record);
 // The name of a BIOS type number (low 16 bits); empty for an unknown number.
 std::string BiosTypeName(std::uint32_t number);
 

@@ -87,6 +87,7 @@ void TFX9860sio::NoSerialSession() {
 int TFX9860sio::UsbStart(bool skip_check, int retries) {
   failure_cause_.clear();
   bool waiting_shown = false;
+  const auto start = std::chrono::steady_clock::now();
   for (;;) {
     Open(UsbConnection());
     if (channel_->Handle() >= 0) break;
@@ -103,6 +104,14 @@ int TFX9860sio::UsbStart(bool skip_check, int retries) {
       if (!waiting_shown) {
         ui_.Notify(nfStatus, std::string("Waiting for the calculator: put it into receive mode (") + why + ")");
         waiting_shown = true;
+      }
+      if (timings_.receive_mode_wait && std::chrono::steady_clock::now() - start >= *timings_.receive_mode_wait) {
+        const long long limit = timings_.receive_mode_wait->count();
+        failure_cause_ = why + " The calculator did not take the link within " +
+                         (limit % 1000 == 0 ? std::to_string(limit / 1000) + " s" : std::to_string(limit) + " ms") +
+                         ": put it into receive mode and repeat the command.";
+        Report("USB communication failed: " + failure_cause_);
+        return 2;
       }
     } else if (retries > 0) {
       --retries;

@@ -61,7 +61,16 @@ std::uint64_t PerSecond(double amount, double seconds) {
 }  // namespace
 
 int TFX9860sio::ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags) {
-  const std::uint32_t size = (flags & OPT_INCLUDE_SMEM) ? kFlashImageLarge : kFlashImageSmall;
+  return ReceiveFlashImage(device, file_name, flags, std::nullopt);
+}
+
+int TFX9860sio::ReceiveFlashImage(const std::string& device, const std::string& file_name, std::uint16_t flags,
+                                  std::optional<std::uint32_t> flash_size) {
+  std::uint32_t size = (flags & OPT_INCLUDE_SMEM) ? kFlashImageLarge : kFlashImageSmall;
+  // A 2 MiB flash (an fx-7400GII) holds less than either size: its image is the whole flash.
+  // A capacity below the smallest flash image is no flash this protocol serves; the
+  // selected size then stands, and the read-out says where the calculator ended.
+  if (flash_size && *flash_size >= kFlashImageMinimum && *flash_size < size) size = *flash_size;
   return ReceiveImage({true, size, "4F", "50", "Flash transfer request..."}, device, file_name);
 }
 
@@ -185,6 +194,8 @@ int TFX9860sio::ReceiveImage(const ImageRequest& request, const std::string& dev
     StoreBlock(file, std::move(payload), progress);
 
     if (bytes_written_ >= image_size_) {
+      // The bar shows the last block before the work is over.
+      if (progress.maximum_sent) ui_.Notify(nfProgressPos, number);
       SendTerminate();
       ui_.Notify(nfStatus, std::string("Ready!"));
       break;

@@ -92,8 +92,12 @@ int TFX9860sio::UploadImage(const TImageAddresses& addresses, const std::string&
   bool accepted = answer.Is(kPlainAck);
   // Why the upload failed: the first answer that was not an acknowledgement.
   std::string refusal;
+  upload_refusal_code_.clear();
   const auto note_refusal = [&](const TAnswer& refused) {
     if (!refusal.empty()) return;
+    if (refused.Type() == kTypeError) {
+      upload_refusal_code_.assign(reinterpret_cast<const char*>(&refused.header[1]), 2);
+    }
     refusal = !failure_cause_.empty() ? failure_cause_
                                       : "the calculator refused " + last_sent_ + ": it sent " + ReadableBytes(refused.header);
   };

@@ -21,6 +21,7 @@
 
 #include "env/operation_status.h"
 #include "fxsim/simulator.h"
+#include "imagegen/image_generator.h"
 #include "operations/image_check.h"
 #include "support/program_run.h"
 #include "support/temporary_folder.h"
@@ -107,6 +108,34 @@ INSTANTIATE_TEST_SUITE_P(Links, FlashCommandTest,
                                            FlashCommandCase{"StorageMemory", "--simulate --include-smem", 0x400000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(CommandTest, AnImageThatFailsItsCheckNeverReplacesAnOlderBackup) {
+  ostrel::TestImageSpec spec;
+  spec.size = 0x400000;
+  spec.correct_checksum = false;
+  ostrel::WriteTestImage(spec, File("damaged-flash.bin"));
+  fxsim::SimConfig config;
+  config.flash = ostrel::GenerateTestImage(spec);
+  fxsim::Simulator simulator(std::move(config));
+  const std::string device = simulator.StartUsb();
+  const std::string file = File("flash.bin");
+  ostrel::WriteImageFile({'o', 'l', 'd'}, file);
+
+  const RunResult r = Run("backup-flash " + file + " --device " + device);
+
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFileText(file), "old");
+  EXPECT_EQ(std::filesystem::file_size(file + ".unverified"), 0x270000u);
+  EXPECT_NE(r.out.find("Verification: CHECKSUM_ERROR\n"), std::string::npos) << r.out;
+  const std::string last = LastLine(r.err);
+  EXPECT_TRUE(last.starts_with("ostrel: the flash image read from the calculator failed its check: the OS checksum is "
+                               "wrong (stored "))
+      << r.err;
+  EXPECT_NE(last.find("; it was saved as " + file + ".unverified and " + file + " was left as it was; repeat the "
+                      "backup"),
+            std::string::npos)
+      << last;
+}
+
 TEST_F(CommandTest, ReadOnlyTargetIsKeptWithoutATerminalUnlessYesIsGiven) {
   const std::string file = File("kept.bin");
   ostrel::testing::WriteFileText(file, "old");
@@ -172,6 +201,26 @@ TEST_F(CommandTest, CtrlCEndsTheBackupThroughItsCleanUp) {
   EXPECT_NE(err.find("Warning: Manually cancelled!"), std::string::npos) << err;
   EXPECT_NE(err.find("You should reset your calculator!"), std::string::npos) << "stopped within the transfer";
   EXPECT_NE(ReadFileText(File("stdout.txt")).find("Verification: FILESIZE_ERROR"), std::string::npos);
+}
+
+TEST_F(CommandTest, CtrlCWhileWaitingForTheCalculatorSaysThatTheUserStoppedIt) {
+  fxsim::SimConfig config;
+  config.receive_mode_delay_ms = -1;  // never takes the link
+  fxsim::Simulator simulator(std::move(config));
+  const pid_t pid = Start("info --device " + simulator.StartUsb());
+  ASSERT_GT(pid, 0);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadFileText(File("stderr.txt")).find("Waiting for the calculator") == std::string::npos &&
+         std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  const std::string err = ReadFileText(File("stderr.txt"));
+  ASSERT_TRUE(WIFEXITED(raw)) << err;
+  EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
+  EXPECT_TRUE(LastLine(err).starts_with("ostrel: stopped (Ctrl-C): no device information")) << err;
 }
 
 // A device path that can never reach a calculator ends the command at once, with the

@@ -72,9 +72,19 @@ TEST_F(BugfixCommandTest, ErrorEndsWithTheLineAndANonZeroStatus) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(LastLine(r.err),
-            "ostrel: the script stopped at line 3 of fix.psc (see the error above): a target made by copying "
-            "was not written, a target patched in place keeps what the lines before did");
+            "ostrel: the script stopped at line 3 of fix.psc: Check failed! CHECKSTRING=0,abd vs. abc; a target made "
+            "by copying was not written, a target patched in place keeps what the lines before did");
   EXPECT_FALSE(std::filesystem::exists(File("t.bin")));
+}
+
+TEST_F(BugfixCommandTest, AMissingSourceIsNamedOnTheLastLine) {
+  WriteFileText(File("fix.psc"), "SOURCEFILE=missing.bin\nTARGETFILE=t.bin\nINSERTSTRING=X\n");
+  const BugfixRun r = Run("bugfix fix.psc");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.err),
+            "ostrel: the script stopped at line 2 of fix.psc: Target and Source missing! (t.bin, missing.bin); a "
+            "target made by copying was not written, a target patched in place keeps what the lines before did")
+      << r.out;
 }
 
 TEST_F(BugfixCommandTest, ExceptionPrintsItsTextWithTheLine) {

@@ -116,6 +116,9 @@ TEST_F(RecoverCommandTest, EarlyEndsExitNonZeroWithTheReason) {
            "settings (PROGRAM, RECOVERY_HELPER)."},
       {"unreadable upload file", "upload-run '" + File("none.bin") + "' --simulate",
        "ostrel: program not started: " + File("none.bin") + " missing! The file cannot be read: check its name."},
+      {"unreadable upload file, told before the calculator is looked for",
+       "upload-run '" + File("none.bin") + "' --device '" + File("no-calculator-here") + "'",
+       "ostrel: program not started: " + File("none.bin") + " missing! The file cannot be read: check its name."},
       {"folder to upload", "upload-run '" + File("dir.fls") + "' --simulate",
        "ostrel: program not started: " + File("dir.fls") +
            " is a folder, not a file. Name a readable program file (.BIN, .SH3, .SH4)."},
@@ -147,14 +150,17 @@ TEST_F(RecoverCommandTest, ARefusedUploadEndsWithItsCauseAndWhatToDo) {
   struct Case {
     const char* fault;
     std::string cause;  // what the last line says after "...did not accept the upload: "
+    std::string advice;
   };
+  const std::string again = "; put it into receive mode again and repeat the command";
   const Case cases[] = {
-      {"error:05@upload", "the calculator answered command 56 with error 05 (Memory is full)"},
+      {"error:05@upload", "the calculator answered command 56 with error 05 (Memory is full)",
+       "; the calculator has no room for the program where its header says to load it: upload a program built for "
+       "this calculator (.BIN, .SH3, .SH4) that fits its RAM"},
       {"disconnect@upload", "the link to the calculator was lost (unplugged, or the simulator ended) while waiting "
-                            "for the answer to command 56: "},
-      {"no-answer@upload-block:2", "no answer from the calculator within 5 s to packet <02>561"},
+                            "for the answer to command 56: ", again},
+      {"no-answer@upload-block:2", "no answer from the calculator within 5 s to packet <02>561", again},
   };
-  const std::string advice = "; put it into receive mode again and repeat the command";
   for (const Case& c : cases) {
     fxsim::SimConfig config;
     config.faults.push_back(fxsim::FaultSpec::Parse(c.fault));
@@ -166,7 +172,7 @@ TEST_F(RecoverCommandTest, ARefusedUploadEndsWithItsCauseAndWhatToDo) {
     EXPECT_EQ(run.status, 1) << c.fault;
     EXPECT_TRUE(last.starts_with("ostrel: program not started: the calculator did not accept the upload: " + c.cause))
         << c.fault << "\n" << run.err;
-    EXPECT_TRUE(last.ends_with(advice)) << c.fault << "\n" << last;
+    EXPECT_TRUE(last.ends_with(c.advice)) << c.fault << "\n" << last;
   }
 }
 
@@ -183,6 +189,22 @@ TEST_F(RecoverCommandTest, AFlashLeftPartlyErasedEndsWithHowToRecoverIt) {
             "ostrel: flash not rewritten: the erase of sector A0100000 was not acknowledged; the flash is now "
             "incomplete: reset the calculator, put it into receive mode (the boot code's OS update mode) and run the "
             "same recover command again")
+      << run.err;
+}
+
+TEST_F(RecoverCommandTest, AQuestionDeclinedWhileTheProgramRunsSaysToResetTheCalculator) {
+  // An image with the storage memory, without --include-smem: the truncation question
+  // comes once the recovery program runs on the calculator, and no terminal answers it.
+  ostrel::TestImageSpec large;
+  large.size = 0x400000;
+  ostrel::WriteTestImage(large, File("large.fls"));
+  const ostrel::testing::ProgramRun run =
+      Run("recover '" + File("large.fls") + "' --helper '" + File("helper.bin") + "' --simulate");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(LastLine(run.err),
+            "ostrel: flash not rewritten: the truncation of the image was declined; the recovery program is still "
+            "running on the calculator and answers no link command until the calculator is reset: press its RESTART "
+            "button (or the P button on the back), then put it into receive mode again")
       << run.err;
 }
 

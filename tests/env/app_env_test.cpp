@@ -31,12 +31,18 @@ TEST_F(AppEnvTest, DefaultsWithoutParameters) {
   Start();
   EXPECT_EQ(Value("PN"), "Ostrel Maintenance");
   EXPECT_EQ(Value("IN"), "ostrel");
-  EXPECT_EQ(Value("IF"), ConfigDir() + "/ostrel.INI") << "program name up to its first dot + .INI";
+  EXPECT_EQ(Value("IF"), ConfigDir() + "/ostrel.INI") << "the program's internal name + .INI";
   EXPECT_EQ(Value("UD"), tmp / "home/.local/share/ostrel/");
   EXPECT_EQ(Value("OS"), "Linux 6.1");
   EXPECT_EQ(Value("OS_MJV"), "6");
   EXPECT_EQ(Value("PL"), "");
   EXPECT_FALSE(IsBlank(Value("FV")));
+}
+
+TEST_F(AppEnvTest, TheWindowAndTheCommandLineShareOneSettingsFile) {
+  program_name = "ostrel-gui";
+  Start();
+  EXPECT_EQ(Value("IF"), ConfigDir() + "/ostrel.INI");
 }
 
 TEST_F(AppEnvTest, XdgFoldersAndAppDataAreHonoured) {

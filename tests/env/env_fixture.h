@@ -55,7 +55,7 @@ class AppEnvFixture : public ::testing::Test {
 
   TStartupContext Context() const {
     TStartupContext context;
-    context.executable_path = tmp / "bin/ostrel.x";
+    context.executable_path = tmp / ("bin/" + program_name);
     context.current_dir = tmp / "work";
     auto variables = environment;
     context.environment = [variables](const std::string& name) {
@@ -77,6 +77,7 @@ class AppEnvFixture : public ::testing::Test {
   std::string Value(const std::string& id) const { return AppEnv().PGetValue(id); }
 
   std::string ConfigDir() const { return tmp / "home/.config/ostrel"; }
+  std::string program_name = "ostrel.x";  // the executable's file name
   std::string ProgramDir() const { return tmp / "bin"; }
 
   TemporaryFolder tmp;

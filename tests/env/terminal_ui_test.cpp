@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -198,13 +199,50 @@ TEST_F(TerminalUiTest, ProgressBarOnATerminalIsRedrawnInPlace) {
   EXPECT_EQ(text.back(), '\n') << "the bar's line is ended when the UI goes";
 }
 
-TEST_F(TerminalUiTest, QuietShowsNoProgressOrStatus) {
+TEST_F(TerminalUiTest, QuietShowsNoProgressStatusOrData) {
   TTerminalUi ui(TTerminalOptions{false, false, true}, Streams(false, true));
   ui.Notify(nfProgressMax, 4);
   ui.Notify(nfProgressPos, 2);
   ui.Notify(nfStatus, "Reading");
+  ui.Notify(nfCalcData, "HardwareIdentifier: Gy363006\r\n");
+  ui.Notify(nfImageData, "Imagename: \r\nos.fls\r\n");
   ui.Notify(nfInfoBox, "Backup complete");
   EXPECT_EQ(out.str(), "Backup complete\n");
+}
+
+TEST_F(TerminalUiTest, ImageDataLinesSayWhatTheyAre) {
+  TTerminalUi ui(TTerminalOptions{}, Streams(false));
+  ui.Notify(nfImageData, "Imagename: \r\n/tmp/os.fls\r\nFILESIZE=00270000\r\n");
+  ui.Notify(nfImageData, "02.00.0000");
+  ui.Notify(nfImageData, "02.00.0000 beta");
+  EXPECT_EQ(out.str(), "Imagename: /tmp/os.fls\nFILESIZE=00270000\nOS version: 02.00.0000\n02.00.0000 beta\n");
+}
+
+TEST_F(TerminalUiTest, TheSpeedIsShownInWordsWithTheTimeLeft) {
+  TTerminalUi ui(TTerminalOptions{}, Streams(false));
+  ui.Notify(nfProgressMax, 10);
+  ui.Notify(nfSpeed, std::string("5500000/6000000/6100000/5733120"));
+  ui.Notify(nfProgressPos, 1);
+  EXPECT_TRUE(std::regex_search(out.str(), std::regex(R"(Progress: 10% \(now 5\.7 MB/s, average 5\.5 MB/s, \d+:\d\d left\)\n)")))
+      << out.str();
+}
+
+TEST_F(TerminalUiTest, AProgressBarIsRedrawnAtMostTenTimesASecond) {
+  {
+    TTerminalUi ui(TTerminalOptions{}, Streams(false, true));
+    ui.Notify(nfProgressMax, 10000);
+    for (int pos = 1; pos <= 10000; ++pos) {
+      ui.Notify(nfFlashAddress, pos);
+      ui.Notify(nfSpeed, std::string("1/2/3/4"));
+      ui.Notify(nfProgressPos, pos);
+    }
+  }
+  const std::string text = out.str();
+  const auto draws = std::count(text.begin(), text.end(), '\r');
+  // The first and the last position, and what the loop's own time allows in between.
+  EXPECT_GE(draws, 2);
+  EXPECT_LT(draws, 50) << "the bar was drawn for nearly every block";
+  EXPECT_NE(text.find("100%"), std::string::npos) << "the last position is always drawn";
 }
 
 TEST_F(TerminalUiTest, FirstCtrlCSetsTheStopRequestSecondEndsTheProgram) {

@@ -99,11 +99,11 @@ TEST(UsbErrors, LibusbCodesMapOntoWhatTheLinkDoes) {
 
 TEST(UsbErrors, OpenErrorsTellNoDeviceFromADeviceThatCannotBeOpened) {
   for (int error : {ENOENT, ENOTDIR, ENODEV, ENXIO}) EXPECT_EQ(OutcomeOfOpenError(error), OpenOutcome::Absent) << error;
-  for (int error : {ECONNREFUSED, EBUSY, EAGAIN, EIO}) {
+  for (int error : {ECONNREFUSED, EAGAIN, EIO}) {
     EXPECT_EQ(OutcomeOfOpenError(error), OpenOutcome::NotOpenable) << error;
   }
-  // Waiting does not mend a permission.
-  for (int error : {EACCES, EPERM}) EXPECT_EQ(OutcomeOfOpenError(error), OpenOutcome::Unusable) << error;
+  // Waiting does not mend a permission, nor a device another program holds.
+  for (int error : {EACCES, EPERM, EBUSY}) EXPECT_EQ(OutcomeOfOpenError(error), OpenOutcome::Unusable) << error;
   EXPECT_NE(OpenFailureText("/dev/bus/usb/001/004", EACCES).find("udev"), std::string::npos);
   EXPECT_NE(OpenFailureText("/dev/bus/usb/001/004", EBUSY).find("busy"), std::string::npos);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "backup_fixture.h"
+#include "fxsim/models.h"
 #include "operations/backup.h"
 #include "env/options.h"
 
@@ -218,6 +219,115 @@ INSTANTIATE_TEST_SUITE_P(
                          "\"CASIOWIN\" missing at 0x10000!"},
         VerificationCase{"MissingFile", {}, false, icrFileDoesNotExist, "File\r\n  FILE\r\ndoes not exist!"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ostrel::testing
+
+namespace ostrel::testing {
+namespace {
+
+// A calculator whose flash holds an image that fails the check, backed up onto a path
+// with or without an older file.
+class UnverifiedImageTest : public BackupTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnverifiedImageTest, NeverReplacesAnOlderFile) {
+  const bool older_file = GetParam();
+  TestImageSpec spec;
+  spec.size = 0x400000;
+  spec.correct_checksum = false;
+  fxsim::SimConfig config;
+  config.flash = GenerateTestImage(spec);
+  fxsim::Simulator sim(config);
+  const std::string file = File("flash.bin");
+  const Bytes older = {'o', 'l', 'd', '\n'};
+  if (older_file) WriteImageFile(older, file);
+
+  const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim));
+
+  EXPECT_FALSE(outcome.Succeeded());
+  EXPECT_TRUE(outcome.backup.Complete());
+  ASSERT_TRUE(outcome.check.has_value());
+  EXPECT_EQ(*outcome.check, icrChecksumError);
+  EXPECT_EQ(outcome.check_report.result, icrChecksumError);
+  const std::string image_file = older_file ? file + ".unverified" : file;
+  EXPECT_EQ(outcome.backup.file, image_file);
+  EXPECT_EQ(outcome.backup.kept_beside, older_file);
+  EXPECT_EQ(ReadFileBytes(image_file), Prefix(sim.Flash(), 0x270000));
+  if (older_file) {
+    EXPECT_EQ(ReadFileBytes(file), older);
+  }
+  std::string box = "Checksum of the written image NOT OK!";
+  if (older_file) box += "\r\nThe image was saved as " + image_file + ";\r\n" + file + " was left as it was.";
+  EXPECT_EQ(ui_.BoxTexts(), std::vector<std::string>{box});
+  EXPECT_TRUE(ui_.HasLogLine("Backup: " + image_file));
+}
+
+INSTANTIATE_TEST_SUITE_P(Target, UnverifiedImageTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "OlderFileThere" : "NoFileThere"; });
+
+// A unit with a 2 MiB flash: its image is its whole flash, with or without the storage
+// memory asked for, and it checks as an image of its OS class.
+class SmallFlashBackupTest : public BackupTest, public ::testing::WithParamInterface<TOptionWord> {};
+
+TEST_P(SmallFlashBackupTest, ReadsTheWholeFlashOfAnFx7400GII) {
+  fxsim::SimConfig config = fxsim::ConfigFor(fxsim::CalculatorModelNamed("fx-7400GII"));
+  TestImageSpec spec;
+  spec.layout_class = 3;
+  config.flash = GenerateTestImage(spec);
+  ASSERT_EQ(config.flash.size(), 0x200000u);
+  fxsim::Simulator sim(config);
+  const std::string file = File("flash.bin");
+
+  const TFlashBackupOutcome outcome = RunFlashBackup(file, OPT_3PIN | GetParam(), ui_.Ui(), SerialTarget(sim));
+
+  EXPECT_TRUE(outcome.Succeeded()) << outcome.backup.cause;
+  EXPECT_EQ(outcome.backup.image_size, 0x200000u);
+  EXPECT_EQ(ReadFileBytes(file), sim.Flash());
+  EXPECT_TRUE(ui_.dialogs.empty()) << ui_.dialogs.front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, SmallFlashBackupTest, ::testing::Values(TOptionWord{0}, TOptionWord{OPT_INCLUDE_SMEM}),
+                         [](const auto& info) { return info.param ? "WithStorageMemory" : "Plain"; });
+
+}  // namespace
+}  // namespace ostrel::testing
+
+#include "simulation/simulated_flash.h"
+
+namespace ostrel::testing {
+namespace {
+
+// What a newcomer meets first: a simulated unit of any model, with the flash it has by
+// default, is backed up over its own cable into an image that passes the check.
+class SimulatedModelBackupTest : public BackupTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(SimulatedModelBackupTest, TheDefaultFlashIsBackedUpAndVerified) {
+  const fxsim::CalculatorModel& model = fxsim::CalculatorModelNamed(GetParam());
+  fxsim::SimConfig config = fxsim::ConfigFor(model);
+  config.flash = SimulatedFlashOf(model);
+  ASSERT_EQ(config.flash.size(), model.flash_size);
+  fxsim::Simulator sim(config);
+  const std::string file = File("flash.bin");
+
+  const TFlashBackupOutcome outcome = model.usb ? RunFlashBackup(file, OPT_USB, ui_.Ui(), UsbTarget(sim))
+                                                : RunFlashBackup(file, OPT_3PIN, ui_.Ui(), SerialTarget(sim));
+
+  EXPECT_TRUE(outcome.Succeeded()) << outcome.backup.cause << ImageCheckResultName(outcome.check.value_or(icrUnknown));
+  EXPECT_EQ(ReadFileBytes(file), Prefix(sim.Flash(), std::min<std::size_t>(model.flash_size, 0x270000)));
+  // The device information names the OS the flash holds.
+  const auto calc_data = ui_.Texts(nfCalcData);
+  ASSERT_EQ(calc_data.size(), 1u);
+  const std::string version(reinterpret_cast<const char*>(&sim.Flash()[0x10020]), 10);
+  EXPECT_NE(calc_data[0].find("OScodeversion: " + version + "\r\n"), std::string::npos) << calc_data[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, SimulatedModelBackupTest,
+                         ::testing::Values("fx-9860GII", "fx-9860G", "fx-7400GII", "fx-9860GII-2", "fx-9750GII-2"),
+                         [](const auto& info) {
+                           std::string name;
+                           for (char c : info.param) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace ostrel::testing

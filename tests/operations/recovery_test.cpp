@@ -225,6 +225,8 @@ TEST_F(RecoveryTest, WriteLimitTable) {
     const RecoveryRun run = Recover(image, c.options);
     ASSERT_FALSE(run.raised) << run.error;
     EXPECT_EQ(run.outcome.flash_rewritten, c.rewritten) << run.outcome.reason;
+    // A declined truncation leaves the program running: nothing told it to restart.
+    EXPECT_EQ(run.outcome.program_left_running, !c.rewritten);
     EXPECT_EQ(Erased(run), c.erased);
     EXPECT_EQ(static_cast<int>(FlashWrites(run).size()), c.written);
     const Bytes storage = Range(run.after, 0x270000, 0x400000);
@@ -335,6 +337,8 @@ TEST_F(RecoveryTest, MachineQuestionsAndRefusals) {
       EXPECT_EQ(Erased(run), 0);
     }
     EXPECT_EQ(Count(run, "78"), c.reboots);
+    // Every end without a restart command leaves the program running on the calculator.
+    EXPECT_EQ(run.outcome.program_left_running, !c.rewritten && c.reboots == 0) << run.outcome.reason;
   }
 }
 

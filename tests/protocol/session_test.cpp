@@ -175,6 +175,22 @@ TEST_F(SessionTest, UsbDeviceNotInReceiveModeIsRetriedUntilCancelled) {
   EXPECT_TRUE(sim.ReceivedPackets().empty());
 }
 
+TEST_F(SessionTest, AWaitForReceiveModeWithALimitEndsWithItsCause) {
+  fxsim::SimConfig config;
+  config.receive_mode_delay_ms = -1;
+  fxsim::Simulator sim(config);
+  TLinkTimings timings = QuickTimings();
+  timings.receive_mode_wait = std::chrono::milliseconds(300);
+  auto sio = Usb(sim.StartUsb(), timings);
+
+  EXPECT_EQ(sio->FStart(false, 0), 2);
+  EXPECT_EQ(StopRequest(), stopNone) << "not a stop: the start failed";
+  EXPECT_NE(sio->FailureCause().find("did not take the link within 300 ms: put it into receive mode and repeat"),
+            std::string::npos)
+      << sio->FailureCause();
+  EXPECT_TRUE(sim.ReceivedPackets().empty());
+}
+
 TEST_F(SessionTest, UsbDeviceEnteringReceiveModeIsConnected) {
   fxsim::SimConfig config;
   config.receive_mode_delay_ms = -1;

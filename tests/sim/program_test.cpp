@@ -171,14 +171,15 @@ TEST(Program, HelpNamesEveryOption) {
   }
 }
 
-// A 4 KiB file, a flash size no model has.
-std::string SmallFile() {
-  const std::string path = ::testing::TempDir() + "/ostrel-sim-small-flash.bin";
+// A 4 KiB file in `folder`, a flash size no model has.
+std::string SmallFile(const ostrel::testing::TemporaryFolder& folder) {
+  const std::string path = folder.File("small-flash.bin");
   std::ofstream(path, std::ios::binary) << std::string(4096, '\x5A');
   return path;
 }
 
 TEST(Program, RejectsBadArguments) {
+  const ostrel::testing::TemporaryFolder folder;
   for (std::vector<std::string> args : {std::vector<std::string>{"--usb", "--fault", "explode"},
                                         std::vector<std::string>{"--serial", "--baud", "4800"},
                                         std::vector<std::string>{"--flash", "/nonexistent", "--usb"},
@@ -188,7 +189,7 @@ TEST(Program, RejectsBadArguments) {
                                         std::vector<std::string>{"--usb", "--fault", "stall@erase:x"},
                                         std::vector<std::string>{"--usb", "--model", "fx-7400GII"},
                                         std::vector<std::string>{"--serial", "--model", "fx-9999"},
-                                        std::vector<std::string>{"--serial", "--model", "fx-7400GII", "--flash", SmallFile()},
+                                        std::vector<std::string>{"--serial", "--model", "fx-7400GII", "--flash", SmallFile(folder)},
                                         std::vector<std::string>{"--serial", "--ram", "/dev/zero"},
                                         std::vector<std::string>{}}) {
     Program program(args);

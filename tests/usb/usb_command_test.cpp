@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "support/program_run.h"
 #include "support/test_files.h"
 #include "usb_fixture.h"
 
@@ -64,6 +65,15 @@ TEST_F(UsbCommandTest, ACalculatorUnpluggedDuringABackupFailsTheCommand) {
   const RunResult r = Run("--fault disconnect@block:50", "backup-ram " + file);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("holds 12544 of 524288 bytes."), std::string::npos) << r.err;
+}
+
+TEST_F(UsbCommandTest, ACalculatorInMassStorageModeEndsTheCommandAtOnce) {
+  for (const char* product : {"6102", "6103"}) {
+    const RunResult r = Run(std::string("--product ") + product, "info");
+    EXPECT_EQ(r.status, 1) << product << "\n" << r.err;
+    EXPECT_NE(LastLine(r.err).find("is a calculator in USB mass-storage mode"), std::string::npos) << r.err;
+    EXPECT_NE(LastLine(r.err).find("receive mode"), std::string::npos) << "says what to do: " << r.err;
+  }
 }
 
 }  // namespace

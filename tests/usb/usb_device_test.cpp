@@ -81,6 +81,7 @@ TEST(UsbDevice, ASecondProgramCannotTakeTheCalculatorWhileTheFirstHoldsIt) {
   TUSB second{UsbConnection()};
   EXPECT_EQ(second.DevicePath(), calculator.NodePath());
   EXPECT_EQ(second.Handle(), -1);
+  EXPECT_TRUE(second.Unusable()) << "waiting would wait for the other program to end";
   EXPECT_TRUE(AnyContains(second.TakeDiagnostics(), "busy: another program or a kernel driver holds the calculator"));
   // The first program is not disturbed, and once it lets go the calculator is free.
   EXPECT_EQ(Exchange(*first, kCheckPacket, kAcknowledgePacket.size()), kAcknowledgePacket);
@@ -133,6 +134,7 @@ TEST(UsbDevice, MassStorageModeIsExplainedAndNeverOpened) {
       TUSB usb(connection);
       EXPECT_EQ(usb.DevicePath(), calculator.NodePath()) << connection;
       EXPECT_EQ(usb.Handle(), -1) << connection;
+      EXPECT_TRUE(usb.Unusable()) << "waiting would not end: the user has to change the calculator's mode";
       EXPECT_TRUE(AnyContains(usb.TakeDiagnostics(), "is a calculator in USB mass-storage mode")) << product;
     }
     EXPECT_EQ(IndexOf(calculator.Requests(), Kind::kClaim), -1) << product;
