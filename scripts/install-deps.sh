@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only those that are missing.
+# Installs the Debian packages the build and the tests need, only those that are missing
+# (the last line: what the manual pages, the icons and the Debian package are made and
+# checked with).
 #   --pictures   also what scripts/screenshots.sh needs (a virtual X display)
 set -euo pipefail
 
@@ -11,6 +13,7 @@ packages=(
   gcc-sh4-linux-gnu binutils-sh4-linux-gnu qemu-user
   qt6-base-dev
   clang-14 libclang-rt-14-dev
+  dpkg-dev file help2man librsvg2-bin lintian desktop-file-utils appstream man-db
 )
 if [ "${1:-}" = "--pictures" ]; then
   packages+=(xvfb xauth)

@@ -1,9 +1,9 @@
 ! void Addin_Fill(unsigned char *buffer, int count, int value): writes count copies of
 ! value from buffer on.
         .text
-        .global _Addin_Fill
+        .global Addin_Fill
         .align  2
-_Addin_Fill:
+Addin_Fill:
         cmp/pl  r5
         bf      2f
 1:      mov.b   r6, @r4
