@@ -42,15 +42,27 @@ TLinkSession::~TLinkSession() {
   }
 }
 
-bool TLinkSession::Start() {
+bool TLinkSession::Start(bool skip_check, int retries) {
   open_ = true;
-  if (link_->FStart(false, 0) != 0) {
+  if (link_->FStart(skip_check, retries) != 0) {
     start_failure_ = link_->FailureCause();  // before FStop, whose own exchange may fail too
     End();
     return false;
   }
   if (posts_session_flag_) ui_.Notify(nfSessionActive, std::int64_t{1});
   return true;
+}
+
+bool TLinkSession::Reconnect(int retries) {
+  open_ = true;
+  int status = link_->FStart(true, retries);
+  for (int retry = 0; status != 0 && link_->Kind() == LinkKind::Serial && retry < retries && StopRequest() == stopNone;
+       ++retry) {
+    link_->Report("the boot code does not answer yet: trying again");
+    status = link_->FStart(true, retries);
+  }
+  if (status != 0) start_failure_ = link_->FailureCause();
+  return status == 0;
 }
 
 void TLinkSession::End() {

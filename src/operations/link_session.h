@@ -32,11 +32,18 @@ class TLinkSession {
   TLinkSession(const TLinkSession&) = delete;
   TLinkSession& operator=(const TLinkSession&) = delete;
 
-  // FStart (no skipped check, no retries). False when the session did not open; it has
-  // then been ended already.
-  bool Start();
-  // Why Start failed, in words a user can act on (empty when the link did not say).
+  // FStart (by default: no skipped check, no retries). False when the session did not
+  // open; it has then been ended already.
+  bool Start(bool skip_check = false, int retries = 0);
+  // After the calculator restarted (into its boot code): the link is opened anew, with
+  // `retries` extra attempts while the calculator comes back (over USB, where it drops off
+  // the bus and returns; over a serial line, which does not show when the other side is
+  // up, as many more starts). False when it did not come back; the session stays to be
+  // ended.
+  bool Reconnect(int retries);
+  // Why Start or Reconnect failed, in words a user can act on (empty when the link did not say).
   const std::string& StartFailure() const { return start_failure_; }
+  bool IsOpen() const { return open_; }
   // FStop, then the session flag 0 (also when FStop fails), unless KeepFlagSet was called.
   void End();
   // The session broke off in the middle of a transfer: the calculator may still be in it, so

@@ -207,20 +207,20 @@ class OsRecovery {
   // The calculator did not take the uploaded `what`: the link says why.
   bool UploadRefused(const std::string& what) {
     outcome_.upload_refused = true;
-    outcome_.upload_refusal_code = link_->UploadRefusalCode();
-    const std::string& cause = link_->FailureCause();
+    outcome_.upload_refusal_code = Link().UploadRefusalCode();
+    const std::string& cause = Link().FailureCause();
     return Stop("the calculator did not accept " + what + (cause.empty() ? "" : ": " + cause));
   }
   // "Reboot and end".
   bool RebootAndStop(const std::string& reason) {
     SendForceReboot();
-    link_->Report("Reboot the calculator!");
+    Link().Report("Reboot the calculator!");
     return Stop(reason);
   }
   void EndPath();
   // Tells the program to restart the calculator (it leaves the program).
   void SendForceReboot() {
-    link_->SendExtended(TExtendedCommand::ForceReboot);
+    Link().SendExtended(TExtendedCommand::ForceReboot);
     program_running_ = false;
   }
 
@@ -256,7 +256,6 @@ class OsRecovery {
   bool CheckHardware();
   bool CheckCable();
   bool RestartIntoBios();
-  int ReconnectToBootCode();  // FStart's status
   bool FinalChecks();
   bool Erase();
   bool Write();
@@ -264,7 +263,6 @@ class OsRecovery {
   bool StageBlock(std::uint32_t address, std::span<const std::uint8_t> block, std::uint64_t& sent_bytes);
   bool SyncBeforeReboot();
   void Reboot();
-  void PostSessionEnded();
 
   bool InKeptRegion(std::uint32_t address) const {
     return kept_start_ != 0 && address >= kept_start_ && address < kept_end_;
@@ -278,9 +276,9 @@ class OsRecovery {
   TRecoveryOutcome outcome_;
 
   std::unique_ptr<TMiniLogger> logger_;
-  std::unique_ptr<TFX9860sio> link_;
+  std::unique_ptr<TLinkSession> session_;
+  TFX9860sio& Link() { return session_->Link(); }
   std::vector<std::uint8_t> image_bytes_;  // the checked image, read once before anything is erased
-  bool session_posted_ = false;
   bool flash_touched_ = false;  // the first erase command went out
   bool program_running_ = false;  // the recovery program runs and was not told to restart
 
@@ -336,11 +334,11 @@ TRecoveryOutcome OsRecovery::Run() {
         if (!GoOn("before the upload") || !Upload()) break;
         if (outcome_.upload_and_run) {
           // The calculator starts the program only after taking every block.
-          outcome_.program_started = link_->UploadAccepted();
+          outcome_.program_started = Link().UploadAccepted();
           if (!outcome_.program_started) UploadRefused("the upload");
           break;
         }
-        if (!link_->UploadAccepted()) {
+        if (!Link().UploadAccepted()) {
           // The program is not running: its commands would only time out one by one.
           UploadRefused("the recovery program");
           break;
@@ -379,33 +377,16 @@ bool OsRecovery::CheckUploadFile() {
   return Failed(UnreadableProgramReason(file_, outcome_.program_file_absent), rrUploadFileMissing);
 }
 
-// The session flag goes back to 0, unless the flash was left partly erased or written: then
-// it stays set, so that the window's stop report advises resetting the calculator.
-void OsRecovery::PostSessionEnded() {
-  if (session_posted_ && !(flash_touched_ && !outcome_.flash_rewritten)) {
-    ui_.Notify(nfSessionActive, std::int64_t{0});
-  }
-}
-
+// Ends the session on every path. The session flag goes back to 0, unless the flash was
+// left partly erased or written: then it stays set, so that the window's stop report
+// advises resetting the calculator.
 void OsRecovery::EndPath() {
-  if (link_) {
-    if (link_->FXClosed()) {
-      Log("fxsio.FXClosed");
-    } else {
-      Log("fxsio.FStop");
-      try {
-        link_->FStop();
-      } catch (...) {
-        link_->Close();
-        PostSessionEnded();
-        Log("FreeAndNil3( fxsio )");
-        FreeAndNil3(link_);
-        throw;
-      }
-    }
-    PostSessionEnded();
+  if (session_) {
+    if (flash_touched_ && !outcome_.flash_rewritten) session_->KeepFlagSet();
+    Log(session_->IsOpen() ? "fxsio.FStop" : "fxsio.FXClosed");
+    const std::unique_ptr<TLinkSession> ending = std::move(session_);
     Log("FreeAndNil3( fxsio )");
-    FreeAndNil3(link_);
+    if (ending->IsOpen()) ending->End();
   }
   Log("FreeAndNil3( ml )");
   FreeAndNil3(logger_);
@@ -466,32 +447,30 @@ bool OsRecovery::LoadImage(const TImageCheckReport& report) {
 bool OsRecovery::OpenLink() {
   const LinkKind kind = CableLinkKind(options_);  // "Cable error" before a link exists
   Log(kind == LinkKind::Serial ? "Create sio" : "Create USB");
-  link_ = std::make_unique<TFX9860sio>(kind, ui_, ResolveLinkTarget(kind, setup_.target));
+  session_ = std::make_unique<TLinkSession>(options_, ui_, setup_.target, true);
   Log("Create comm successful");
   Log("Start comm");
-  if (link_->FStart(true, 0) != 0) {
-    const std::string& cause = link_->FailureCause();
+  if (!session_->Start(true, 0)) {
+    const std::string& cause = session_->StartFailure();
     return Stop("no session with the calculator" + (cause.empty() ? std::string(" (is it in receive mode?)") : ": " + cause));
   }
   Log("Start comm successful");
   ui_.Notify(nfStatus, std::string("Checking system"));
-  ui_.Notify(nfSessionActive, std::int64_t{1});
-  session_posted_ = true;
   return true;
 }
 
 bool OsRecovery::Identify() {
   device_.fill(0);
   Log("fxcmdSTART");
-  link_->Report("Trying to connect...stay put 5 seconds!");
-  const TAnswer contact = link_->Exchange("00", {}, kTypeCheck, false, false);
+  Link().Report("Trying to connect...stay put 5 seconds!");
+  const TAnswer contact = Link().Exchange("00", {}, kTypeCheck, false, false);
   if (!contact.Is(kPlainAck) && !contact.Is(AnswerHeader(kTypeError, "04", '0'))) {
     ui_.MessageBox(DialogKind::Error, "Communication failed!", DialogButtons::OK);
     return Stop("the calculator did not answer the first check");
   }
   Log("fxcmdSTART successful");
   Log("fxcmdGETDEVICEINFO");
-  Log(link_->GetDeviceInfo(device_) == 0 ? "fxcmdGETDEVICEINFO successful" : "fxcmdGETDEVICEINFO failed");
+  Log(Link().GetDeviceInfo(device_) == 0 ? "fxcmdGETDEVICEINFO successful" : "fxcmdGETDEVICEINFO failed");
   os_version_ = RecordText(device_, 96, 16);
   Log("sOScodeversion " + os_version_);
   Log("sProcessorID " + RecordText(device_, 8, 16));
@@ -507,7 +486,7 @@ bool OsRecovery::Upload() {
   Log("Before fxsio.FXUploadAndRun");
   // The program is read here, whole; the link only sends bytes.
   const std::optional<std::vector<std::uint8_t>> bytes = LoadProgramFile(program);
-  if (bytes) link_->UploadAndRun(*bytes, program, "0");
+  if (bytes) Link().UploadAndRun(*bytes, program, "0");
   if (!bytes) {
     ui_.Notify(nfStatus, program + " missing!");
     Log("fxsio.FXUploadAndRun failed");
@@ -539,7 +518,7 @@ bool OsRecovery::CheckGii2() {
                        "Wait until the calculator displays \"Waiting...\" and then hit OK.",
                    DialogButtons::OK);
     // The program re-initialises USB when it starts; a serial line stays as it is.
-    if (link_->Kind() == LinkKind::Usb) link_->Open(link_->UsbConnection());
+    if (Link().Kind() == LinkKind::Usb) Link().Open(Link().UsbConnection());
     Log("GII-2 => after try to reconnect");
   }
   return true;
@@ -550,7 +529,7 @@ bool OsRecovery::SetContrast() {
   for (;;) {
     Log("fxEXcmdLCD_CONTRAST: " + Hex8(static_cast<std::uint32_t>(contrast_)));
     const TAnswer answer =
-        link_->SendExtended(TExtendedCommand::LcdContrast, BigEndianWords({static_cast<std::uint32_t>(contrast_)}));
+        Link().SendExtended(TExtendedCommand::LcdContrast, BigEndianWords({static_cast<std::uint32_t>(contrast_)}));
     if (!answer.Is(kPlainAck)) {
       return CommunicationFailed("fxEXcmdLCD_CONTRAST: Communication failed!", "the LCD contrast was not acknowledged");
     }
@@ -575,10 +554,10 @@ bool OsRecovery::SetContrast() {
 }
 
 bool OsRecovery::QueryOsBios() {
-  link_->WaitForSilence();
+  Link().WaitForSilence();
   if (!GoOn("before the OS/BIOS query")) return false;
   Log("fxEXcmd_OS_BIOS");
-  const TOsBiosQuery query = link_->QueryOsBios(record_);
+  const TOsBiosQuery query = Link().QueryOsBios(record_);
   if (!GoOn("during the OS/BIOS query")) return false;
   switch (query) {
     case TOsBiosQuery::NoAnswer:
@@ -633,14 +612,14 @@ bool OsRecovery::CheckCable() {
     system_text_ = CallerLine(record_.caller_code) + kCrLf + BiosRowOf(record_.bios_type).line + kCrLf;
   }
   const UpdaterCable needed = BiosRowOf(record_.bios_type).cable;
-  const UpdaterCable used = link_->Kind() == LinkKind::Serial ? UpdaterCable::Serial : UpdaterCable::Usb;
+  const UpdaterCable used = Link().Kind() == LinkKind::Serial ? UpdaterCable::Serial : UpdaterCable::Usb;
   if (needed == used) return true;
   Log("lBadComType");
   system_text_ += "The cable selected does not work with this calculator's bootcode OS updater!" + kCrLf +
                   "Try the other cable-type!" + kCrLf;
-  link_->Report(system_text_);
+  Link().Report(system_text_);
   SendForceReboot();
-  link_->Report("Reboot the calculator!");
+  Link().Report("Reboot the calculator!");
   ui_.Notify(nfStatus, std::string("Error encountered..."));
   ui_.Notify(nfErrorBox, system_text_);
   return Stop("the cable does not work with this calculator's boot code: try the other cable");
@@ -649,52 +628,40 @@ bool OsRecovery::CheckCable() {
 bool OsRecovery::RestartIntoBios() {
   if (pass_ > 1) {
     // The boot code would have reported caller 0; another restart could go on for ever.
-    link_->Report("The calculator did not start its boot code.");
+    Link().Report("The calculator did not start its boot code.");
     return RebootAndStop("the calculator did not restart into its boot code");
   }
   Log("fxEXcmdBIOSSTARTUP");
-  link_->SendExtended(TExtendedCommand::BiosStartup);
+  Link().SendExtended(TExtendedCommand::BiosStartup);
   program_running_ = false;  // the calculator restarts into its boot code
-  link_->FStop();
+  Link().FStop();
   // Reconnecting before the calculator dropped the link would reach the program that is
   // just ending instead of the boot code.
-  link_->WaitUntilCalculatorLeaves(kRestartLeaveLimit);
+  Link().WaitUntilCalculatorLeaves(kRestartLeaveLimit);
   if (ui_.MessageBox(DialogKind::Information, "Is the calculator showing the OS ERROR screen?",
                      DialogButtons::YesNo) == mrNo) {
-    link_->Report("cancelled: no OS ERROR screen");
+    Link().Report("cancelled: no OS ERROR screen");
     Log("fxEXcmdBIOSSTARTUP:cancelled: no OS ERROR screen");
     return Stop("cancelled: no OS ERROR screen");
   }
-  if (ReconnectToBootCode() != 0) {
-    link_->Report("fxEXcmdBIOSSTARTUP reconnect failed");
+  // The serial line does not show when the boot code is up: answered at once (--yes), the
+  // question comes before it is, so a serial start gets extra attempts too.
+  if (!session_->Reconnect(kReconnectRetries)) {
+    Link().Report("fxEXcmdBIOSSTARTUP reconnect failed");
     Log("fxEXcmdBIOSSTARTUP reconnect failed");
-    return Stop("no session with the boot code after the restart");
+    const std::string& cause = session_->StartFailure();
+    return Stop("no session with the boot code after the restart" + (cause.empty() ? std::string() : ": " + cause));
   }
-  link_->Report("fxEXcmdBIOSSTARTUP successful");
+  Link().Report("fxEXcmdBIOSSTARTUP successful");
   Log("fxEXcmdBIOSSTARTUP successful");
   return true;
-}
-
-int OsRecovery::ReconnectToBootCode() {
-  int status = link_->FStart(true, kReconnectRetries);
-  // The retries count only for a USB start, which waits for the device to come back. A
-  // serial start tries once, and the serial line does not show when the boot code is up:
-  // answered at once (--yes), the question comes before it is. So the serial start gets
-  // the same number of extra attempts.
-  for (int retry = 0; status != 0 && link_->Kind() == LinkKind::Serial && retry < kReconnectRetries &&
-                      StopRequest() == stopNone;
-       ++retry) {
-    link_->Report("the boot code does not answer yet: trying again");
-    status = link_->FStart(true, kReconnectRetries);
-  }
-  return status;
 }
 
 bool OsRecovery::FinalChecks() {
   LogBlock("Infoblock", system_text_);
   if (record_.caller_code >= 5) {
     Log("Unknown OS-version!");
-    link_->Report("Unknown OS-version!");
+    Link().Report("Unknown OS-version!");
     ui_.Notify(nfStatus, std::string("Error encountered..."));
     ui_.Notify(nfErrorBox, system_text_);
     return RebootAndStop("the program was started by an unknown system");
@@ -710,7 +677,7 @@ bool OsRecovery::FinalChecks() {
   }
   if (!MatchBiosId(image_bytes_, record_, options_)) {
     Log("Calc-Id mismatch!");
-    link_->Report("Calc-Id mismatch!");
+    Link().Report("Calc-Id mismatch!");
     ui_.Notify(nfStatus, std::string("Error encountered..."));
     system_text_ += "Calc-Id mismatch!" + kCrLf;
     ui_.Notify(nfErrorBox, system_text_);
@@ -740,12 +707,12 @@ bool OsRecovery::Erase() {
     ui_.Notify(nfProgressPos, counter);
     Log("fxEXcmdERASE_SECTOR: " + Hex8(address));
     flash_touched_ = true;  // from here on the calculator may have no complete OS
-    const TAnswer answer = link_->SendExtended(TExtendedCommand::EraseSector, BigEndianWords({address}));
+    const TAnswer answer = Link().SendExtended(TExtendedCommand::EraseSector, BigEndianWords({address}));
     if (StoppedWhileWaiting(answer, "while erasing the flash")) return false;
     if (!answer.Is(kPlainAck)) {
       return CommunicationFailed("fxEXcmdERASE_SECTOR: Communication failed!",
                                  "the erase of sector " + Hex8(address) + " was not acknowledged" +
-                                     (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
+                                     (Link().FailureCause().empty() ? "" : ": " + Link().FailureCause()));
     }
   }
   return GoOn("while erasing the flash");
@@ -800,7 +767,7 @@ bool OsRecovery::WriteBlock(std::uint32_t address, std::span<const std::uint8_t>
   if (outcome_.result != rrDone) {
     Log("result <> NONE");
     return Stop("a RAM write for block " + Hex8(address) + " got no answer" +
-                (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
+                (Link().FailureCause().empty() ? "" : ": " + Link().FailureCause()));
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - block_start).count();
   ui_.Notify(nfSpeed, progress.SpeedText(block_bytes, seconds));
@@ -811,13 +778,13 @@ bool OsRecovery::WriteBlock(std::uint32_t address, std::span<const std::uint8_t>
   Log("fxEXcmdWRITE_FLASH: " + Hex8(address));
   const auto write_start = Clock::now();
   const TAnswer written =
-      link_->SendExtended(TExtendedCommand::WriteFlash, BigEndianWords({address, kFlashSectorSize, kStagingAddress}));
+      Link().SendExtended(TExtendedCommand::WriteFlash, BigEndianWords({address, kFlashSectorSize, kStagingAddress}));
   longest_flash_write_ = std::max(longest_flash_write_, Clock::now() - write_start);
   if (StoppedWhileWaiting(written, "while writing the flash")) return false;
   if (!written.Is(kPlainAck)) {
     return CommunicationFailed("Communication failed!", "the flash write of block " + Hex8(address) +
                                                             " was not acknowledged" +
-                                                            (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
+                                                            (Link().FailureCause().empty() ? "" : ": " + Link().FailureCause()));
   }
   return true;
 }
@@ -834,7 +801,7 @@ bool OsRecovery::StageBlock(std::uint32_t address, std::span<const std::uint8_t>
     data.insert(data.end(), block.begin() + static_cast<std::ptrdiff_t>(offset),
                 block.begin() + static_cast<std::ptrdiff_t>(offset + chunk));
     sent_bytes += chunk + 8;
-    const TAnswer answer = link_->SendExtended(TExtendedCommand::WriteRam, data);
+    const TAnswer answer = Link().SendExtended(TExtendedCommand::WriteRam, data);
     if (StoppedWhileWaiting(answer, "while writing the flash")) return false;
     if (answer.kind == TAnswerKind::None) {
       Log("fxEXcmdWRITE_RAM failed!");
@@ -844,7 +811,7 @@ bool OsRecovery::StageBlock(std::uint32_t address, std::span<const std::uint8_t>
     if (!answer.Is(kPlainAck)) {
       return CommunicationFailed("Communication failed!",
                                  "a RAM write for block " + Hex8(address) + " was not acknowledged" +
-                                     (link_->FailureCause().empty() ? "" : ": " + link_->FailureCause()));
+                                     (Link().FailureCause().empty() ? "" : ": " + Link().FailureCause()));
     }
     const std::size_t remaining = block.size() - offset;
     ui_.Notify(nfRAMAddress, static_cast<std::int64_t>(kStagingAddress + kFlashSectorSize - remaining));
@@ -865,7 +832,7 @@ bool OsRecovery::SyncBeforeReboot() {
                                                  std::chrono::milliseconds(100), std::chrono::seconds(2));
   WaitWithMessages(ui_, std::chrono::duration_cast<std::chrono::milliseconds>(quiet));
   if (!GoOn("after the flash was written")) return false;
-  const std::vector<std::uint8_t> late = link_->TakeStaleBytes();
+  const std::vector<std::uint8_t> late = Link().TakeStaleBytes();
   if (late.empty()) return true;
   Log("late answer: " + ReadableBytes(std::span<const std::uint8_t>(late).first(std::min<std::size_t>(late.size(), 32))));
   return Stop("the calculator sent " +
@@ -876,7 +843,7 @@ bool OsRecovery::SyncBeforeReboot() {
 
 void OsRecovery::Reboot() {
   Log("fxEXcmdREBOOT");
-  link_->SendExtended(TExtendedCommand::Reboot);
+  Link().SendExtended(TExtendedCommand::Reboot);
   program_running_ = false;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   outcome_.flash_rewritten = true;
