@@ -17,6 +17,8 @@
 #   no-cause   failures whose last line on stderr does not say why
 #   recovery   recovery invariants broken: sector 0 erased, written or asked for; the OS
 #              header block at 0xA0010000 written while the rest of the OS was not
+#   signal     runs stopped with Ctrl-C (SIGINT at 2, 20, 40, 60 and 80 % of the time the run
+#              without a fault took) that did not end as a stop (130) or a success
 # Every column but "runs" must be 0; the script exits non-zero otherwise, and lists the
 # runs behind each count (their folders under the work folder are kept).
 #
@@ -106,8 +108,12 @@ run() {
   local end=${unit_end[$unit]}
   cp "$work/helper.bin" "$dir/helper.bin"
   cp "$work/helper.bin" "$dir/program.bin"
-  local fault_option=()
-  [ "$fault" != none ] && fault_option=(--fault "$fault")
+  local fault_option=() signal_after=""
+  if [[ $fault == signal@* ]]; then
+    signal_after=${fault#signal@}  # milliseconds after the start; the calculator has no fault
+  elif [ "$fault" != none ]; then
+    fault_option=(--fault "$fault")
+  fi
   local endpoint_option=(--usb) link_option=(--device)
   [ "$cable" = serial ] && endpoint_option=(--serial) link_option=(--serial)
   "$sim" --model "${unit_model[$unit]}" --flash "$work/calculator-$unit.bin" --caller-code 0 --erase-ms 5 \
@@ -128,18 +134,29 @@ run() {
     echo setup >"$dir/verdict"
     return
   fi
-  local status=0
+  local status=0 started
+  started=$(date +%s%N)
   # shellcheck disable=SC2046
   timeout -k 5 "$limit" "$ostrel" --yes $(command_line "$operation" "$dir") "${link_option[@]}" "$endpoint" \
-    >"$dir/stdout" 2>"$dir/stderr" </dev/null || status=$?
+    >"$dir/stdout" 2>"$dir/stderr" </dev/null &
+  local ostrel_pid=$!
+  if [ -n "$signal_after" ]; then
+    # A user's Ctrl-C at that moment (timeout passes it on to the program).
+    sleep "$(printf '%d.%03d' $((signal_after / 1000)) $((signal_after % 1000)))"
+    kill -INT "$ostrel_pid" 2>/dev/null || true
+  fi
+  wait "$ostrel_pid" || status=$?
   echo "$status" >"$dir/status"
+  echo $((($(date +%s%N) - started) / 1000000)) >"$dir/milliseconds"
   kill -TERM "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
 
   local verdicts=()
+  # A stopped run ends as a stop (130) or, when the work was done first, with success.
+  if [ -n "$signal_after" ] && [ "$status" -ne 0 ] && [ "$status" -ne 130 ]; then verdicts+=(signal); fi
   if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     verdicts+=(hang)
-  elif [ "$status" -gt 128 ] || grep -qE 'ERROR: AddressSanitizer|runtime error:|terminate called' "$dir/stderr"; then
+  elif { [ "$status" -gt 128 ] && ! { [ -n "$signal_after" ] && [ "$status" -eq 130 ]; }; } || grep -qE 'ERROR: AddressSanitizer|runtime error:|terminate called' "$dir/stderr"; then
     verdicts+=(crash)
   fi
   local state="$dir/state"
@@ -240,7 +257,7 @@ other_sites() {
   echo "${sites[@]}"
 }
 
-site_faults=(no-answer drop corrupt bad-checksum error:00 error+data:04 stall disconnect)
+site_faults=(no-answer drop corrupt bad-checksum error:00 error+data:04 stall disconnect double ack-instead stale-ack)
 block_faults=(repeat-block swap-blocks foreign-packet)
 global_faults=(no-answer extra-blocks:2 no-roleswap roleswap-announce short-blocks)
 
@@ -263,7 +280,14 @@ for operation in "${operations[@]}"; do
       if [[ $site == block:* ]]; then
         for fault in "${block_faults[@]}"; do faults+=("$fault@$site"); done
       fi
+      # Data the calculator sends escaped: a block, the device information, the OS/BIOS record.
+      if [[ $site == block:* || $site == device-info || $site == os-bios-record ]]; then faults+=("bad-escape@$site"); fi
     done
+    # Ctrl-C at five moments spread over the run without a fault.
+    base_ms=$(cat "$work/runs/base-$operation-$unit/milliseconds")
+    if [[ $unit != *-unverified ]]; then
+      for share in 2 20 40 60 80; do faults+=("signal@$((base_ms * share / 100))"); done
+    fi
     for fault in "${faults[@]}"; do echo "$operation $unit $fault" >>"$plan"; done
   done
 done
@@ -279,9 +303,9 @@ while read -r operation unit fault; do
 done <"$plan"
 wait
 
-columns=(hang crash false-ok destroyed no-cause recovery)
-row() { printf '%-13s %-22s %-7s %5s %6s %8s %9s %10s %9s %9s\n' "$@"; }
-row operation unit cable runs hangs crashes false-ok destroyed no-cause recovery
+columns=(hang crash false-ok destroyed no-cause recovery signal)
+row() { printf '%-13s %-22s %-7s %5s %6s %8s %9s %10s %9s %9s %7s\n' "$@"; }
+row operation unit cable runs hangs crashes false-ok destroyed no-cause recovery signal
 failed=0
 total_runs=0
 declare -A totals

@@ -1,9 +1,13 @@
 #include "operations/link_session.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "base/error.h"
 #include "base/text.h"
 #include "env/app_env.h"
 #include "link/port_discovery.h"
+#include "protocol/message_wait.h"
 
 namespace ostrel {
 
@@ -55,14 +59,29 @@ bool TLinkSession::Start(bool skip_check, int retries) {
 
 bool TLinkSession::Reconnect(int retries) {
   open_ = true;
-  int status = link_->FStart(true, retries);
-  for (int retry = 0; status != 0 && link_->Kind() == LinkKind::Serial && retry < retries && StopRequest() == stopNone;
-       ++retry) {
-    link_->Report("the boot code does not answer yet: trying again");
-    status = link_->FStart(true, retries);
+  if (link_->Kind() == LinkKind::Serial) {
+    // Each serial start waits for the check's answer at both speeds already.
+    int status = link_->FStart(true, retries);
+    for (int retry = 0; status != 0 && retry < retries && StopRequest() == stopNone; ++retry) {
+      link_->Report("the boot code does not answer yet: trying again");
+      status = link_->FStart(true, retries);
+    }
+    if (status != 0) start_failure_ = link_->FailureCause();
+    return status == 0;
   }
-  if (status != 0) start_failure_ = link_->FailureCause();
-  return status == 0;
+  // USB: the calculator is back on the bus a moment after its restart. Looked for at short,
+  // growing intervals for as long as the retries would have waited one interval each, it is
+  // taken as soon as it is there.
+  const std::chrono::milliseconds interval = link_->Timings().usb_retry;
+  const auto deadline = std::chrono::steady_clock::now() + interval * (retries + 1);
+  std::chrono::milliseconds pause{50};
+  for (;;) {
+    if (link_->FStart(true, 0) == 0) return true;
+    start_failure_ = link_->FailureCause();
+    if (StopRequest() != stopNone || std::chrono::steady_clock::now() >= deadline) return false;
+    WaitWithMessages(ui_, pause);
+    pause = std::min(pause * 2, interval);
+  }
 }
 
 void TLinkSession::End() {

@@ -38,7 +38,10 @@ struct TLinkTimings {
   std::chrono::milliseconds baud_check{1000};    // header wait of the checks around a baud change
   std::chrono::milliseconds silence{3000};       // quiet line that ends WaitForSilence
   std::chrono::milliseconds usb_retry{1000};     // pause between two USB open attempts
-  std::chrono::milliseconds open_settle{100};    // pause after a channel was opened
+  // Pause between the last byte of an exchange and the first request on a channel opened
+  // after it (a calculator switching its line speed); a channel opened before any exchange
+  // needs none.
+  std::chrono::milliseconds open_settle{100};
   // How long a USB start waits for a calculator that is there but does not take the link
   // yet (not in receive mode); nothing: until it does or the user stops (a front end that
   // nobody watches gives a limit).
@@ -296,6 +299,10 @@ class TFX9860sio {
   std::chrono::milliseconds last_timeout_{0};  // the time-out of the last reception
   int last_header_length_ = 0;                 // header bytes of the last reception
   TLinkEnd last_end_ = TLinkEnd::None;         // how the last reception ended
+  // When a byte last crossed the line (either way), and the moment before which a channel
+  // opened after it must not be sent to.
+  std::optional<std::chrono::steady_clock::time_point> last_activity_;
+  std::optional<std::chrono::steady_clock::time_point> settled_at_;
   bool discard_stale_once_ = false;            // the next request discards what is waiting
   std::string last_sent_;                      // what the last packet sent was, for messages
   std::string failure_cause_;

@@ -42,7 +42,10 @@ int TFX9860sio::Open(const std::string& connection) {
   channel_ = target_.port_factory ? std::make_unique<THardware>(kind_, target_.port_factory(kind_, connection))
                                   : std::make_unique<THardware>(kind_, connection);
   discard_stale_once_ = true;
-  WaitWithMessages(ui_, timings_.open_settle);
+  // The settle time counts from the last byte of the exchange before (the calculator takes
+  // a new line speed after its answer), and only a request waits for it: a channel that is
+  // closed again at once, or the first of a session, waits for nothing.
+  if (last_activity_) settled_at_ = *last_activity_ + timings_.open_settle;
   open_diagnostics_ = ReportChannelDiagnostics();
   return 0;
 }
@@ -98,7 +101,11 @@ int TFX9860sio::ReceiveBytes(int count) {
   std::size_t stored = 0;
   std::array<std::uint8_t, 512> discarded{};
   auto now = Clock::now();
+  // Silence counts from the last byte that came: the line has been quiet since then.
   auto deadline = now + timeout;
+  if (!wants_data && last_activity_ && *last_activity_ + timeout < deadline) {
+    deadline = std::max(now, *last_activity_ + timeout);
+  }
   auto next_messages = now + kMessageInterval;
   while (stored < receive_buffer_.size()) {
     if (StopRequest() != stopNone) {
@@ -113,6 +120,7 @@ int TFX9860sio::ReceiveBytes(int count) {
     now = Clock::now();
     if (got > 0) {
       received_count_ += got;
+      last_activity_ = now;
       if (wants_data) {
         if (target_.trace) {
           const auto* first = receive_buffer_.data() + stored;

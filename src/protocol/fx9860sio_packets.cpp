@@ -6,6 +6,7 @@
 #include "base/error.h"
 #include "protocol/fx9860sio.h"
 #include "protocol/packet_trace.h"
+#include "protocol/message_wait.h"
 #include "protocol/packet_codec.h"
 
 namespace ostrel {
@@ -70,8 +71,14 @@ void TFX9860sio::AppendChecksum() {
 
 bool TFX9860sio::WritePacket() {
   EnsureOpen();
+  if (settled_at_) {
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*settled_at_ - std::chrono::steady_clock::now());
+    settled_at_.reset();
+    if (wait.count() > 0) WaitWithMessages(ui_, wait);
+  }
   const std::uint32_t written = channel_->Write(send_buffer_.data(), static_cast<std::uint32_t>(send_length_));
   sent_count_ += written;
+  last_activity_ = std::chrono::steady_clock::now();
   last_sent_ = SentPacketName({send_buffer_.data(), send_length_});
   if (target_.trace) target_.trace->Record(TraceDirection::Sent, {send_buffer_.data(), written});
   if (written == send_length_) return true;
